@@ -1,0 +1,33 @@
+# korva_library(NAME DIR [DEPS ...])
+# One static library per source folder. Sources are globbed so that
+# parallel work in different folders never edits a shared list.
+function(korva_library name dir)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB _srcs CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.cc ${dir}/*.S)
+  add_library(${name} STATIC ${_srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# korva_tests(NAME DIR [DEPS ...])
+# Every *_test.cpp of DIR goes into NAME (label "unit"); every *_mt_test.cpp
+# into NAME_mt (label "threaded", the suite that also runs under TSan).
+function(korva_tests name dir)
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
+  file(GLOB _unit CONFIGURE_DEPENDS ${dir}/*_test.cpp)
+  list(FILTER _unit EXCLUDE REGEX "_mt_test\\.cpp$")
+  file(GLOB _mt CONFIGURE_DEPENDS ${dir}/*_mt_test.cpp)
+  file(GLOB _support CONFIGURE_DEPENDS ${dir}/support/*.cpp)
+  if(_unit)
+    add_executable(${name} ${_unit} ${_support})
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+      PROPERTIES LABELS "unit;${ARG_LABELS}" TIMEOUT 120)
+  endif()
+  if(_mt)
+    add_executable(${name}_mt ${_mt} ${_support})
+    target_link_libraries(${name}_mt PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+    gtest_discover_tests(${name}_mt DISCOVERY_MODE PRE_TEST
+      PROPERTIES LABELS "threaded;${ARG_LABELS}" TIMEOUT 300)
+  endif()
+endfunction()

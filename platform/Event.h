@@ -1,0 +1,71 @@
+// Events and waiting.
+//
+// Auto-reset and manual-reset events on eventfd, and a wait for any of N
+// waitables in priority order (the lowest index that is ready wins) with a
+// time-out. A waitable is an event or a plain file descriptor (a port), so
+// a thread can wait for its own requests and for its device in one poll.
+// Thread: Set/Reset from any thread; any number of threads may wait.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+namespace platform {
+
+inline constexpr uint32_t kInfinite = 0xFFFFFFFF;
+inline constexpr uint32_t kWaitTimeout = 258;        // WAIT_TIMEOUT
+inline constexpr uint32_t kWaitFailed = 0xFFFFFFFF;  // WAIT_FAILED; see GetLastError()
+
+class Event {
+public:
+    enum Mode { kAutoReset, kManualReset };
+
+    explicit Event(Mode mode, bool initiallySet = false);
+    ~Event();
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+
+    // False if the descriptor could not be created (last error tells why).
+    bool IsValid() const { return m_fd >= 0; }
+    Mode GetMode() const { return m_mode; }
+    // Signals the event. Returns 0 or an error number.
+    uint32_t Set();
+    // Clears the event. Returns 0 or an error number.
+    uint32_t Reset();
+    // Manual reset: whether it is set. Auto reset: takes the signal if it
+    // is set (as a zero time-out wait would).
+    bool TryAcquire();
+    // The eventfd: readable while the event is set. For handing to another
+    // library's notification call; never read or written by others.
+    int Fd() const { return m_fd; }
+
+private:
+    Mode m_mode;
+    int m_fd = -1;
+};
+
+// One entry of a wait: an event, or a descriptor with poll() event bits.
+struct Waitable {
+    Event* event = nullptr;
+    int fd = -1;
+    short events = 0;   // for descriptors: POLLIN, POLLOUT, POLLPRI ...
+    short revents = 0;  // out: what poll() reported for a descriptor
+
+    static Waitable Of(Event& e) { return Waitable{&e, -1, 0, 0}; }
+    static Waitable Descriptor(int fd, short events) { return Waitable{nullptr, fd, events, 0}; }
+};
+
+// Waits until one of `items` is ready and returns its index; the lowest
+// ready index wins. An auto-reset event is consumed only when its index is
+// returned. A descriptor is ready when poll() reports any bit for it
+// (including POLLHUP/POLLERR); its revents are filled in. Returns
+// kWaitTimeout after `timeoutMs` (kInfinite: no limit) and kWaitFailed on
+// failure (last error set; an invalid event fails the wait with
+// ERROR_INVALID_HANDLE).
+uint32_t WaitForAny(Waitable* items, size_t count, uint32_t timeoutMs);
+uint32_t WaitForAny(std::initializer_list<Event*> events, uint32_t timeoutMs);
+// Waits for one event.
+uint32_t WaitFor(Event& event, uint32_t timeoutMs);
+
+}  // namespace platform

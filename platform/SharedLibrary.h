@@ -1,0 +1,42 @@
+// Loading a shared library at run time: load, bind a symbol, free.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Thread: one owner; Load/Free are not concurrent with Symbol.
+class SharedLibrary {
+public:
+    SharedLibrary() = default;
+    ~SharedLibrary();  // frees the library
+    SharedLibrary(const SharedLibrary&) = delete;
+    SharedLibrary& operator=(const SharedLibrary&) = delete;
+
+    // Loads the library at `path` (a relative path without a slash is taken
+    // relative to the current directory, never searched for). Returns 0, or
+    // ERROR_MOD_NOT_FOUND for a missing file, ERROR_BAD_EXE_FORMAT for a file
+    // that is not a loadable library, ERROR_ACCESS_DENIED if already loaded.
+    // The loader's own message is kept in LastLoaderMessage().
+    uint32_t Load(const std::string& path);
+    // Loads the library from an open file descriptor, so the file that is
+    // mapped is exactly the one behind `fd` whatever happens to its name.
+    uint32_t LoadFromDescriptor(int fd);
+    // Address of an exported symbol, or nullptr (last error
+    // ERROR_PROC_NOT_FOUND).
+    void* Symbol(const char* name) const;
+    template <class Fn>
+    Fn Bind(const char* name) const {
+        return reinterpret_cast<Fn>(Symbol(name));
+    }
+    bool IsLoaded() const { return m_handle != nullptr; }
+    void Free();
+    const std::string& LastLoaderMessage() const { return m_message; }
+
+private:
+    void* m_handle = nullptr;
+    std::string m_message;
+};
+
+}  // namespace platform
