@@ -76,6 +76,8 @@ inline constexpr uint32_t ERROR_DLL_INIT_FAILED = 1114;
 inline constexpr uint32_t ERROR_INVALID_OPERATION = 4317;
 inline constexpr uint32_t ERROR_NETWORK_UNREACHABLE = 1231;
 inline constexpr uint32_t ERROR_HOST_UNREACHABLE = 1232;
+inline constexpr uint32_t ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+inline constexpr uint32_t ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 
 // Language identifiers as the program uses them (primary language ids).
 inline constexpr uint16_t LANG_GERMAN = 0x07;
