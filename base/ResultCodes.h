@@ -4,6 +4,7 @@
 // is a system error number (or, where a caller says so, a string number).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 inline constexpr uint32_t RC_FLAG = 0x20000000;
