@@ -1,0 +1,215 @@
+#include "platform/Paths.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "platform/SysError.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::PrivateDirectory;
+using platform::PrivateFile;
+
+TEST(TempDirectory, TempThenTmpThenTmpdirThenSlashTmp) {
+    const char* names[] = {"TEMP", "TMP", "TMPDIR"};
+    std::optional<std::string> saved[3];
+    for (int i = 0; i < 3; ++i) {
+        if (const char* v = std::getenv(names[i])) saved[i] = v;
+        unsetenv(names[i]);
+    }
+    EXPECT_EQ(platform::TempDirectory(), "/tmp");
+    setenv("TMPDIR", "/c", 1);
+    setenv("TMP", "/b", 1);
+    setenv("TEMP", "/a", 1);
+    EXPECT_EQ(platform::TempDirectory(), "/a");
+    setenv("TEMP", "", 1);  // set but empty counts as not set
+    EXPECT_EQ(platform::TempDirectory(), "/b");
+    unsetenv("TMP");
+    EXPECT_EQ(platform::TempDirectory(), "/c");
+    setenv("TMPDIR", "", 1);
+    EXPECT_EQ(platform::TempDirectory(), "/tmp");
+
+    for (int i = 0; i < 3; ++i) {
+        if (saved[i])
+            setenv(names[i], saved[i]->c_str(), 1);
+        else
+            unsetenv(names[i]);
+    }
+}
+
+class PrivatePaths : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "korva_paths_XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_root = pattern;
+        m_dirPath = (m_root / "KORVA").string();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(m_root, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(m_root, ec);
+    }
+    static std::string ReadAll(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    static mode_t ModeOf(const fs::path& p) {
+        struct stat st {};
+        EXPECT_EQ(lstat(p.c_str(), &st), 0);
+        return st.st_mode & 07777;
+    }
+
+    fs::path m_root;
+    std::string m_dirPath;
+};
+
+TEST_F(PrivatePaths, DirectoryIsCreatedPrivateOrAcceptedWhenOurs) {
+    PrivateDirectory dir;
+    EXPECT_EQ(dir.OpenOrCreate((m_root / "no" / "KORVA").string()), ERROR_PATH_NOT_FOUND);
+    ASSERT_EQ(dir.OpenOrCreate(m_dirPath), ERROR_SUCCESS);
+    EXPECT_EQ(ModeOf(m_dirPath), 0700u);
+    // The same object does not silently switch to another directory.
+    EXPECT_EQ(dir.OpenOrCreate((m_root / "other").string()), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(dir.Path(), m_dirPath);
+
+    const std::string existing = (m_root / "existing").string();
+    ASSERT_EQ(mkdir(existing.c_str(), 0755), 0);
+    PrivateDirectory second;
+    EXPECT_EQ(second.OpenOrCreate(existing), ERROR_SUCCESS);
+}
+
+TEST_F(PrivatePaths, RefusesDirectoriesOthersCouldControl) {
+    const auto refused = [&](const char* what) {
+        SCOPED_TRACE(what);
+        platform::SetLastError(ERROR_SUCCESS);
+        PrivateDirectory dir;
+        EXPECT_EQ(dir.OpenOrCreate(m_dirPath), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(platform::GetLastError(), ERROR_ACCESS_DENIED);
+        EXPECT_FALSE(dir.IsOpen());
+    };
+
+    const fs::path real = m_root / "real";
+    ASSERT_EQ(mkdir(real.c_str(), 0700), 0);
+    fs::create_directory_symlink(real, m_dirPath);
+    refused("symbolic link to our own directory");
+    fs::remove(m_dirPath);
+
+    ASSERT_EQ(mkdir(m_dirPath.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(m_dirPath.c_str(), 0770), 0);
+    refused("group-writable");
+    ASSERT_EQ(chmod(m_dirPath.c_str(), 01777), 0);
+    refused("world-writable, even with the sticky bit");
+    fs::remove(m_dirPath);
+
+    std::ofstream(m_dirPath) << "x";
+    refused("regular file");
+    fs::remove(m_dirPath);
+
+    if (geteuid() == 0) {
+        ASSERT_EQ(mkdir(m_dirPath.c_str(), 0700), 0);
+        ASSERT_EQ(chown(m_dirPath.c_str(), 65534, 65534), 0);
+        refused("owned by another user");
+    }
+}
+
+TEST_F(PrivatePaths, FileCreateAppendFlushDelete) {
+    PrivateDirectory dir;
+    ASSERT_EQ(dir.OpenOrCreate(m_dirPath), ERROR_SUCCESS);
+    const fs::path filePath = fs::path(m_dirPath) / "upd.log";
+
+    PrivateFile file;
+    ASSERT_EQ(file.Create(dir, "upd.log"), ERROR_SUCCESS);
+    EXPECT_EQ(ModeOf(filePath), 0600u);
+
+    EXPECT_EQ(file.Append("abc", 3), ERROR_SUCCESS);
+    EXPECT_EQ(file.Append(nullptr, 0), ERROR_SUCCESS);
+    EXPECT_EQ(file.Append("def", 3), ERROR_SUCCESS);
+    EXPECT_EQ(file.Flush(), ERROR_SUCCESS);
+    EXPECT_EQ(ReadAll(filePath), "abcdef");
+
+    // The directory is not empty while the file exists.
+    EXPECT_EQ(dir.RemoveIfEmpty(), ERROR_DIR_NOT_EMPTY);
+
+    // Deleting works after closing too: that is when the decision is made.
+    file.Close();
+    EXPECT_EQ(file.Append("x", 1), ERROR_NOACCESS);
+    EXPECT_EQ(file.Flush(), ERROR_NOACCESS);
+    EXPECT_EQ(file.Delete(dir), ERROR_SUCCESS);
+    EXPECT_FALSE(fs::exists(filePath));
+    EXPECT_EQ(file.Delete(dir), ERROR_FILE_NOT_FOUND);
+
+    EXPECT_EQ(dir.RemoveIfEmpty(), ERROR_SUCCESS);
+    EXPECT_FALSE(fs::exists(m_dirPath));
+    EXPECT_FALSE(dir.IsOpen());
+}
+
+TEST_F(PrivatePaths, ExistingFileIsEmptiedButAHeldFileIsRefusedUntouched) {
+    PrivateDirectory dir;
+    ASSERT_EQ(dir.OpenOrCreate(m_dirPath), ERROR_SUCCESS);
+    const fs::path filePath = fs::path(m_dirPath) / "upd.log";
+    std::ofstream(filePath) << "old contents";
+
+    PrivateFile first;
+    ASSERT_EQ(first.Create(dir, "upd.log"), ERROR_SUCCESS);
+    EXPECT_EQ(ReadAll(filePath), "");
+    ASSERT_EQ(first.Append("kept", 4), ERROR_SUCCESS);
+
+    PrivateFile second;
+    EXPECT_EQ(second.Create(dir, "upd.log"), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(platform::GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(second.IsOpen());
+    EXPECT_EQ(ReadAll(filePath), "kept");
+
+    EXPECT_EQ(first.Create(dir, "other.log"), ERROR_ACCESS_DENIED);  // already open
+
+    first.Close();
+    EXPECT_EQ(second.Create(dir, "upd.log"), ERROR_SUCCESS);
+}
+
+TEST_F(PrivatePaths, FileRefusesLinksOddNamesAndNonFiles) {
+    PrivateDirectory dir;
+    ASSERT_EQ(dir.OpenOrCreate(m_dirPath), ERROR_SUCCESS);
+
+    const fs::path target = m_root / "target";
+    std::ofstream(target) << "precious";
+    fs::create_symlink(target, fs::path(m_dirPath) / "link.log");
+    fs::create_directory(fs::path(m_dirPath) / "sub");
+
+    PrivateFile file;
+    EXPECT_EQ(file.Create(dir, "link.log"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ReadAll(target), "precious");
+    EXPECT_EQ(file.Create(dir, "sub"), ERROR_ACCESS_DENIED);
+    for (const char* name : {"", ".", "..", "../escape.log", "a/b"}) {
+        EXPECT_EQ(file.Create(dir, name), ERROR_INVALID_NAME) << name;
+    }
+    EXPECT_FALSE(fs::exists(m_root / "escape.log"));
+
+    EXPECT_EQ(file.Create(PrivateDirectory{}, "x.log"), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(PrivatePaths, FilesFollowTheOpenedDirectoryNotItsName) {
+    PrivateDirectory dir;
+    ASSERT_EQ(dir.OpenOrCreate(m_dirPath), ERROR_SUCCESS);
+    const fs::path moved = m_root / "moved";
+    fs::rename(m_dirPath, moved);
+    ASSERT_EQ(mkdir(m_dirPath.c_str(), 0700), 0);
+
+    PrivateFile file;
+    ASSERT_EQ(file.Create(dir, "upd.log"), ERROR_SUCCESS);
+    EXPECT_TRUE(fs::exists(moved / "upd.log"));
+    EXPECT_FALSE(fs::exists(fs::path(m_dirPath) / "upd.log"));
+}
+
+}  // namespace
