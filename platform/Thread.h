@@ -1,6 +1,7 @@
 // Threads with a priority hint and their identifiers.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -32,22 +33,22 @@ public:
     uint32_t Start(Procedure procedure, Priority priority = Priority::kNormal);
     bool IsStarted() const { return m_thread.joinable() || m_joined; }
     // Kernel thread id; valid once Start has returned 0.
-    uint32_t Id() const { return m_id; }
+    uint32_t Id() const { return m_id.load(std::memory_order_acquire); }
     // Manual-reset event set when the procedure has returned.
     Event& Finished() { return m_finished; }
     // Waits up to `timeoutMs` for the procedure to return, then joins.
     // True when the thread has ended (or was never started).
     bool Join(uint32_t timeoutMs = kInfinite);
     // The procedure's return value; valid after it has finished.
-    uint32_t ExitCode() const { return m_exitCode; }
-    bool IsCurrent() const { return m_id != 0 && m_id == CurrentThreadId(); }
+    uint32_t ExitCode() const { return m_exitCode.load(std::memory_order_acquire); }
+    bool IsCurrent() const { return Id() != 0 && Id() == CurrentThreadId(); }
 
 private:
     std::thread m_thread;
     Event m_finished{Event::kManualReset, false};
     Event m_started{Event::kManualReset, false};
-    uint32_t m_id = 0;
-    uint32_t m_exitCode = 0;
+    std::atomic<uint32_t> m_id{0};
+    std::atomic<uint32_t> m_exitCode{0};
     bool m_joined = false;
 };
 

@@ -1,0 +1,8 @@
+#!/bin/sh
+# Installs the Debian 12 packages that building and testing need. Run as root.
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends \
+    ca-certificates cmake ninja-build g++ clang libclang-rt-14-dev llvm \
+    pkg-config libgtest-dev libgmock-dev libbenchmark-dev >/dev/null

@@ -1,0 +1,181 @@
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/CallbackTimer.h"
+#include "base/MessageWindow.h"
+#include "base/ObjectLock.h"
+#include "base/Wait.h"
+#include "platform/Clock.h"
+#include "platform/Event.h"
+#include "platform/Thread.h"
+
+TEST(MessageWindow, SendFromOwnerCallsHandlerDirectly) {
+    std::vector<uint32_t> seen;
+    CMessageWindow window([&](uint32_t msg, WPARAM w, LPARAM) {
+        seen.push_back(msg);
+        return static_cast<LRESULT>(w * 2);
+    });
+    EXPECT_EQ(window.SendMessage(0x401, 21), 42);
+    EXPECT_EQ(seen, std::vector<uint32_t>{0x401});
+}
+
+TEST(MessageWindow, SendFromWorkerBlocksUntilHandledAndPostsKeepOrder) {
+    std::vector<uint32_t> seen;  // owner thread only
+    CMessageWindow window([&](uint32_t msg, WPARAM w, LPARAM) {
+        seen.push_back(msg);
+        return static_cast<LRESULT>(w + 1);
+    });
+    std::atomic<LRESULT> result{0};
+    std::thread worker([&] {
+        window.PostMessage(0x40B);
+        window.PostMessage(0x40C);
+        result = window.SendMessage(0x405, 9);
+    });
+    EXPECT_TRUE(window.PumpUntil([&] { return result.load() != 0; }, 5000));
+    worker.join();
+    EXPECT_EQ(result.load(), 10);
+    // Sends are handled before posted messages that are still queued.
+    window.DispatchPending();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0], 0x405u);
+    EXPECT_EQ(seen[1], 0x40Bu);
+    EXPECT_EQ(seen[2], 0x40Cu);
+}
+
+TEST(MessageWindow, OwnerWaitingForALockHandlesTheSendOfTheHolder) {
+    // The worker holds a lock and sends; the owner wants the same lock. With
+    // plain waiting this deadlocks; the owner must handle the send meanwhile.
+    CObjectLock lock;
+    platform::Event locked(platform::Event::kManualReset);
+    std::atomic<bool> handled{false};
+    CMessageWindow window([&](uint32_t, WPARAM, LPARAM) {
+        handled = true;
+        return 1;
+    });
+    std::thread worker([&] {
+        CObjectLockGuard guard(lock);
+        locked.Set();
+        window.SendMessage(0x406);
+    });
+    platform::WaitFor(locked, platform::kInfinite);
+    EXPECT_TRUE(lock.Lock(10000));
+    lock.Unlock();
+    worker.join();
+    EXPECT_TRUE(handled.load());
+}
+
+TEST(MessageWindow, OwnerWaitingForAThreadHandlesItsSend) {
+    CMessageWindow window([&](uint32_t, WPARAM, LPARAM) { return 7; });
+    platform::Thread worker;
+    std::atomic<LRESULT> got{0};
+    ASSERT_EQ(worker.Start([&] {
+        got = window.SendMessage(0x410);
+        return 0u;
+    }), 0u);
+    EXPECT_EQ(WaitPumpingSends(worker.Finished(), 10000), 0u);
+    EXPECT_TRUE(worker.Join(0));
+    EXPECT_EQ(got.load(), 7);
+}
+
+TEST(MessageWindow, CloseReleasesSendersAndRefusesLaterMessages) {
+    auto window = std::make_unique<CMessageWindow>([](uint32_t, WPARAM, LPARAM) { return 5; });
+    std::atomic<int> returned{0};
+    std::atomic<LRESULT> result{-1};
+    std::thread worker([&] {
+        result = window->SendMessage(0x401);
+        returned = 1;
+    });
+    platform::Sleep(50);
+    EXPECT_EQ(returned.load(), 0);
+    window->Close();
+    worker.join();
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_FALSE(window->PostMessage(0x401));
+    EXPECT_FALSE(window->SetTimer(1, 10, [](uintptr_t, uint32_t) {}));
+    std::thread([&] { EXPECT_EQ(window->SendMessage(0x401), 0); }).join();
+}
+
+TEST(MessageWindow, TimersAreOneShotAndCanBeKilledFromAnyThread) {
+    CMessageWindow window;
+    std::vector<uintptr_t> fired;
+    window.SetTimer(1, 30, [&](uintptr_t id, uint32_t) { fired.push_back(id); });
+    window.SetTimer(2, 10, [&](uintptr_t id, uint32_t) { fired.push_back(id); });
+    window.SetTimer(3, 20, [&](uintptr_t id, uint32_t) { fired.push_back(id); });
+    std::thread([&] { window.KillTimer(3); }).join();
+    EXPECT_LE(window.NextTimerDueMs(), 10u);
+    window.PumpFor(120);
+    EXPECT_EQ(fired, (std::vector<uintptr_t>{2, 1}));
+    EXPECT_EQ(window.NextTimerDueMs(), platform::kInfinite);
+}
+
+namespace {
+
+struct TimerCounter : CObject {
+    KORVA_RUNTIME_CLASS(TimerCounter)
+    std::atomic<int> calls{0};
+    std::atomic<uint32_t> thread{0};
+    static void OnTimer(CCallbackTimer* timer, uint32_t, CObject* context) {
+        auto* self = CObject::DownCast<TimerCounter>(context);
+        ASSERT_NE(self, nullptr);
+        EXPECT_FALSE(timer->IsRunning());  // one-shot: stopped before the callback
+        self->calls++;
+        self->thread = platform::CurrentThreadId();
+    }
+};
+
+}  // namespace
+
+TEST(CallbackTimer, StartedOnAWorkerFiresOnTheWindowThread) {
+    CMessageWindow window;
+    TimerCounter counter;
+    CCallbackTimer timer(1, 20, &TimerCounter::OnTimer, &counter, &window);
+    std::thread([&] {
+        EXPECT_TRUE(timer.Start());
+        EXPECT_TRUE(timer.Start());  // starting a running timer does nothing
+    }).join();
+    EXPECT_TRUE(window.PumpUntil([&] { return counter.calls.load() > 0; }, 2000));
+    window.PumpFor(60);
+    EXPECT_EQ(counter.calls.load(), 1);
+    EXPECT_EQ(counter.thread.load(), platform::CurrentThreadId());
+    EXPECT_FALSE(timer.IsRunning());
+}
+
+TEST(CallbackTimer, StopPreventsTheCallbackAndRestartBeginsAnew) {
+    CMessageWindow window;
+    TimerCounter counter;
+    CCallbackTimer timer(2, 20, &TimerCounter::OnTimer, &counter, &window);
+    timer.Start();
+    std::thread([&] { timer.Stop(); }).join();
+    timer.Stop();  // stopping a stopped timer does nothing
+    window.PumpFor(60);
+    EXPECT_EQ(counter.calls.load(), 0);
+    timer.Start();
+    window.PumpFor(60);
+    EXPECT_EQ(counter.calls.load(), 1);
+}
+
+TEST(CallbackTimer, DestroyedTimerNeverCallsBack) {
+    CMessageWindow window;
+    TimerCounter counter;
+    {
+        CCallbackTimer timer(3, 1, &TimerCounter::OnTimer, &counter, &window);
+        timer.Start();
+        platform::Sleep(5);  // due, but not dispatched yet
+    }
+    window.PumpFor(20);
+    EXPECT_EQ(counter.calls.load(), 0);
+}
+
+TEST(CallbackTimer, UsesTheMainWindowWhenGivenNone) {
+    CMessageWindow window;
+    CMessageWindow::SetMain(&window);
+    TimerCounter counter;
+    CCallbackTimer timer(4, 5, &TimerCounter::OnTimer, &counter);
+    EXPECT_TRUE(timer.Start());
+    EXPECT_TRUE(window.PumpUntil([&] { return counter.calls.load() == 1; }, 2000));
+    CMessageWindow::SetMain(nullptr);
+    EXPECT_FALSE(timer.Start());
+}

@@ -1,0 +1,222 @@
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "base/BaseObject.h"
+#include "base/LogScrambler.h"
+#include "base/ResultCodes.h"
+#include "base/Strings.h"
+#include "base/UpdateLogFile.h"
+#include "platform/SysError.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::string Unscramble(const std::string& path) {
+    std::vector<unsigned char> bytes = ReadFileBytes(path);
+    CLogScrambler scrambler;
+    scrambler.Apply(bytes.data(), bytes.size());
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Strips the time and thread fields so entries can be compared exactly.
+std::string WithoutStamps(const std::string& text) {
+    std::string out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        if (line.size() > 29 && line[2] == ':' && line.compare(13, 5, " - 0x") == 0) line = line.substr(29);
+        out += line + "|";
+        pos = end + 2;
+    }
+    return out;
+}
+
+struct LanguageScope {
+    explicit LanguageScope(uint16_t lang) { SetLanguageOverride(lang); }
+    ~LanguageScope() { SetLanguageOverride(0); }
+};
+
+class UpdateLogTest : public ::testing::Test {
+protected:
+    TempDir temp;
+    LanguageScope english{LANG_ENGLISH};
+};
+
+}  // namespace
+
+TEST(UpdateLogFormat, HeaderLineOfAFailedHandleClose) {
+    EXPECT_EQ(CUpdateLogFile::FormatEntryHeader(67412, 0x6A4, true, "CBaseObject", "FreeHandle", 6),
+              "00:01:07 0412 - 0x000006A4 - Err - CBaseObject::FreeHandle - 0x00000006\r\n");
+}
+
+TEST(UpdateLogFormat, HeaderParts) {
+    // A method name without a class name is dropped.
+    EXPECT_EQ(CUpdateLogFile::FormatEntryHeader(0, 1, false, nullptr, "Method", 0),
+              "00:00:00 0000 - 0x00000001 - Msg\r\n");
+    EXPECT_EQ(CUpdateLogFile::FormatEntryHeader(999, 0xABCDEF12, false, "CWinApp", nullptr, 0),
+              "00:00:00 0999 - 0xABCDEF12 - Msg - CWinApp\r\n");
+    // Hours wrap at 24: 25 h 2 min 3.004 s after the start.
+    const uint32_t elapsed = ((25 * 60 + 2) * 60 + 3) * 1000 + 4;
+    EXPECT_EQ(CUpdateLogFile::FormatEntryHeader(elapsed, 0, false, "C", "M", 0),
+              "01:02:03 0004 - 0x00000000 - Msg - C::M\r\n");
+    EXPECT_EQ(CUpdateLogFile::FormatEntryHeader(24u * 3600000u, 0, false, nullptr, nullptr, 0).substr(0, 13),
+              "00:00:00 0000");
+}
+
+TEST(UpdateLogFormat, FileName) {
+    platform::LocalTime t;
+    t.year = 2007;
+    t.month = 3;
+    t.day = 15;
+    t.hour = 14;
+    t.minute = 25;
+    t.second = 30;
+    t.millisecond = 47;
+    EXPECT_EQ(CUpdateLogFile::MakeFileName(t), "upd_20070315_142530047.log");
+}
+
+TEST_F(UpdateLogTest, OnlyRoutineEntriesLeaveNoFileAndNoFolder) {
+    {
+        CUpdateLogFile log(temp.Path());
+        ASSERT_TRUE(log.IsOpen());
+        EXPECT_EQ(log.GetDirectory(), temp.Join("KORVA"));
+        EXPECT_EQ(log.GetFileName().rfind("upd_", 0), 0u);
+        EXPECT_EQ(log.LogMessage("CWinApp", "System information", nullptr, true), 1);
+        EXPECT_EQ(log.LogError("CCommThread", RC_PORT_TX_EMPTY, "Execute"), 1);
+        EXPECT_EQ(log.LogError("CCommThread", 0, "Execute"), 1);
+        EXPECT_TRUE(log.IsDiscardable());
+        EXPECT_TRUE(temp.Exists("KORVA/" + log.GetFileName()));
+    }
+    EXPECT_TRUE(temp.List().empty());
+}
+
+TEST_F(UpdateLogTest, FolderWithOtherFilesStays) {
+    {
+        CUpdateLogFile log(temp.Path());
+        ::mkdir(temp.Join("KORVA/keep").c_str(), 0700);
+    }
+    EXPECT_EQ(temp.List("KORVA"), std::vector<std::string>{"keep"});
+}
+
+TEST_F(UpdateLogTest, EntriesWorthKeepingKeepTheFile) {
+    struct Case {
+        const char* name;
+        void (*write)(CUpdateLogFile&);
+        const char* body;
+    };
+    const Case cases[] = {
+        {"system error", [](CUpdateLogFile& l) { l.LogError("CBaseObject", 6, "FreeHandle"); },
+         "The handle is invalid.||"},
+        {"message kept", [](CUpdateLogFile& l) { l.LogMessage("CUpdateWnd", "Lock failed", "~CUpdateWnd", false); },
+         "Lock failed|"},
+        {"failure code", [](CUpdateLogFile& l) { l.LogError("CDevUpdateThread", RC_UPDATE_TIMEOUT, "Run"); },
+         "A timeout is occurred during software update.||"},
+        {"unknown code", [](CUpdateLogFile& l) { l.LogError("CDevUpdateThread", 0x20000000, "Run"); }, "|"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::string path;
+        {
+            CUpdateLogFile log(dir.Path());
+            c.write(log);
+            EXPECT_FALSE(log.IsDiscardable());
+            path = log.GetFilePath();
+        }
+        const std::string text = WithoutStamps(Unscramble(path));
+        EXPECT_NE(text.find(c.body), std::string::npos) << text;
+    }
+}
+
+TEST_F(UpdateLogTest, EntriesReadBackExactlyAndTheFileIsScrambled) {
+    std::string path;
+    {
+        CUpdateLogFile log(temp.Path());
+        log.LogMessage("CWinApp", "User Language: German\r\nSecond line", nullptr, false);
+        log.LogError("CCommThread", RC_PORT_THREAD_TERMINATED, "Execute");
+        log.LogMessage(nullptr, "", "ignored", true);
+        path = log.GetFilePath();
+    }
+    const std::vector<unsigned char> raw = ReadFileBytes(path);
+    const std::string rawText(raw.begin(), raw.end());
+    EXPECT_EQ(rawText.find("Msg"), std::string::npos);
+    EXPECT_EQ(WithoutStamps(Unscramble(path)),
+              "Msg - CWinApp|User Language: German|Second line|"
+              "Err - CCommThread::Execute - 0x20000004|The port thread was terminated.||"
+              "Msg|");
+}
+
+TEST_F(UpdateLogTest, GermanTextsForGermanUsers) {
+    SetLanguageOverride(LANG_GERMAN);
+    std::string path;
+    {
+        CUpdateLogFile log(temp.Path());
+        log.LogError("CDevUpdateThread", RC_UPDATE_CANCELED, "Run");
+        path = log.GetFilePath();
+    }
+    EXPECT_NE(Unscramble(path).find("Die Aktualisierung der Firmware wurde abgebrochen.\r\n\r\n"),
+              std::string::npos);
+}
+
+TEST_F(UpdateLogTest, NoFileWhenTheFolderIsNotTheUsersOwn) {
+    // A KORVA folder that others may write into is not used.
+    ASSERT_EQ(::mkdir(temp.Join("KORVA").c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(temp.Join("KORVA").c_str(), 0777), 0);
+    {
+        CUpdateLogFile log(temp.Path());
+        EXPECT_FALSE(log.IsOpen());
+        EXPECT_EQ(log.LogError("CBaseObject", 5, "Test"), 1);  // succeeds, writes nothing
+    }
+    EXPECT_TRUE(temp.List("KORVA").empty());
+}
+
+TEST_F(UpdateLogTest, NoFileWhenTheFolderIsASymlink) {
+    TempDir elsewhere;
+    ASSERT_EQ(::symlink(elsewhere.Path().c_str(), temp.Join("KORVA").c_str()), 0);
+    {
+        CUpdateLogFile log(temp.Path());
+        EXPECT_FALSE(log.IsOpen());
+        log.LogError("CBaseObject", 5, "Test");
+    }
+    EXPECT_TRUE(elsewhere.List().empty());
+}
+
+TEST_F(UpdateLogTest, BaseObjectHelpersWriteToTheCurrentLog) {
+    struct CSample : CBaseObject {
+        KORVA_RUNTIME_CLASS(CSample)
+    };
+    std::string path;
+    {
+        CUpdateLogFile log(temp.Path());
+        CUpdateLogFile::SetCurrent(&log);
+        CSample sample;
+        CBaseObject::LogError(&sample, 87, "Init");
+        CBaseObject::LogMessage("plain", "Method", true);
+        EXPECT_EQ(CBaseObject::LogDateTime(&sample), 1u);
+        int fd = 12345;  // not open: the failed close is logged
+        CBaseObject::FreeHandle(fd);
+        EXPECT_EQ(fd, -1);
+        path = log.GetFilePath();
+        CUpdateLogFile::SetCurrent(nullptr);
+    }
+    const std::string text = WithoutStamps(Unscramble(path));
+    EXPECT_NE(text.find("Err - CSample::Init - 0x00000057|The parameter is incorrect.||"), std::string::npos);
+    EXPECT_NE(text.find("Msg - CBaseObject::Method|plain|"), std::string::npos);
+    EXPECT_NE(text.find("Err - CBaseObject::FreeHandle - 0x00000006|"), std::string::npos) << text;
+    EXPECT_NE(text.find("Msg - CSample|"), std::string::npos);
+}
+
+TEST(LogScrambler, KeyHasFullPeriod) {
+    // A short key cycle would repeat the same mask over recurring text.
+    uint8_t zeros[512] = {};
+    CLogScrambler s;
+    s.Apply(zeros, sizeof zeros);
+    for (size_t period = 1; period < 256; ++period) {
+        bool repeats = true;
+        for (size_t i = 0; i + period < 512 && repeats; ++i) repeats = zeros[i] == zeros[i + period];
+        EXPECT_FALSE(repeats) << period;
+    }
+}

@@ -1,0 +1,132 @@
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/Clock.h"
+#include "platform/Event.h"
+#include "platform/SysError.h"
+#include "platform/Thread.h"
+
+using namespace platform;
+
+TEST(Event, LowestReadyIndexWinsAndAutoResetIsConsumedOnlyWhenReturned) {
+    Event a(Event::kAutoReset), b(Event::kAutoReset), m(Event::kManualReset);
+    b.Set();
+    a.Set();
+    EXPECT_EQ(WaitForAny({&a, &b}, 0), 0u);
+    EXPECT_EQ(WaitForAny({&a, &b}, 0), 1u);  // b was not consumed by the first wait
+    EXPECT_EQ(WaitForAny({&a, &b}, 0), kWaitTimeout);
+    m.Set();
+    EXPECT_EQ(WaitForAny({&a, &m}, 0), 1u);
+    EXPECT_EQ(WaitForAny({&a, &m}, 0), 1u);  // manual reset stays set
+    m.Reset();
+    EXPECT_EQ(WaitForAny({&m}, 0), kWaitTimeout);
+    // Setting an auto-reset event twice releases one wait.
+    a.Set();
+    a.Set();
+    EXPECT_EQ(WaitFor(a, 0), 0u);
+    EXPECT_EQ(WaitFor(a, 0), kWaitTimeout);
+}
+
+TEST(Event, TimeoutIsHonoured) {
+    Event e(Event::kManualReset);
+    const uint32_t start = GetTickCount();
+    EXPECT_EQ(WaitFor(e, 60), kWaitTimeout);
+    const uint32_t elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 59u);
+    EXPECT_LT(elapsed, 2000u);
+}
+
+TEST(Event, DescriptorJoinsTheWait) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    Event stop(Event::kManualReset);
+    Waitable items[] = {Waitable::Of(stop), Waitable::Descriptor(fds[0], POLLIN)};
+    EXPECT_EQ(WaitForAny(items, 2, 0), kWaitTimeout);
+    ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    EXPECT_EQ(WaitForAny(items, 2, 0), 1u);
+    EXPECT_TRUE(items[1].revents & POLLIN);
+    stop.Set();
+    EXPECT_EQ(WaitForAny(items, 2, 0), 0u);  // the stop request outranks the data
+    ::close(fds[1]);
+    stop.Reset();
+    char c;
+    ASSERT_EQ(::read(fds[0], &c, 1), 1);
+    EXPECT_EQ(WaitForAny(items, 2, 0), 1u);  // hang-up of the peer wakes the wait too
+    ::close(fds[0]);
+}
+
+TEST(Event, InvalidArgumentsFailTheWait) {
+    EXPECT_EQ(WaitForAny(nullptr, 0, 0), kWaitFailed);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    Waitable bad = Waitable::Descriptor(987654, POLLIN);
+    EXPECT_EQ(WaitForAny(&bad, 1, 0), kWaitFailed);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST(Event, AutoResetReleasesExactlyOneOfManyWaiters) {
+    Event e(Event::kAutoReset);
+    Event done(Event::kManualReset);
+    std::atomic<int> woken{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&] {
+            if (WaitForAny({&done, &e}, kInfinite) == 1) woken.fetch_add(1);
+        });
+    }
+    e.Set();
+    Sleep(100);
+    EXPECT_EQ(woken.load(), 1);
+    done.Set();
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(woken.load(), 1);
+}
+
+TEST(Thread, RunsReportsIdAndExitCode) {
+    Thread t;
+    std::atomic<uint32_t> seenId{0};
+    ASSERT_EQ(t.Start([&] {
+        seenId = CurrentThreadId();
+        return 42u;
+    }, Thread::Priority::kAboveNormal), 0u);
+    EXPECT_NE(t.Id(), 0u);
+    EXPECT_NE(t.Id(), CurrentThreadId());
+    EXPECT_TRUE(t.Join(5000));
+    EXPECT_EQ(t.ExitCode(), 42u);
+    EXPECT_EQ(seenId.load(), t.Id());
+    EXPECT_EQ(t.Start([] { return 0u; }), ERROR_ACCESS_DENIED);
+}
+
+TEST(Thread, JoinTimesOutWhileRunning) {
+    Event release(Event::kManualReset);
+    Thread t;
+    ASSERT_EQ(t.Start([&] {
+        WaitFor(release, kInfinite);
+        return 0u;
+    }), 0u);
+    EXPECT_FALSE(t.Join(30));
+    release.Set();
+    EXPECT_TRUE(t.Join(5000));
+}
+
+TEST(Clock, TickCounterAdvancesAndLocalTimeIsPlausible) {
+    const uint32_t a = GetTickCount();
+    Sleep(20);
+    EXPECT_GE(GetTickCount() - a, 19u);
+    LocalTime t;
+    ASSERT_TRUE(GetLocalTime(t));
+    EXPECT_GE(t.year, 2024);
+    EXPECT_TRUE(t.month >= 1 && t.month <= 12);
+    EXPECT_TRUE(t.millisecond >= 0 && t.millisecond < 1000);
+    LocalTime d;
+    d.year = 2007;
+    d.month = 3;
+    d.day = 5;
+    d.dayOfWeek = 1;
+    EXPECT_EQ(FormatLongDate(d, LANG_GERMAN), "Mo, 05.März 2007");
+    EXPECT_EQ(FormatLongDate(d, LANG_ENGLISH), "Mon, 05.March 2007");
+}

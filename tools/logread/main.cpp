@@ -1,0 +1,91 @@
+// korva-logread: prints an update log as text.
+//
+//   korva-logread [--raw] [FILE]     (no FILE or "-": standard input)
+//
+// Exit codes: 0 the whole file was read, 1 the file is damaged or not an
+// update log (the readable entries before the damage are printed, the
+// problem goes to standard error), 2 usage or file errors.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/logread/LogReader.h"
+
+namespace {
+
+int Usage(FILE* out, int code) {
+    std::fprintf(out,
+                 "usage: korva-logread [--raw] [FILE]\n"
+                 "Unscrambles a KORVA Instrument Upgrader update log (upd_*.log) and prints it.\n"
+                 "Without FILE, or with \"-\", the log is read from standard input.\n"
+                 "  --raw   keep the CR LF line ends of the file\n"
+                 "Exit status: 0 read completely, 1 damaged or not an update log, 2 usage or I/O "
+                 "error.\n");
+    return code;
+}
+
+bool ReadAll(FILE* in, std::vector<uint8_t>& out) {
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) out.insert(out.end(), chunk, chunk + n);
+    return !std::ferror(in);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool raw = false;
+    const char* path = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--raw") == 0) {
+            raw = true;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            return Usage(stdout, 0);
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            std::fprintf(stderr, "korva-logread: unknown option %s\n", argv[i]);
+            return Usage(stderr, 2);
+        } else if (path == nullptr) {
+            path = argv[i];
+        } else {
+            return Usage(stderr, 2);
+        }
+    }
+    const bool fromStdin = path == nullptr || std::strcmp(path, "-") == 0;
+    const char* name = fromStdin ? "standard input" : path;
+    FILE* in = fromStdin ? stdin : std::fopen(path, "rb");
+    if (in == nullptr) {
+        std::fprintf(stderr, "korva-logread: %s: %s\n", name, std::strerror(errno));
+        return 2;
+    }
+    std::vector<uint8_t> data;
+    const bool ok = ReadAll(in, data);
+    if (!fromStdin) std::fclose(in);
+    if (!ok) {
+        std::fprintf(stderr, "korva-logread: %s: read error\n", name);
+        return 2;
+    }
+    const LogReadResult result = ReadUpdateLog(data.data(), data.size());
+    std::string text = result.text;
+    if (!raw) {
+        std::string lf;
+        lf.reserve(text.size());
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+            lf += text[i];
+        }
+        text.swap(lf);
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    if (!result.clean) {
+        std::fprintf(stderr,
+                     "korva-logread: %s: not a readable update log: %s (at byte %zu); %zu "
+                     "entr%s shown before it\n",
+                     name, result.problem.c_str(), result.damagedAt, result.entries,
+                     result.entries == 1 ? "y" : "ies");
+        return 1;
+    }
+    return 0;
+}
