@@ -85,7 +85,10 @@ public:
     // Qt side watches it. Reading it is DispatchPending's business.
     int WakeFd() const { return m_wakeEvent.Fd(); }
     // Waits for work and handles it until `done()` is true or `timeoutMs`
-    // has passed. Returns done().
+    // has passed. Returns done(). done() is checked after each round of
+    // dispatching, so it should turn true through something this window
+    // handles (a message, a timer); other changes are seen at the latest
+    // when the time-out ends the wait.
     bool PumpUntil(const std::function<bool()>& done, uint32_t timeoutMs);
     // Handles messages and timers for `ms` milliseconds.
     void PumpFor(uint32_t ms);

@@ -34,11 +34,12 @@ TEST(MessageWindow, SendFromWorkerBlocksUntilHandledAndPostsKeepOrder) {
         window.PostMessage(0x40C);
         result = window.SendMessage(0x405, 9);
     });
-    EXPECT_TRUE(window.PumpUntil([&] { return result.load() != 0; }, 5000));
+    // Once the send is queued, both posts are queued too.
+    ASSERT_EQ(platform::WaitFor(window.SendEvent(), 10000), 0u);
+    window.DispatchPending();
     worker.join();
     EXPECT_EQ(result.load(), 10);
-    // Sends are handled before posted messages that are still queued.
-    window.DispatchPending();
+    // The send is handled before the posted messages that were queued first.
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0], 0x405u);
     EXPECT_EQ(seen[1], 0x40Bu);
