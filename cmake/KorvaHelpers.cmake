@@ -31,3 +31,22 @@ function(korva_tests name dir)
       PROPERTIES LABELS "threaded;${ARG_LABELS}" TIMEOUT 300)
   endif()
 endfunction()
+
+# korva_embed(TARGET SYMBOL FILE [DEPENDS ...])
+# Embeds FILE into TARGET with the assembler's .incbin, as the bytes between
+# <SYMBOL>_begin and <SYMBOL>_end, without turning it into C source.
+function(korva_embed target symbol file)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  set(_asm ${CMAKE_CURRENT_BINARY_DIR}/${symbol}_embed.S)
+  file(WRITE ${_asm}
+    "    .section .rodata\n"
+    "    .global ${symbol}_begin\n"
+    "    .global ${symbol}_end\n"
+    "    .balign 16\n"
+    "${symbol}_begin:\n"
+    "    .incbin \"${file}\"\n"
+    "${symbol}_end:\n"
+    "    .section .note.GNU-stack,\"\",@progbits\n")
+  set_source_files_properties(${_asm} PROPERTIES OBJECT_DEPENDS "${file};${ARG_DEPENDS}")
+  target_sources(${target} PRIVATE ${_asm})
+endfunction()

@@ -1,10 +1,13 @@
 #include "platform/SharedLibrary.h"
 
 #include <dlfcn.h>
+#include <elf.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/SysError.h"
 
@@ -21,6 +24,41 @@ uint32_t Fail(uint32_t code) {
 std::string TakeLoaderMessage() {
     const char* message = ::dlerror();
     return message != nullptr ? message : "";
+}
+
+// The loader maps the segments an ELF header names without checking that the
+// file holds them; touching a page past the end of a cut-off file then kills
+// the process with SIGBUS. So a file is loaded only when it holds everything
+// its headers name.
+bool IsCompleteElf(int fd, off_t size) {
+    Elf64_Ehdr eh{};
+    if (::pread(fd, &eh, sizeof eh, 0) != static_cast<ssize_t>(sizeof eh)) return false;
+    if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ELFCLASS64) return false;
+    if (eh.e_phentsize != sizeof(Elf64_Phdr)) return false;
+    const uint64_t fileSize = static_cast<uint64_t>(size);
+    if (eh.e_phoff > fileSize || uint64_t{eh.e_phnum} * sizeof(Elf64_Phdr) > fileSize - eh.e_phoff) return false;
+    if (eh.e_shnum != 0 &&
+        (eh.e_shoff > fileSize || uint64_t{eh.e_shnum} * eh.e_shentsize > fileSize - eh.e_shoff)) {
+        return false;
+    }
+    for (unsigned i = 0; i < eh.e_phnum; ++i) {
+        Elf64_Phdr ph{};
+        const off_t at = static_cast<off_t>(eh.e_phoff + i * sizeof(Elf64_Phdr));
+        if (::pread(fd, &ph, sizeof ph, at) != static_cast<ssize_t>(sizeof ph)) return false;
+        if (ph.p_type == PT_LOAD && (ph.p_offset > fileSize || ph.p_filesz > fileSize - ph.p_offset)) return false;
+    }
+    return true;
+}
+
+const char kIncomplete[] = "not a complete 64-bit ELF shared object";
+
+bool IsCompleteElf(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool complete = ::fstat(fd, &st) == 0 && IsCompleteElf(fd, st.st_size);
+    ::close(fd);
+    return complete;
 }
 
 }  // namespace
@@ -47,6 +85,10 @@ uint32_t SharedLibrary::Load(const std::string& path) {
     }
     if (!S_ISREG(st.st_mode)) return Fail(ERROR_BAD_EXE_FORMAT);
     if (::access(file.c_str(), R_OK) != 0) return SetLastErrorFromErrno();
+    if (!IsCompleteElf(file)) {
+        m_message = kIncomplete;
+        return Fail(ERROR_BAD_EXE_FORMAT);
+    }
 
     m_handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (m_handle == nullptr) {
@@ -63,7 +105,10 @@ uint32_t SharedLibrary::LoadFromDescriptor(int fd) {
 
     struct stat st {};
     if (::fstat(fd, &st) != 0) return SetLastErrorFromErrno();
-    if (!S_ISREG(st.st_mode)) return Fail(ERROR_BAD_EXE_FORMAT);
+    if (!S_ISREG(st.st_mode) || !IsCompleteElf(fd, st.st_size)) {
+        m_message = kIncomplete;
+        return Fail(ERROR_BAD_EXE_FORMAT);
+    }
 
     // The loader takes names only; this name resolves to the open file
     // itself, not to whatever its original path points at by now.

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 #include <string>
 
 #include "platform/SharedLibrary.h"
@@ -109,3 +111,22 @@ TEST_F(SharedLibraryTest, LoadsTheOpenFileWhateverHappensToItsName) {
 }
 
 }  // namespace
+
+TEST(SharedLibraryCut, ACutOffLibraryIsRefusedNotMapped) {
+    // Mapping a library whose segments lie past the end of its file would
+    // kill the process on first touch.
+    const std::vector<char> whole = [] {
+        std::ifstream in(KORVA_TEST_PLUGIN_PATH, std::ios::binary);
+        return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }();
+    ASSERT_GT(whole.size(), 1000u);
+    char dir[] = "/tmp/korva-cut-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/cut.so";
+    std::ofstream(path, std::ios::binary).write(whole.data(), static_cast<std::streamsize>(whole.size() / 2));
+    platform::SharedLibrary lib;
+    EXPECT_EQ(lib.Load(path), ERROR_BAD_EXE_FORMAT);
+    EXPECT_FALSE(lib.IsLoaded());
+    ::unlink(path.c_str());
+    ::rmdir(dir);
+}

@@ -1,0 +1,39 @@
+// A file created anew by this process and kept open, so that later users
+// (the library loader) can be sure they get exactly the bytes written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Thread: one owner.
+class NewFile {
+public:
+    NewFile() = default;
+    ~NewFile();
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    // Removes whatever stands under `path` and creates a new file there
+    // (exclusive create, no symlink followed, mode 0600, not inherited).
+    // Returns 0 or an error number.
+    uint32_t CreateReplacing(const std::string& path);
+    // One write call; `written` tells how much was taken.
+    uint32_t Write(const void* data, size_t length, size_t& written);
+    int Fd() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+    // True while `m_path` still names the file this object created.
+    bool StillNamesThisFile() const;
+    // Deletes the name if it still names this file. Returns 0 or an error.
+    uint32_t Remove();
+    void Close();
+    const std::string& Path() const { return m_path; }
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+};
+
+}  // namespace platform

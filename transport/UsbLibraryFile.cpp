@@ -1,0 +1,73 @@
+#include "transport/UsbLibraryFile.h"
+
+#include <mutex>
+
+#include "base/Strings.h"
+#include "platform/NewFile.h"
+#include "platform/SysError.h"
+#include "usb/ftd2xx.h"
+
+std::atomic<int> g_bUsbDllCreated{0};
+
+namespace {
+
+std::mutex g_fileMutex;      // guards g_file
+platform::NewFile g_file;    // open while the written file is in use
+
+// The version line of a written library, standing in for its version
+// resource: " - File: <name>     Version: <version>" as far as known.
+std::string DescribeLibrary() {
+    platform::SharedLibrary library;
+    if (LoadUsbLibrary(library) != 0) return {};
+    auto info = library.Bind<PFN_KORVA_GetFileVersionInfo>("KORVA_GetFileVersionInfo");
+    if (info == nullptr) return {};
+    std::string text = " - ";
+    if (const char* name = info("OriginalFilename")) text += std::string("File: ") + name + "     ";
+    if (const char* version = info("FileVersion")) text += std::string("Version: ") + version;
+    return text;
+}
+
+}  // namespace
+
+std::string WriteUsbLibraryFile(const EmbeddedFile* source) {
+    EmbeddedFile embedded;
+    uint32_t error = 0;
+    if (source == nullptr) {
+        if (FindEmbeddedFile(IDR_USB_LIBRARY, embedded)) source = &embedded;
+        else error = ERROR_RESOURCE_DATA_NOT_FOUND;
+    }
+    if (source != nullptr) {
+        std::lock_guard<std::mutex> lock(g_fileMutex);
+        error = g_file.CreateReplacing(kUsbLibraryFileName);
+        if (error == 0) {
+            size_t written = 0;
+            error = g_file.Write(source->data, source->size, written);
+            if (error == 0 && written == source->size) {
+                g_bUsbDllCreated = 1;
+            } else {
+                if (error == 0) error = ERROR_WRITE_FAULT;  // short write: the file is unusable
+                g_file.Remove();
+                g_file.Close();
+            }
+        }
+    }
+    if (g_bUsbDllCreated) return "DLL for USB devices generated" + DescribeLibrary() + "\r\n";
+    return "DLL for USB devices not generated - Error: " + platform::SystemErrorText(error, GetUserLanguage()) +
+           "\r\n";
+}
+
+uint32_t LoadUsbLibrary(platform::SharedLibrary& library) {
+    std::lock_guard<std::mutex> lock(g_fileMutex);
+    if (!g_bUsbDllCreated || !g_file.IsOpen()) {
+        platform::SetLastError(ERROR_MOD_NOT_FOUND);
+        return ERROR_MOD_NOT_FOUND;
+    }
+    return library.LoadFromDescriptor(g_file.Fd());
+}
+
+void DeleteUsbLibraryFile() {
+    std::lock_guard<std::mutex> lock(g_fileMutex);
+    if (g_bUsbDllCreated) g_file.Remove();
+    g_file.Close();
+    g_bUsbDllCreated = 0;
+}

@@ -1,0 +1,35 @@
+// The USB library file: written from the program's embedded copy at start,
+// loaded by the USB transport, deleted at the end.
+//
+// The current directory may be writable by others, so the file is created
+// anew (a file left there is replaced), kept open, and loaded through that
+// open descriptor: the library that runs is exactly the one written, even if
+// the name is swapped afterwards. Without a written file nothing is loaded.
+// Thread: the main thread writes and deletes; LoadUsbLibrary from any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/SharedLibrary.h"
+#include "resources/Resources.h"
+
+inline constexpr char kUsbLibraryFileName[] = "korva_usb.__t";
+
+// 1 only when the file was written completely.
+extern std::atomic<int> g_bUsbDllCreated;
+
+// Writes `source` (default: the embedded library, resource 6121) as
+// "korva_usb.__t" in the current directory in one write and sets
+// g_bUsbDllCreated when exactly all bytes were written. Returns the
+// start-up log line describing the outcome, ending in "\r\n".
+std::string WriteUsbLibraryFile(const EmbeddedFile* source = nullptr);
+
+// Loads the written library into `library` through the descriptor that wrote
+// it. ERROR_MOD_NOT_FOUND when no file was written.
+uint32_t LoadUsbLibrary(platform::SharedLibrary& library);
+
+// Deletes the file if it was written and its name still names it; clears
+// g_bUsbDllCreated.
+void DeleteUsbLibraryFile();
