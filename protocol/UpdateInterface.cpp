@@ -142,6 +142,7 @@ void CUpdateInterface::DoOnDataReceived(CByteBuffer& data) {
         // Out of memory: what we hold is no longer a whole reply.
         m_ReceiveBuffer.Empty();
         LogError(this, ERROR_NOT_ENOUGH_MEMORY, "DoOnDataReceived");
+        StopReplyTimer();
         DoOnReceiveTimeout();
         return;
     }
@@ -165,6 +166,7 @@ void CUpdateInterface::DoOnDataReceived(CByteBuffer& data) {
     if (m_ReceiveBuffer.GetLength() > kMaxReceiveBuffer) {
         m_ReceiveBuffer.Empty();
         LogMessage(this, "Receive buffer overflow - data discarded", "DoOnDataReceived", false);
+        StopReplyTimer();
         DoOnReceiveTimeout();
         return;
     }
@@ -269,10 +271,16 @@ void CUpdateInterface::DoOnTimer(CCallbackTimer* timer) {
     if (!armed || timer->IsRunning()) return;
     armed = false;
     if (fragment) m_ReceiveBuffer.Empty();
+    // Either time-out ends the exchange: a reply timer left running after a
+    // fragment time-out would cut the next query's 2000 ms short.
+    StopReplyTimer();
+    StopFragmentTimer();
     DoOnReceiveTimeout();
 }
 
 void CUpdateInterface::StartReplyTimer() {
+    // Every reply gets its full time, even if an old run were still pending.
+    m_pReplyTimer->Stop();
     m_bReplyTimerArmed = m_pReplyTimer->Start();
 }
 

@@ -1,0 +1,70 @@
+// A line-protocol object whose "port" records what is written, and an owner
+// that records the interface events it receives.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/MessageWindow.h"
+#include "protocol/UpdateInterface.h"
+
+struct RecordedEvent {
+    uint32_t event;
+    uintptr_t data;
+    std::string text;
+};
+
+// The owner side: thread-safe, since events arrive on the reading, I/O and
+// main threads.
+class EventRecorder : public CObject {
+public:
+    static void OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context);
+
+    std::vector<RecordedEvent> Events() const;
+    std::vector<RecordedEvent> Take();
+    size_t Count(uint32_t event) const;
+    std::vector<std::string> Lines() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<RecordedEvent> m_events;  // guarded by m_mutex
+};
+
+class FakeInterface : public CUpdateInterface {
+public:
+    KORVA_RUNTIME_CLASS(FakeInterface)
+
+    explicit FakeInterface(EventRecorder* owner)
+        : CUpdateInterface(&EventRecorder::OnEvent, owner) {}
+
+    uint32_t SendData(const CByteBuffer& data) override;
+    uint32_t Init(CInterfaceParameter*) override { return 0; }
+    platform::Thread* StartPortEnumeration(CInterfaceParameter*) override { return nullptr; }
+
+    // Feeds received bytes as the port's reading thread would.
+    void Receive(std::string_view bytes);
+
+    std::vector<std::string> Writes() const;
+    void SetResult(uint32_t result);
+
+    using CUpdateInterface::EnumMonitorLines;
+    using CUpdateInterface::EnumSCPILines;
+    using CUpdateInterface::TrimLine;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_writes;  // guarded by m_mutex
+    uint32_t m_result = 0;              // guarded by m_mutex
+};
+
+// A message window that is the process's main window for one test.
+class MainWindowScope {
+public:
+    MainWindowScope() { CMessageWindow::SetMain(&m_window); }
+    ~MainWindowScope() { CMessageWindow::SetMain(nullptr); }
+    CMessageWindow& Window() { return m_window; }
+
+private:
+    CMessageWindow m_window;
+};
