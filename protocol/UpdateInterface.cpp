@@ -20,7 +20,10 @@ CUpdateInterface::CUpdateInterface(InterfaceEventFn callback, CObject* context)
       m_pEventCallback(callback),
       m_pCallbackContext(context) {}
 
-CUpdateInterface::~CUpdateInterface() {
+CUpdateInterface::~CUpdateInterface() { CloseProtocol(); }
+
+void CUpdateInterface::CloseProtocol() {
+    if (m_bClosed.exchange(true, std::memory_order_acq_rel)) return;
     const bool locked = LockForDestruction(m_Lock, this);
     // Closing first lets a timer callback that waits for the lock give up, so
     // deleting the timers below (which waits for running callbacks) cannot
@@ -278,7 +281,10 @@ void CUpdateInterface::DoOnTimer(CCallbackTimer* timer) {
     DoOnReceiveTimeout();
 }
 
+// The timers are gone only once CloseProtocol has run, and then m_Lock is
+// closed, so no caller below can reach them; the checks are for safety.
 void CUpdateInterface::StartReplyTimer() {
+    if (!m_pReplyTimer) return;
     // Every reply gets its full time, even if an old run were still pending.
     m_pReplyTimer->Stop();
     m_bReplyTimerArmed = m_pReplyTimer->Start();
@@ -286,16 +292,16 @@ void CUpdateInterface::StartReplyTimer() {
 
 void CUpdateInterface::StopReplyTimer() {
     m_bReplyTimerArmed = false;
-    m_pReplyTimer->Stop();
+    if (m_pReplyTimer) m_pReplyTimer->Stop();
 }
 
 void CUpdateInterface::StartFragmentTimer() {
-    m_bFragmentTimerArmed = m_pFragmentTimer->Start();
+    if (m_pFragmentTimer) m_bFragmentTimerArmed = m_pFragmentTimer->Start();
 }
 
 void CUpdateInterface::StopFragmentTimer() {
     m_bFragmentTimerArmed = false;
-    m_pFragmentTimer->Stop();
+    if (m_pFragmentTimer) m_pFragmentTimer->Stop();
 }
 
 // --- state -------------------------------------------------------------

@@ -27,6 +27,10 @@
 //   cannot interleave with a line being cut. IF_EVENT_RECEIVE_TIMEOUT is
 //   delivered on that thread.
 // Lock order: port interface Rx lock -> m_Lock -> port interface Tx lock.
+// Destruction: a timer callback calls virtual operations, so it must be over
+// before a subclass's part is torn down. Every subclass destructor therefore
+// calls CloseProtocol() first; it closes m_Lock (later sends, data and
+// time-outs do nothing) and waits for a time-out already running.
 // m_Lock guards every field below except the atomics and the two constant
 // callback fields.
 #pragma once
@@ -116,6 +120,8 @@ public:
     size_t GetReceiveBufferLength();
 
 protected:
+    // Shuts the protocol down: see Destruction above. Idempotent.
+    void CloseProtocol();
     // Calls the owner's callback, if one is set.
     void DoOnInterfaceEvent(uint32_t event, uintptr_t data, const CByteBuffer& text);
     void DoOnDataReceived(CByteBuffer& data);
@@ -150,6 +156,7 @@ private:
     // that was already on its way when a line stopped its timer is dropped.
     bool m_bReplyTimerArmed = false;
     bool m_bFragmentTimerArmed = false;
+    std::atomic<bool> m_bClosed{false};
     const InterfaceEventFn m_pEventCallback;
     CObject* const m_pCallbackContext;
 

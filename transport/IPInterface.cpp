@@ -6,6 +6,7 @@ CIPInterface::CIPInterface(InterfaceEventFn callback, CObject* context)
     : CUpdateInterface(callback, context) {}
 
 CIPInterface::~CIPInterface() {
+    CloseProtocol();
     const bool locked = LockForDestruction(m_IPLock, this);
     m_IPLock.Close();
     if (locked) m_IPLock.Unlock();

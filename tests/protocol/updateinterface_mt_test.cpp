@@ -22,7 +22,10 @@ public:
     explicit EchoPort(EventRecorder* owner) : FakeInterface(owner) {
         m_reader = std::thread([this] { Run(); });
     }
-    ~EchoPort() override { Stop(); }
+    ~EchoPort() override {
+        CloseProtocol();
+        Stop();
+    }
 
     void Stop() {
         {

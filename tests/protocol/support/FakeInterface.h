@@ -37,6 +37,7 @@ public:
 
     explicit FakeInterface(EventRecorder* owner)
         : CUpdateInterface(&EventRecorder::OnEvent, owner) {}
+    ~FakeInterface() override { CloseProtocol(); }
 
     uint32_t SendData(const CByteBuffer& data) override;
     uint32_t Init(CInterfaceParameter*) override { return 0; }
