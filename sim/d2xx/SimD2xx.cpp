@@ -1,0 +1,324 @@
+// The simulated USB library: the nine D2XX calls of the real one, whose
+// devices are simulated instruments.
+//
+// Each attached device has a host thread that runs its instrument in real
+// time: it feeds the bytes FT_Write took, advances the instrument's clock
+// and moves the reply bytes that have left its UART into the receive queue,
+// signalling the caller's event as the real library does.
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sim/Instrument.h"
+#include "sim/d2xx/SimD2xxControl.h"
+
+namespace {
+
+constexpr uint32_t kWriteWaitMs = 5000;  // FT_Write gives up when the instrument takes nothing
+
+uint64_t NowNs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec);
+}
+
+struct SimDevice {
+    uint32_t id = 0;
+    std::string serial;
+    std::mutex mutex;  // guards everything below
+    std::condition_variable wake;
+    std::unique_ptr<sim::CInstrument> instrument;
+    std::deque<uint8_t> rx;
+    int notifyFd = -1;
+    DWORD mask = 0;
+    bool unplugged = false;
+    bool stop = false;
+    bool open = false;
+    uint32_t writeLimit = 0;
+    int limitedWrites = 0;
+    int writersWaiting = 0;  // FT_Write calls waiting for the instrument to take input
+    std::thread host;
+
+    void Notify() {
+        if ((mask & FT_EVENT_RXCHAR) && notifyFd >= 0) {
+            const uint64_t one = 1;
+            ssize_t ignored = ::write(notifyFd, &one, sizeof one);
+            (void)ignored;
+        }
+    }
+
+    // The instrument's clock runs on this thread; it sleeps until the
+    // instrument's next due time or until FT_Write brings bytes.
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex);
+        uint8_t buffer[512];
+        while (!stop) {
+            const uint64_t now = NowNs();
+            instrument->Advance(now);
+            size_t n;
+            bool any = false;
+            while ((n = instrument->ReadOutput(buffer, sizeof buffer, now)) > 0) {
+                rx.insert(rx.end(), buffer, buffer + n);
+                any = true;
+            }
+            if (instrument->IsHungUp() && !unplugged) {
+                unplugged = true;
+                any = true;
+            }
+            if (any) Notify();
+            if (writersWaiting > 0 && instrument->InputSpace() > 0) wake.notify_all();
+            const uint64_t due = instrument->NextDueNs();
+            if (due == sim::kNever || unplugged) {
+                wake.wait(lock);
+            } else if (due > now) {
+                wake.wait_for(lock, std::chrono::nanoseconds(due - now));
+            }
+        }
+    }
+};
+
+std::mutex g_mutex;  // guards g_devices, g_handles, g_list, g_nextHandle
+std::map<std::string, std::shared_ptr<SimDevice>> g_devices;
+std::map<uintptr_t, std::shared_ptr<SimDevice>> g_handles;
+std::vector<FT_DEVICE_LIST_INFO_NODE> g_list;
+uintptr_t g_nextHandle = 0x51000001;
+
+std::shared_ptr<SimDevice> FindHandle(FT_HANDLE handle) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_handles.find(reinterpret_cast<uintptr_t>(handle));
+    return it == g_handles.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<SimDevice> FindSerial(const char* serial) {
+    if (serial == nullptr) return nullptr;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_devices.find(serial);
+    return it == g_devices.end() ? nullptr : it->second;
+}
+
+void StopDevice(const std::shared_ptr<SimDevice>& device) {
+    {
+        std::lock_guard<std::mutex> lock(device->mutex);
+        device->stop = true;
+        device->unplugged = true;
+        device->Notify();
+    }
+    device->wake.notify_all();
+    if (device->host.joinable() && device->host.get_id() != std::this_thread::get_id()) device->host.join();
+}
+
+}  // namespace
+
+extern "C" {
+
+FT_STATUS FT_CreateDeviceInfoList(DWORD* lpdwNumDevs) {
+    if (lpdwNumDevs == nullptr) return FT_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_list.clear();
+    for (const auto& [serial, device] : g_devices) {
+        std::lock_guard<std::mutex> deviceLock(device->mutex);
+        if (device->unplugged) continue;
+        FT_DEVICE_LIST_INFO_NODE node{};
+        node.ID = device->id;
+        node.Flags = device->open ? FT_FLAGS_OPENED : 0;
+        std::strncpy(node.SerialNumber, serial.c_str(), sizeof node.SerialNumber - 1);
+        std::strncpy(node.Description, "KORVA simulated instrument", sizeof node.Description - 1);
+        g_list.push_back(node);
+    }
+    *lpdwNumDevs = static_cast<DWORD>(g_list.size());
+    return FT_OK;
+}
+
+FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, DWORD* lpdwNumDevs) {
+    if (pDest == nullptr || lpdwNumDevs == nullptr) return FT_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const DWORD n = std::min<DWORD>(*lpdwNumDevs, static_cast<DWORD>(g_list.size()));
+    std::copy(g_list.begin(), g_list.begin() + n, pDest);
+    *lpdwNumDevs = n;
+    return FT_OK;
+}
+
+FT_STATUS FT_OpenEx(PVOID pArg1, DWORD Flags, FT_HANDLE* pHandle) {
+    if (pArg1 == nullptr || pHandle == nullptr) return FT_INVALID_PARAMETER;
+    if (Flags != FT_OPEN_BY_SERIAL_NUMBER) return FT_NOT_SUPPORTED;
+    *pHandle = nullptr;
+    const std::string serial(static_cast<const char*>(pArg1), strnlen(static_cast<const char*>(pArg1), 16));
+    auto device = FindSerial(serial.c_str());
+    if (!device) return FT_DEVICE_NOT_FOUND;
+    {
+        std::lock_guard<std::mutex> lock(device->mutex);
+        if (device->unplugged) return FT_DEVICE_NOT_FOUND;
+        if (device->open) return FT_DEVICE_NOT_OPENED;  // one opener at a time, as with the chip
+        device->open = true;
+        device->rx.clear();
+    }
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const uintptr_t handle = g_nextHandle++;
+    g_handles[handle] = device;
+    *pHandle = reinterpret_cast<FT_HANDLE>(handle);
+    return FT_OK;
+}
+
+FT_STATUS FT_Close(FT_HANDLE ftHandle) {
+    std::shared_ptr<SimDevice> device;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        auto it = g_handles.find(reinterpret_cast<uintptr_t>(ftHandle));
+        if (it == g_handles.end()) return FT_INVALID_HANDLE;
+        device = it->second;
+        g_handles.erase(it);
+    }
+    std::lock_guard<std::mutex> lock(device->mutex);
+    device->open = false;
+    device->notifyFd = -1;
+    device->mask = 0;
+    return FT_OK;
+}
+
+FT_STATUS FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency) {
+    auto device = FindHandle(ftHandle);
+    if (!device) return FT_INVALID_HANDLE;
+    std::lock_guard<std::mutex> lock(device->mutex);
+    if (device->unplugged) return FT_IO_ERROR;
+    return ucLatency >= 1 ? FT_OK : FT_INVALID_PARAMETER;
+}
+
+FT_STATUS FT_SetEventNotification(FT_HANDLE ftHandle, DWORD Mask, PVOID Param) {
+    auto device = FindHandle(ftHandle);
+    if (!device) return FT_INVALID_HANDLE;
+    const int fd = static_cast<int>(reinterpret_cast<intptr_t>(Param));
+    if (Mask != 0 && fd < 0) return FT_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(device->mutex);
+    device->mask = Mask;
+    device->notifyFd = Mask ? fd : -1;
+    if (!device->rx.empty() || device->unplugged) device->Notify();
+    return FT_OK;
+}
+
+FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dwRxBytes) {
+    auto device = FindHandle(ftHandle);
+    if (!device) return FT_INVALID_HANDLE;
+    if (dwRxBytes == nullptr) return FT_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(device->mutex);
+    if (device->unplugged) return FT_IO_ERROR;
+    *dwRxBytes = static_cast<DWORD>(device->rx.size());
+    return FT_OK;
+}
+
+FT_STATUS FT_Read(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToRead, DWORD* lpBytesReturned) {
+    auto device = FindHandle(ftHandle);
+    if (!device) return FT_INVALID_HANDLE;
+    if (lpBuffer == nullptr || lpBytesReturned == nullptr) return FT_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(device->mutex);
+    *lpBytesReturned = 0;
+    if (device->unplugged) return FT_IO_ERROR;
+    const size_t n = std::min<size_t>(dwBytesToRead, device->rx.size());
+    std::copy(device->rx.begin(), device->rx.begin() + static_cast<long>(n), static_cast<uint8_t*>(lpBuffer));
+    device->rx.erase(device->rx.begin(), device->rx.begin() + static_cast<long>(n));
+    *lpBytesReturned = static_cast<DWORD>(n);
+    return FT_OK;
+}
+
+FT_STATUS FT_Write(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToWrite, DWORD* lpBytesWritten) {
+    auto device = FindHandle(ftHandle);
+    if (!device) return FT_INVALID_HANDLE;
+    if (lpBuffer == nullptr || lpBytesWritten == nullptr) return FT_INVALID_PARAMETER;
+    *lpBytesWritten = 0;
+    std::unique_lock<std::mutex> lock(device->mutex);
+    // Like the chip, a write waits while the instrument cannot take more;
+    // the host thread wakes it as the instrument consumes its input.
+    ++device->writersWaiting;
+    const bool room = device->wake.wait_for(lock, std::chrono::milliseconds(kWriteWaitMs), [&] {
+        return device->unplugged || device->instrument->InputSpace() > 0;
+    });
+    --device->writersWaiting;
+    if (device->unplugged) return FT_IO_ERROR;
+    if (!room) return FT_IO_ERROR;
+    size_t n = std::min<size_t>(dwBytesToWrite, device->instrument->InputSpace());
+    if (device->limitedWrites != 0) {
+        n = std::min<size_t>(n, device->writeLimit);
+        if (device->limitedWrites > 0) --device->limitedWrites;
+    }
+    n = device->instrument->Receive(static_cast<const uint8_t*>(lpBuffer), n, NowNs());
+    *lpBytesWritten = static_cast<DWORD>(n);
+    device->wake.notify_all();
+    return FT_OK;
+}
+
+FT_STATUS FT_GetLibraryVersion(DWORD* lpdwVersion) {
+    if (lpdwVersion == nullptr) return FT_INVALID_PARAMETER;
+    *lpdwVersion = 0x00010000;
+    return FT_OK;
+}
+
+const char* KORVA_GetFileVersionInfo(const char* key) {
+    if (key == nullptr) return nullptr;
+    if (std::strcmp(key, "OriginalFilename") == 0) return "libkorva_usb_sim.so";
+    if (std::strcmp(key, "FileVersion") == 0) return "1.0.0 (simulated instruments)";
+    return nullptr;
+}
+
+int KORVA_SimAttach(uint32_t deviceId, const char* serialNumber, const sim::Config* config) {
+    if (serialNumber == nullptr || *serialNumber == '\0' || std::strlen(serialNumber) > 15) return -1;
+    auto device = std::make_shared<SimDevice>();
+    device->id = deviceId;
+    device->serial = serialNumber;
+    device->instrument = std::make_unique<sim::CInstrument>(config ? *config : sim::Config{});
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_devices.count(serialNumber)) return -1;
+        g_devices[serialNumber] = device;
+    }
+    device->host = std::thread([device = device.get()] { device->Run(); });
+    return 0;
+}
+
+int KORVA_SimUnplug(const char* serialNumber) {
+    std::shared_ptr<SimDevice> device;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        auto it = serialNumber ? g_devices.find(serialNumber) : g_devices.end();
+        if (it == g_devices.end()) return -1;
+        device = it->second;
+        g_devices.erase(it);
+    }
+    StopDevice(device);
+    return 0;
+}
+
+int KORVA_SimLimitWrites(const char* serialNumber, uint32_t maxBytes, int writes) {
+    auto device = FindSerial(serialNumber);
+    if (!device) return -1;
+    std::lock_guard<std::mutex> lock(device->mutex);
+    device->writeLimit = maxBytes;
+    device->limitedWrites = writes;
+    return 0;
+}
+
+int KORVA_SimInspect(const char* serialNumber, void (*inspect)(const void* instrument, void* user), void* user) {
+    auto device = FindSerial(serialNumber);
+    if (!device || inspect == nullptr) return -1;
+    std::lock_guard<std::mutex> lock(device->mutex);
+    inspect(device->instrument.get(), user);
+    return 0;
+}
+
+void KORVA_SimReset(void) {
+    std::map<std::string, std::shared_ptr<SimDevice>> devices;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        devices.swap(g_devices);
+    }
+    for (auto& [serial, device] : devices) StopDevice(device);
+}
+
+}  // extern "C"
