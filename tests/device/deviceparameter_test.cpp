@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/Strings.h"
+#include "device/DeviceParameter.h"
+#include "support/DeviceFixtures.h"
+
+namespace {
+
+struct LanguageScope {
+    explicit LanguageScope(uint16_t lang) { SetLanguageOverride(lang); }
+    ~LanguageScope() { SetLanguageOverride(0); }
+};
+
+struct Identity {
+    std::string name, serial, hwId, version;
+};
+
+Identity Read(const CDeviceParameter& d) {
+    return {d.GetDeviceName(), d.GetSerialNumber(), d.GetHardwareIdText(), d.GetSoftwareVersion()};
+}
+
+void ExpectIdentity(const CDeviceParameter& d, const Identity& want) {
+    const Identity got = Read(d);
+    EXPECT_EQ(got.name, want.name);
+    EXPECT_EQ(got.serial, want.serial);
+    EXPECT_EQ(got.hwId, want.hwId);
+    EXPECT_EQ(got.version, want.version);
+}
+
+const char* kSample = "KORVA,QV3108,012345678,HW10011000,SW05.306-02.011";
+
+}  // namespace
+
+TEST(DeviceParameter, NewRecordIsEmpty) {
+    CDeviceParameter d;
+    ExpectIdentity(d, {"", "", "0x00000000", "-"});
+    EXPECT_EQ(d.GetTargetSoftwareVersion(), "-");
+    EXPECT_EQ(d.GetRequiredSoftwareVersion(), "-");
+    EXPECT_EQ(d.GetTargetDeviceName(), "");
+    EXPECT_EQ(d.GetNewSerialNumber(), "");
+    EXPECT_TRUE(d.GetMatchedConfigurations().empty());
+    for (uint32_t code = 0; code < 10; ++code) EXPECT_EQ(d.GetBoardIdText(code), "0");
+}
+
+TEST(DeviceParameter, IdnReplies) {
+    struct Case {
+        const char* what;
+        std::string reply;
+        int result;
+        Identity want;  // after a prior fill with the sample reply
+    };
+    const Identity sample{"QV3108", "012345678", "0x10011000", "05.306-02.011"};
+    const Case cases[] = {
+        {"sample", kSample, 1, sample},
+        {"no comma leaves the record", "KORVA QV3108 garbage", 0, sample},
+        {"one comma leaves the record", "KORVA,QV3108", 0, sample},
+        {"no third comma clears the identity", "KORVA,QV3108,012345678", 0, {"", "", "0x00000000", "-"}},
+        {"no HW clears", "KORVA,QV3108,1,SW05.306-02.011", 0, {"", "", "0x00000000", "-"}},
+        {"no SW clears", "KORVA,QV3108,1,HW10011000", 0, {"", "", "0x00000000", "-"}},
+        {"serial cut to 9", "KORVA,QV3108,ABCDEFGHIJKL,HW10011000,SW05.306-02.011", 1,
+         {"QV3108", "ABCDEFGHI", "0x10011000", "05.306-02.011"}},
+        {"SW without second part", "KORVA,QV3108,1,HW10011000,SW05.306", 1,
+         {"QV3108", "1", "0x10011000", "05.306-"}},
+        {"short SW field", "KORVA,QV3108,1,HW10011000,SW05", 1, {"QV3108", "1", "0x10011000", "05-"}},
+        {"HW reading stops at a non-hex digit", "KORVA,X,1,HW12G4,SW05.306-02.011", 1,
+         {"X", "1", "0x00000012", "05.306-02.011"}},
+        {"HW without a hex digit keeps the ID", "KORVA,X,1,HWzz,SW05.306-02.011", 1,
+         {"X", "1", "0x10011000", "05.306-02.011"}},
+        {"HW takes eight digits only", "KORVA,X,1,HW1234567890,SW05.306-02.011", 1,
+         {"X", "1", "0x12345678", "05.306-02.011"}},
+        {"HW and SW in either order", "KORVA,X,1,SW04.100-01.002 HW10010000", 1,
+         {"X", "1", "0x10010000", "04.100-01.002"}},
+        {"fields at the end of the text", "KORVA,X,,HW", 0, {"", "", "0x00000000", "-"}},
+        {"empty SW", "KORVA,X,,HW1,SW", 1, {"X", "", "0x00000001", "-"}},
+        {"zero byte ends the reply", std::string("KORVA,QV3108,012345678,HW1\0,SW05.306-02.011", 43), 0,
+         {"", "", "0x00000000", "-"}},
+        {"binary bytes", "\xff,\x80\x01,\xfe,HW\xff\xff,SW\x90\x91\x92\x93\x94\x95\x96\x97", 1,
+         {"\x80\x01", "\xfe", "0x10011000", "\x90\x91\x92\x93\x94\x95-\x97"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CDeviceParameter d;
+        d.SetBoardIds(ModuleBlock({{4, 7}}));
+        ASSERT_EQ(d.SetIdnParameter(kSample), 1);
+        EXPECT_EQ(d.SetIdnParameter(c.reply), c.result);
+        ExpectIdentity(d, c.want);
+        EXPECT_EQ(d.GetBoardIdText(4), "7");  // boards survive every reply
+    }
+}
+
+TEST(DeviceParameter, OversizedReplyKeepsTheWholeNameAndBoundsTheFields) {
+    CDeviceParameter d;
+    const std::string name(100000, 'N');
+    const std::string serial(5000, 'S');
+    EXPECT_EQ(d.SetIdnParameter("KORVA," + name + "," + serial + ",HW" + std::string(5000, 'F') + ",SW" +
+                                std::string(5000, '9')),
+              1);
+    EXPECT_EQ(d.GetDeviceName(), name);
+    ExpectIdentity(d, {name, "SSSSSSSSS", "0xFFFFFFFF", "999999-999999"});
+}
+
+TEST(DeviceParameter, ModuleBlocks) {
+    struct Case {
+        const char* what;
+        CByteBuffer block;
+        int result;
+        const char* mc;  // GetBoardIdText(5)
+        const char* ab;  // GetBoardIdText(4)
+    };
+    auto raw = [](const std::string& s) { return CByteBuffer(s.data(), s.size()); };
+    const Case cases[] = {
+        {"codes 5 and 4", ModuleBlock({{5, 2}, {4, 3}}), 1, "2", "3"},
+        {"codes 5 and 12", ModuleBlock({{5, 2}, {12, 3}}), 0, "2", "9"},
+        {"unknown first, known after", ModuleBlock({{0x100, 1}, {4, 3}}), 0, "9", "3"},
+        {"16-bit values", ModuleBlock({{5, 0xBEEF}}), 1, "48879", "9"},
+        {"leading text before #", raw(std::string("junk#14\x05\x00\x02\x00", 11)), 1, "2", "9"},
+        {"letter as digit count", raw(std::string("#A4\x05\x00\x02\x00", 7)), 1, "2", "9"},
+        {"digit count 0", raw(std::string("#04\x05\x00\x02\x00", 7)), 0, "9", "9"},
+        {"digit count above 9", raw(std::string("#:4\x05\x00\x02\x00", 7)), 0, "9", "9"},
+        {"no #", raw(std::string("14\x05\x00\x02\x00", 6)), 0, "9", "9"},
+        {"# at the end", raw("abc#"), 0, "9", "9"},
+        {"digits cut off", raw("#9123"), 0, "9", "9"},
+        {"length beyond the data", raw(std::string("#18\x05\x00\x02\x00", 7)), 0, "9", "9"},
+        {"length below 4", raw(std::string("#13\x05\x00\x02", 6)), 0, "9", "9"},
+        {"length without digits", raw(std::string("#1x\x05\x00\x02\x00", 7)), 0, "9", "9"},
+        {"leading digits only", raw(std::string("#24x\x05\x00\x02\x00", 8)), 1, "2", "9"},
+        {"bytes past the last record ignored", raw(std::string("#16\x05\x00\x02\x00\x04\x00", 9)), 1, "2", "9"},
+        {"bytes past the length ignored", raw(std::string("#14\x05\x00\x02\x00\x04\x00\x01\x00", 11)), 1, "2",
+         "9"},
+        {"huge length", raw("#9999999999\x05\x00\x02\x00"), 0, "9", "9"},
+        {"empty", CByteBuffer(), 0, "9", "9"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CDeviceParameter d;
+        ASSERT_EQ(d.SetBoardIds(ModuleBlock({{5, 9}, {4, 9}, {9, 6}})), 1);
+        EXPECT_EQ(d.SetBoardIds(c.block), c.result);
+        EXPECT_EQ(d.GetBoardIdText(5), c.mc);
+        EXPECT_EQ(d.GetBoardIdText(4), c.ab);
+        EXPECT_EQ(d.GetBoardIdText(9), "6");  // never named, never touched
+    }
+}
+
+TEST(DeviceParameter, WireCodesSelectTheirBoards) {
+    // Codes 0-9 name YP YF MB FC AB MC IF PS CRT TE.
+    const BoardSlot slots[] = {BOARD_YP, BOARD_YF, BOARD_MB, BOARD_FC, BOARD_AB,
+                               BOARD_MC, BOARD_IF, BOARD_PS, BOARD_CRT, BOARD_TE};
+    CDeviceParameter d;
+    std::vector<std::pair<uint16_t, uint16_t>> records;
+    for (uint16_t code = 0; code < 10; ++code) records.emplace_back(code, 100 + code);
+    ASSERT_EQ(d.SetBoardIds(ModuleBlock(records)), 1);
+    for (uint16_t code = 0; code < 10; ++code) {
+        EXPECT_EQ(d.GetBoardId(slots[code]), 100 + code) << code;
+        EXPECT_EQ(d.GetBoardIdText(code), std::to_string(100 + code));
+    }
+    EXPECT_EQ(d.GetBoardIdText(10), "0");
+    EXPECT_EQ(d.GetBoardIdText(0xFFFFFFFF), "0");
+}
+
+TEST(DeviceParameter, BuildDeviceNameGivesEveryRowsName) {
+    const auto table = HardwareConfigTable();
+    ASSERT_EQ(table.size(), 57u);
+    for (size_t row = 0; row < table.size(); ++row)
+        EXPECT_EQ(CDeviceParameter::BuildDeviceName(table[row].hardwareId), table[row].name) << "row " << row;
+    EXPECT_EQ(CDeviceParameter::BuildDeviceName(0x10011000), "QV3108-2");
+    EXPECT_EQ(CDeviceParameter::BuildDeviceName(0x10090000), "");
+    EXPECT_EQ(CDeviceParameter::BuildDeviceName(0x1000F000), "QV3100-16");
+    EXPECT_EQ(CDeviceParameter::BuildDeviceName(0x10080000), "");
+    EXPECT_EQ(CDeviceParameter::BuildDeviceName(0x10072FFF), "QV4205-3");
+}
+
+TEST(DeviceParameter, HardwareMatch) {
+    const Boards row21 = {1, 0, 5, 1, 10, 1, 0, 0, 3, 10};
+    const Boards zero = {};
+    Boards otherAb = row21;
+    otherAb[BOARD_AB] = 2;
+    Boards extraCrt = row21;  // a board the row leaves open
+    extraCrt[BOARD_CRT] = 77;
+    Boards mcOnly = {};
+    mcOnly[BOARD_MC] = 1;
+    struct Case {
+        const char* what;
+        DeviceSpec spec;
+        int row;  // -1: no match
+    };
+    const Case cases[] = {
+        {"row 21", {"QV3108-2", 0x10011000, row21}, 21},
+        {"other AB", {"QV3108-2", 0x10011000, otherAb}, -1},
+        {"row's zero is a wildcard", {"QV3108-2", 0x10011000, extraCrt}, 21},
+        {"all-zero boards match an MC 0 row by ID", {"QV3100", 0x10000000, zero}, 3},
+        {"all-zero boards do not match an MC 1 row", {"QV3108-2", 0x10011000, zero}, -1},
+        {"only MC set: other boards not compared", {"QV3108-2", 0x10011000, mcOnly}, 21},
+        {"MC 0 is exact, not a wildcard", {"QV3100", 0x10000000, mcOnly}, -1},
+        {"model index 4 never matches", {"QV0000", 0x10040000, zero}, -1},
+        {"model index 4 with MC 1", {"QV0000-2", 0x10041000, mcOnly}, -1},
+        {"unknown hardware ID", {"QV3108-2", 0x10011002, row21}, -1},
+        {"empty version 2", {"QV3108-2", 0x10011000, row21, "05.000", ""}, -1},
+        {"first matching row wins", {"D+S7305C", 0x10050000, zero}, 49},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DevicePtr d = MakeDevice(c.spec);
+        const std::vector<uint32_t> matched = d->GetMatchedConfigurations();
+        if (c.row < 0) {
+            EXPECT_TRUE(matched.empty());
+            EXPECT_EQ(d->GetTargetDeviceName(), "");
+            EXPECT_EQ(d->GetTargetSoftwareVersion(), "-");
+        } else {
+            EXPECT_EQ(matched, std::vector<uint32_t>{static_cast<uint32_t>(c.row)});
+            EXPECT_EQ(d->GetTargetDeviceName(), "QV3108-2");
+            EXPECT_EQ(d->GetTargetSoftwareVersion(), "05.306-02.011");
+        }
+    }
+}
+
+TEST(DeviceParameter, EveryRowMatchesItsOwnBoards) {
+    const auto table = HardwareConfigTable();
+    for (size_t row = 0; row < table.size(); ++row) {
+        Boards boards;
+        std::copy(std::begin(table[row].boards), std::end(table[row].boards), boards.begin());
+        DevicePtr d = MakeDevice({table[row].name, table[row].hardwareId, boards});
+        const auto matched = d->GetMatchedConfigurations();
+        if (((table[row].hardwareId >> 16) & 0xFFF) == 4) {
+            EXPECT_TRUE(matched.empty()) << "row " << row;
+        } else {
+            ASSERT_EQ(matched.size(), 1u) << "row " << row;
+            // Rows with the same ID and boards do not exist, so the own row wins.
+            EXPECT_EQ(matched[0], row);
+        }
+    }
+}
+
+TEST(DeviceParameter, RefillRecomputesTheMatch) {
+    DevicePtr d = MakeDevice();
+    ASSERT_EQ(d->GetMatchedConfigurations().size(), 1u);
+    EXPECT_EQ(d->SetIdnParameter("KORVA,QV3108-2,1"), 0);
+    EXPECT_TRUE(d->GetMatchedConfigurations().empty());
+    // The target of the earlier match stays.
+    EXPECT_EQ(d->GetTargetDeviceName(), "QV3108-2");
+}
+
+TEST(DeviceParameter, DescriptionAndType) {
+    DevicePtr d = MakeDevice({"QV3108", 0x10011000, {1, 0, 5, 1, 10, 1, 0, 0, 3, 10}, "05.306", "02.011"});
+    EXPECT_EQ(d->GetDescription(),
+              "Device: QV3108_05.306-02.011, #012345678, HW-ID 0x10011000\r\n"
+              "Board-IDs: AB 1, CRT 0, FC 5, IF 1, MB 10, MC 1, PS 0, TE 0, YF 3, YP 10");
+    {
+        LanguageScope english(9);
+        EXPECT_EQ(d->GetDeviceType(), "Oscilloscope");
+    }
+    {
+        LanguageScope german(7);
+        EXPECT_EQ(d->GetDeviceType(), "Oszilloskop");
+    }
+    struct Case {
+        uint32_t id;
+        const char* english;
+        const char* german;
+    };
+    const Case cases[] = {
+        {0x30000000, "Special Device", "Sondergerät"}, {0x70000000, "Accessory", "Zubehör"},
+        {0x80000000, "Tester", "Tester"},               {0x90000000, "", ""},
+        {0x00000000, "", ""},                           {0x20100000, "Spectrum Analyser", "Spektrum Analysator"},
+        {0x10110000, "", ""},  // model index 17
+    };
+    for (const Case& c : cases) {
+        CDeviceParameter r;
+        char reply[64];
+        std::snprintf(reply, sizeof reply, "K,N,S,HW%08X,SW05.306-02.011", c.id);
+        r.SetIdnParameter(reply);
+        LanguageScope english(9);
+        EXPECT_EQ(r.GetDeviceType(), c.english) << std::hex << c.id;
+        SetLanguageOverride(7);
+        EXPECT_EQ(r.GetDeviceType(), c.german) << std::hex << c.id;
+    }
+}
+
+TEST(DeviceParameter, IsSameDevice) {
+    const DeviceSpec base;
+    DevicePtr a = MakeDevice(base);
+    EXPECT_TRUE(a->IsSameDevice(*a));
+    EXPECT_TRUE(a->IsSameDevice(*MakeDevice(base)));
+    auto with = [&](void (*change)(DeviceSpec&)) {
+        DeviceSpec s = base;
+        change(s);
+        return MakeDevice(s);
+    };
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.name = "qv3108-2"; }))) << "case-sensitive";
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.serial = "012345679"; })));
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.hardwareId = 0x10011001; })));
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.boards[BOARD_YP] = 11; })));
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.version1 = "05.001"; })));
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.version2 = "02.001"; })));
+}
+
+TEST(DeviceParameter, VersionToNumber) {
+    EXPECT_EQ(VersionToNumber("05.306"), 5.306);
+    EXPECT_EQ(VersionToNumber("99.999"), 99.999);
+    EXPECT_EQ(VersionToNumber("5."), 5.0);
+    EXPECT_EQ(VersionToNumber(".5"), 0.5);
+    for (const char* zero : {"", ".", "-1.0", " 5.0", "+5", "inf", "nan", "x5", "\xff"}) EXPECT_EQ(VersionToNumber(zero), 0.0) << zero;
+}

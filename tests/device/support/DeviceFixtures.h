@@ -1,0 +1,51 @@
+// Building identification replies and records for the device tests, and a
+// private update log that a test can read back.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/ByteBuffer.h"
+#include "base/UpdateLogFile.h"
+#include "device/DeviceList.h"
+
+using Boards = std::array<uint16_t, BOARD_COUNT>;  // record order: AB CRT FC IF MB MC PS TE YF YP
+
+std::string IdnReply(const std::string& name, const std::string& serial, uint32_t hardwareId,
+                     const std::string& version1, const std::string& version2);
+// "#" + digit count + length + the 4-byte records (little-endian code, value).
+CByteBuffer ModuleBlock(const std::vector<std::pair<uint16_t, uint16_t>>& records);
+// The module block that names every board of `boards`.
+CByteBuffer ModuleBlockOf(const Boards& boards);
+// Wire code of a record slot.
+uint16_t WireCodeOf(BoardSlot slot);
+
+struct DeviceSpec {
+    std::string name = "QV3108-2";
+    uint32_t hardwareId = 0x10011000;
+    Boards boards = {1, 0, 5, 1, 10, 1, 0, 0, 3, 10};  // row 21
+    std::string version1 = "05.000";
+    std::string version2 = "02.000";
+    std::string serial = "012345678";
+};
+DevicePtr MakeDevice(const DeviceSpec& spec = {});
+PortPtr SerialPort(const char* name);
+PortPtr UsbPort(uint32_t deviceId, const char* serial);
+
+// An update log in a private temporary directory, installed as the
+// process's log while the object lives.
+class ScopedLog {
+public:
+    ScopedLog();
+    ~ScopedLog();
+    // Everything written so far, unscrambled.
+    std::string Text() const;
+
+private:
+    std::string m_dir;
+    std::unique_ptr<CUpdateLogFile> m_log;
+};
