@@ -122,6 +122,7 @@ public:
 protected:
     // Shuts the protocol down: see Destruction above. Idempotent.
     void CloseProtocol();
+    bool HasEventCallback() const { return m_pEventCallback != nullptr; }
     // Calls the owner's callback, if one is set.
     void DoOnInterfaceEvent(uint32_t event, uintptr_t data, const CByteBuffer& text);
     void DoOnDataReceived(CByteBuffer& data);
