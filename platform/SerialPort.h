@@ -1,0 +1,221 @@
+// Serial ports: open by COM name, settings, queues, line errors, modem
+// lines and comm events, with the numbers and bits the program has always
+// used (DCB, COMSTAT, CE_, EV_, MS_, PURGE_).
+//
+// ISerialPort is the seam between the I/O thread and the port: the Linux
+// port (SerialPort, on termios and the tty ioctls; the only code that
+// includes <termios.h>) and the fake ports of the tests implement it.
+//
+// Comm events work like an overlapped wait: WaitCommEvent either returns
+// the pending event bits at once or ERROR_IO_PENDING; the caller then adds
+// the waitables of GetCommWaitables to its own wait and, when one of them
+// fires, collects the bits with GetCommEventResult. Writes work alike: Write
+// either finishes at once or returns ERROR_IO_PENDING, and GetWriteResult
+// goes on once GetWriteWaitable fires. Reads never wait: they return what
+// has been received (possibly nothing).
+//
+// Threads: one I/O thread calls the comm-event, read and write operations.
+// PurgeComm, ClearCommError, SetCommState, SetupComm, GetCommProperties and
+// GetCommModemStatus may also be called from other threads. Close from any
+// thread that is not inside another call of the same port; after Close every
+// operation fails with ERROR_INVALID_HANDLE.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/Event.h"
+
+// Line errors (ClearCommError).
+inline constexpr uint32_t CE_RXOVER = 0x0001;
+inline constexpr uint32_t CE_OVERRUN = 0x0002;
+inline constexpr uint32_t CE_RXPARITY = 0x0004;
+inline constexpr uint32_t CE_FRAME = 0x0008;
+inline constexpr uint32_t CE_BREAK = 0x0010;
+inline constexpr uint32_t CE_TXFULL = 0x0100;
+inline constexpr uint32_t CE_IOE = 0x0400;
+inline constexpr uint32_t CE_MODE = 0x8000;
+
+// Comm events (SetCommMask / WaitCommEvent).
+inline constexpr uint32_t EV_RXCHAR = 0x0001;
+inline constexpr uint32_t EV_RXFLAG = 0x0002;
+inline constexpr uint32_t EV_TXEMPTY = 0x0004;
+inline constexpr uint32_t EV_CTS = 0x0008;
+inline constexpr uint32_t EV_DSR = 0x0010;
+inline constexpr uint32_t EV_RLSD = 0x0020;
+inline constexpr uint32_t EV_BREAK = 0x0040;
+inline constexpr uint32_t EV_ERR = 0x0080;
+inline constexpr uint32_t EV_RING = 0x0100;
+
+// Modem status (GetCommModemStatus).
+inline constexpr uint32_t MS_CTS_ON = 0x0010;
+inline constexpr uint32_t MS_DSR_ON = 0x0020;
+inline constexpr uint32_t MS_RING_ON = 0x0040;
+inline constexpr uint32_t MS_RLSD_ON = 0x0080;
+
+// PurgeComm flags.
+inline constexpr uint32_t PURGE_TXABORT = 0x0001;
+inline constexpr uint32_t PURGE_RXABORT = 0x0002;
+inline constexpr uint32_t PURGE_TXCLEAR = 0x0004;
+inline constexpr uint32_t PURGE_RXCLEAR = 0x0008;
+
+// DCB values.
+inline constexpr uint8_t NOPARITY = 0;
+inline constexpr uint8_t ODDPARITY = 1;
+inline constexpr uint8_t EVENPARITY = 2;
+inline constexpr uint8_t MARKPARITY = 3;
+inline constexpr uint8_t SPACEPARITY = 4;
+inline constexpr uint8_t ONESTOPBIT = 0;
+inline constexpr uint8_t ONE5STOPBITS = 1;
+inline constexpr uint8_t TWOSTOPBITS = 2;
+inline constexpr uint32_t DTR_CONTROL_DISABLE = 0;
+inline constexpr uint32_t DTR_CONTROL_ENABLE = 1;
+inline constexpr uint32_t DTR_CONTROL_HANDSHAKE = 2;
+inline constexpr uint32_t RTS_CONTROL_DISABLE = 0;
+inline constexpr uint32_t RTS_CONTROL_ENABLE = 1;
+inline constexpr uint32_t RTS_CONTROL_HANDSHAKE = 2;
+inline constexpr uint32_t RTS_CONTROL_TOGGLE = 3;
+inline constexpr uint32_t MAXDWORD = 0xFFFFFFFF;
+
+// The device control block: the wanted line settings (28 bytes, as the
+// program has always kept it).
+struct DCB {
+    uint32_t DCBlength = sizeof(DCB);
+    uint32_t BaudRate = 0;
+    uint32_t fBinary : 1;
+    uint32_t fParity : 1;
+    uint32_t fOutxCtsFlow : 1;
+    uint32_t fOutxDsrFlow : 1;
+    uint32_t fDtrControl : 2;
+    uint32_t fDsrSensitivity : 1;
+    uint32_t fTXContinueOnXoff : 1;
+    uint32_t fOutX : 1;
+    uint32_t fInX : 1;
+    uint32_t fErrorChar : 1;
+    uint32_t fNull : 1;
+    uint32_t fRtsControl : 2;
+    uint32_t fAbortOnError : 1;
+    uint32_t fDummy2 : 17;
+    uint16_t wReserved = 0;
+    uint16_t XonLim = 0;
+    uint16_t XoffLim = 0;
+    uint8_t ByteSize = 0;
+    uint8_t Parity = 0;
+    uint8_t StopBits = 0;
+    char XonChar = 0;
+    char XoffChar = 0;
+    char ErrorChar = 0;
+    char EofChar = 0;
+    char EvtChar = 0;
+    uint16_t wReserved1 = 0;
+
+    DCB()
+        : fBinary(0), fParity(0), fOutxCtsFlow(0), fOutxDsrFlow(0), fDtrControl(0),
+          fDsrSensitivity(0), fTXContinueOnXoff(0), fOutX(0), fInX(0), fErrorChar(0), fNull(0),
+          fRtsControl(0), fAbortOnError(0), fDummy2(0) {}
+};
+static_assert(sizeof(DCB) == 28, "DCB keeps its 28-byte layout");
+
+// Port state of ClearCommError.
+struct COMSTAT {
+    uint32_t fCtsHold : 1;
+    uint32_t fDsrHold : 1;
+    uint32_t fRlsdHold : 1;
+    uint32_t fXoffHold : 1;
+    uint32_t fXoffSent : 1;
+    uint32_t fEof : 1;
+    uint32_t fTxim : 1;
+    uint32_t fReserved : 25;
+    uint32_t cbInQue = 0;
+    uint32_t cbOutQue = 0;
+
+    COMSTAT()
+        : fCtsHold(0), fDsrHold(0), fRlsdHold(0), fXoffHold(0), fXoffSent(0), fEof(0), fTxim(0),
+          fReserved(0) {}
+};
+
+// Port properties (the fields this program reads; the rest stay 0).
+struct COMMPROP {
+    uint16_t wPacketLength = 0;
+    uint16_t wPacketVersion = 0;
+    uint32_t dwServiceMask = 0;
+    uint32_t dwReserved1 = 0;
+    uint32_t dwMaxTxQueue = 0;  // 0: no maximum
+    uint32_t dwMaxRxQueue = 0;
+    uint32_t dwMaxBaud = 0;
+    uint32_t dwProvSubType = 0;
+    uint32_t dwProvCapabilities = 0;
+    uint32_t dwSettableParams = 0;
+    uint32_t dwSettableBaud = 0;
+    uint16_t wSettableData = 0;
+    uint16_t wSettableStopParity = 0;
+    uint32_t dwCurrentTxQueue = 0;
+    uint32_t dwCurrentRxQueue = 0;
+    uint32_t dwProvSpec1 = 0;
+    uint32_t dwProvSpec2 = 0;
+    wchar_t wcProvChar[1] = {};
+};
+
+struct COMMTIMEOUTS {
+    uint32_t ReadIntervalTimeout = 0;
+    uint32_t ReadTotalTimeoutMultiplier = 0;
+    uint32_t ReadTotalTimeoutConstant = 0;
+    uint32_t WriteTotalTimeoutMultiplier = 0;
+    uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+namespace platform {
+
+// Every operation returns 0 or an error number (SysError.h).
+class ISerialPort {
+public:
+    // How many waitables GetCommWaitables fills.
+    static constexpr size_t kCommWaitables = 2;
+
+    virtual ~ISerialPort() = default;
+
+    // Settings and state.
+    virtual uint32_t GetCommProperties(COMMPROP* properties) = 0;
+    virtual uint32_t GetCommState(DCB* dcb) = 0;
+    virtual uint32_t SetCommState(const DCB& dcb) = 0;
+    virtual uint32_t SetupComm(uint32_t inQueue, uint32_t outQueue) = 0;
+    virtual uint32_t SetCommTimeouts(const COMMTIMEOUTS& timeouts) = 0;
+    virtual uint32_t SetCommMask(uint32_t mask) = 0;
+    virtual uint32_t PurgeComm(uint32_t flags) = 0;
+    // The CE_ bits gathered since the last call (then cleared) and the
+    // queue counts. Either may be null; with a null `errors` the bits stay
+    // pending for the next caller.
+    virtual uint32_t ClearCommError(uint32_t* errors, COMSTAT* status) = 0;
+    // MS_ bits; 0 for a port without modem lines.
+    virtual uint32_t GetCommModemStatus(uint32_t* status) = 0;
+
+    // Comm events (I/O thread only).
+    virtual uint32_t WaitCommEvent(uint32_t* mask) = 0;
+    virtual void GetCommWaitables(Waitable* items) = 0;  // fills kCommWaitables entries
+    // 0 with the event bits (possibly 0: nothing for the mask), or the error
+    // that ended the wait (a vanished device).
+    virtual uint32_t GetCommEventResult(uint32_t* mask) = 0;
+
+    // I/O (I/O thread only). Read returns at once with what has arrived.
+    virtual uint32_t Read(void* buffer, uint32_t length, uint32_t* read) = 0;
+    // 0 when every byte went out (`*written` = length), ERROR_IO_PENDING
+    // when the rest follows; `data` must stay valid until the write ends.
+    virtual uint32_t Write(const void* data, uint32_t length, uint32_t* written) = 0;
+    virtual Waitable GetWriteWaitable() = 0;
+    // After the write waitable fired: 0 and the total written once the write
+    // has ended, ERROR_IO_PENDING while bytes remain, or an error.
+    virtual uint32_t GetWriteResult(uint32_t* written) = 0;
+
+    virtual void Close() = 0;
+};
+
+// Opens a serial port by COM name ("COM7": its alias first, else the
+// Linux name by convention), exclusively: a port another program (or this
+// one) holds fails with ERROR_ACCESS_DENIED. The port starts in raw mode.
+// Errors: ERROR_FILE_NOT_FOUND for a name that is no COM name or no device,
+// ERROR_INVALID_PARAMETER for a device that is not a serial port, else the
+// mapped errno.
+uint32_t OpenSerialPort(const std::string& comName, std::unique_ptr<ISerialPort>* port);
+
+}  // namespace platform
