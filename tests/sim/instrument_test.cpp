@@ -1,0 +1,415 @@
+// The simulated instrument's byte-level dialogue, on a virtual clock.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+#include "sim/FirmwareImage.h"
+#include "support/SimDriver.h"
+
+using sim::CInstrument;
+
+namespace {
+
+const std::string kIdn = "*IDN?;\n\r";
+const std::string kModules = ":Service:Mode kac;:System:Hardware:Moduls?;\n\r";
+const std::string kMonitor = ":Service:Mode kAccess;:System:Software:Monitor;\n\r";
+
+std::string Hex(uint32_t v) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%x", v);
+    return b;
+}
+
+uint32_t ImageSum(const std::vector<uint8_t>& image) {
+    uint32_t s = static_cast<uint32_t>(image.size());
+    for (uint8_t b : image) s += b;
+    return s;
+}
+
+const std::vector<uint8_t>& StandIn() {
+    static const auto image =
+        sim::BuildFirmwareImage(sim::StandInIdentity(), sim::kStandInImageSize, sim::kStandInSeed);
+    return image;
+}
+
+std::string LoadCommand(size_t length) { return "l c000000 " + Hex(static_cast<uint32_t>(length)) + ";\r"; }
+std::string RamChecksumCommand(size_t length) {
+    return "z c000000 " + Hex(static_cast<uint32_t>(0x0C000000 + length - 1)) + ";\r";
+}
+
+// Enters the monitor and checks the prompt and the version reply.
+void EnterMonitor(SimDriver& d, const std::string& version = "2.01") {
+    ASSERT_EQ(d.Exchange(kMonitor, 50), "MonDeb>");
+    ASSERT_EQ(d.Exchange("v;\r", 50), "Version:\t" + version + "\r\nMonDeb>");
+}
+
+std::string LoadImage(SimDriver& d, const std::vector<uint8_t>& image) {
+    EXPECT_EQ(d.Exchange(LoadCommand(image.size())), "Waiting for 0x" + Hex(image.size()) + " bytes\r\n");
+    d.Send(image.data(), image.size());
+    return d.Run();
+}
+
+}  // namespace
+
+TEST(SimIdentification, IdnReplyAndModuleBlockAreByteExact) {
+    SimDriver d(FastConfig());
+    EXPECT_EQ(d.Exchange(kIdn), "KORVA,QV3108-2,012345678,HW10011000,SW05.100-02.005\n\r");
+
+    const std::string block = d.Exchange(kModules);
+    ASSERT_EQ(block.substr(0, 4), "#240");
+    ASSERT_EQ(block.size(), 4u + 40u + 2u);
+    EXPECT_EQ(block.substr(44), "\n\r");
+    // Records: code, value, both little-endian 16 bit; the QV3108-2 boards.
+    const uint16_t expected[10] = {10, 3, 10, 5, 1, 1, 1, 0, 0, 0};
+    for (int r = 0; r < 10; ++r) {
+        const auto* p = reinterpret_cast<const uint8_t*>(block.data()) + 4 + 4 * r;
+        EXPECT_EQ(p[0] + 256 * p[1], r);
+        EXPECT_EQ(p[2] + 256 * p[3], expected[r]) << "record " << r;
+    }
+}
+
+TEST(SimIdentification, ConfiguredIdentityAndBoards) {
+    sim::Config c = FastConfig();
+    c.identity = {"KORVA Instruments", "QV3600", "ABC123456789", 0x10020005, "05.006", "02.004"};
+    c.boards = {{5, 2}, {4, 0x1234}};
+    SimDriver d(c);
+    EXPECT_EQ(d.Exchange(kIdn), "KORVA Instruments,QV3600,ABC123456789,HW10020005,SW05.006-02.004\n\r");
+    EXPECT_EQ(d.Exchange(kModules), std::string("#18\x05\x00\x02\x00\x04\x00\x34\x12", 11) + "\n\r");
+}
+
+TEST(SimIdentification, ModuleReplyKinds) {
+    auto reply = [](sim::ModuleReply kind) {
+        sim::Config c = FastConfig();
+        c.moduleReply = kind;
+        SimDriver d(c);
+        return d.Exchange(kModules, 5000);
+    };
+    EXPECT_EQ(reply(sim::ModuleReply::kSilent), "");
+    EXPECT_EQ(reply(sim::ModuleReply::kTextLine), "NO MODULES\n\r");
+    const std::string unknown = reply(sim::ModuleReply::kUnknownCode);
+    EXPECT_EQ(unknown.substr(0, 4), "#244");
+    EXPECT_EQ(unknown.substr(4 + 40, 2), std::string("\x0c\x00", 2));
+    const std::string truncated = reply(sim::ModuleReply::kTruncated);
+    EXPECT_EQ(truncated.substr(0, 4), "#248");
+    EXPECT_EQ(truncated.size(), 4u + 40u + 2u);  // announces 48, carries 40
+}
+
+TEST(SimIdentification, ServiceCommandsNeedServiceModeInTheSameMessage) {
+    SimDriver d(FastConfig());
+    EXPECT_EQ(d.Exchange(":System:Hardware:Moduls?;\n\r"), "");
+    EXPECT_EQ(d.Exchange(":System:Error?;\n\r"), "-221,\"Settings conflict\"\n\r");
+    EXPECT_EQ(d.Exchange(":Service:Mode kAccess;\n\r"), "");
+    EXPECT_EQ(d.Exchange(":System:Software:Monitor;\n\r"), "");  // mode does not carry over
+    EXPECT_EQ(d.Inst().GetState(), CInstrument::State::kScpi);
+    // Short forms and any case are SCPI too.
+    EXPECT_EQ(d.Exchange(":serv:mode kac;:syst:hard:mod?;\n\r").substr(0, 4), "#240");
+    EXPECT_EQ(d.Exchange(":System:Error?;\n\r"), "-221,\"Settings conflict\"\n\r");
+    EXPECT_EQ(d.Exchange(":System:Error?;\n\r"), "0,\"No error\"\n\r");
+}
+
+TEST(SimSettings, QueryWriteBackAndStoreCommands) {
+    SimDriver d(FastConfig());
+    EXPECT_EQ(d.Exchange(":Service:Mode kAccess;:System:Adjust?;\n\r"),
+              ":ADJ:CH1:OFFS 12;:ADJ:CH1:GAIN 1.0021;:ADJ:CH2:OFFS -7;:ADJ:CH2:GAIN 0.9987;:ADJ:TRIG:LEV 3\n\r");
+    d.Exchange(":Service:Mode kAccess;:ADJ:CH1:OFFS 99;\n\r");
+    d.Exchange(":Service:Mode kAccess;:ADJ:TRIG:LEV 5;\n\r");
+    d.Exchange(":ADJ:CH2:OFFS 1;\n\r");  // refused: no service mode
+    EXPECT_EQ(d.Inst().Settings()[0].second, "99");
+    EXPECT_EQ(d.Inst().Settings()[2].second, "-7");
+    EXPECT_EQ(d.Inst().Settings()[4].second, "5");
+    EXPECT_EQ(d.Inst().GetCounters().settingsWrites, 2u);
+
+    d.Exchange("*RST;\n\r");
+    d.Exchange("*CLS;\n\r");
+    EXPECT_EQ(d.Inst().ErrorCount(), 0u);
+    d.Exchange(":Service:Mode kAccess;:Service:ASave;\n\r");
+    d.Exchange(":Service:Mode kAccess;:Service:Factory:Store;\n\r");
+    d.Exchange(":Service:Mode kAccess;:System:Preset;\n\r");
+    d.Exchange(":Bogus:Command;\n\r");
+    EXPECT_EQ(d.Inst().ErrorCount(), 1u);
+    d.Exchange(":Service:Mode kAccess;:System:CIError;\n\r");
+    EXPECT_EQ(d.Inst().ErrorCount(), 0u);
+    d.Exchange(":Service:Mode kAccess;:System:SNumber:Set 987654321;\n\r");
+    const auto& n = d.Inst().GetCounters();
+    EXPECT_EQ(n.resets, 1u);
+    EXPECT_EQ(n.clears, 1u);
+    EXPECT_EQ(n.autoSaves, 1u);
+    EXPECT_EQ(n.factoryStores, 1u);
+    EXPECT_EQ(n.presets, 1u);
+    EXPECT_EQ(n.errorClears, 1u);
+    EXPECT_EQ(d.Exchange(kIdn), "KORVA,QV3108-2,987654321,HW10011000,SW05.100-02.005\n\r");
+}
+
+TEST(SimSettings, CalibrationAnswersAfterItsTime) {
+    sim::Config c;
+    c.timing.calibrationMs = 30000;
+    SimDriver d(c);
+    EXPECT_EQ(d.Exchange(":Calibrate:Self:All?;\n\r", 29000), "");
+    EXPECT_EQ(d.Run(2000), "0,\"No error\"\n\r");
+}
+
+TEST(SimMonitor, FullSessionLoadChecksumCopyChecksumRestart) {
+    SimDriver d(FastConfig());
+    const auto& image = StandIn();
+    const std::string sum = "0x" + Hex(ImageSum(image));
+    EnterMonitor(d);
+    EXPECT_EQ(LoadCommand(image.size()), "l c000000 115ba0;\r");
+    EXPECT_EQ(LoadImage(d, image), "0x115ba0 bytes loaded! OK\r\nMonDeb>");
+    EXPECT_EQ(RamChecksumCommand(image.size()), "z c000000 c115b9f;\r");
+    EXPECT_EQ(d.Exchange(RamChecksumCommand(image.size())), "Calculate Checksum\r\n" + sum + "\r\nMonDeb>");
+    EXPECT_EQ(d.Exchange("cf c000000 115ba0 10000;\r"),
+              "Load function in iRAM ...:  OK\r\nProgramming FLASH ...:  OK\r\nMonDeb>");
+    EXPECT_EQ(d.Exchange("z 10000 125b9f;\r"), "Calculate Checksum\r\n" + sum + "\r\nMonDeb>");
+    EXPECT_EQ(d.Exchange("rs;\r"), "");
+    EXPECT_EQ(d.Exchange(kIdn), "KORVA,QV3108-2,012345678,HW10011000,SW05.306-02.011\n\r");
+    // New firmware starts with blank adjustment values.
+    EXPECT_EQ(d.Inst().Settings()[0].second, "0");
+    EXPECT_EQ(d.Inst().GetCounters().flashPrograms, 1u);
+}
+
+TEST(SimMonitor, TimingsFollowTheLineRateAndTheConfiguredTimes) {
+    sim::Config c;
+    c.timing.replyDelayMs = 0;
+    c.timing.flashProgramMs = 4000;
+    c.timing.restartMs = 3000;
+    SimDriver d(c);
+    const uint64_t charNs = c.timing.CharTimeNs();
+    EXPECT_EQ(charNs, 95486u);  // 11 bits at 115200 baud
+    d.Send(kIdn);
+    // The query needs its own time on the line, then the reply its time.
+    const uint64_t replyLength = 53;
+    EXPECT_EQ(d.Run(0), "");
+    const std::string reply = d.Run(10);
+    EXPECT_EQ(reply.size(), replyLength);
+    EXPECT_EQ(d.Inst().NextDueNs(), sim::kNever);
+
+    EnterMonitor(d);
+    d.Send(LoadCommand(16));
+    EXPECT_EQ(d.Run(10), "Waiting for 0x10 bytes\r\n");
+    d.Send(std::string(16, 'x'));
+    EXPECT_EQ(d.Run(10), "0x10 bytes loaded! OK\r\nMonDeb>");
+    d.Send("cf c000000 10 10000;\r");
+    EXPECT_EQ(d.Run(100), "Load function in iRAM ...:  OK\r\nProgramming FLASH ...:");
+    EXPECT_EQ(d.Run(3800), "");
+    EXPECT_EQ(d.Run(200), "  OK\r\nMonDeb>");
+    d.Send("rs;\r");
+    EXPECT_EQ(d.Run(1000), "");
+    d.Send(kIdn);  // lost: the instrument is restarting
+    EXPECT_EQ(d.Run(1900), "");
+    EXPECT_GT(d.Inst().GetCounters().bytesLost, 0u);
+    // A 16-byte image is no intact firmware: the instrument stays in its monitor.
+    EXPECT_EQ(d.Run(200), "Application check failed\r\nMonDeb>");
+    EXPECT_EQ(d.Inst().GetState(), CInstrument::State::kMonitor);
+}
+
+TEST(SimMonitor, UnknownAndOverlongInputGetDefinedAnswers) {
+    SimDriver d(FastConfig());
+    d.Exchange(std::string(600, 'A') + "\n\r");  // longer than any SCPI message
+    EXPECT_EQ(d.Exchange(":System:Error?;\n\r"), "-223,\"Too much data\"\n\r");
+    EnterMonitor(d);
+    EXPECT_EQ(d.Exchange("foo 1 2;\r"), "Unknown command\r\nMonDeb>");
+    EXPECT_EQ(d.Exchange("z c000000 xyz;\r"), "Syntax error\r\nMonDeb>");
+    EXPECT_EQ(d.Exchange("z 1 0;\r"), "Error: bad address range\r\nMonDeb>");
+    EXPECT_EQ(d.Exchange("l 0 10;\r"), "Error: bad address or length\r\nMonDeb>");
+    EXPECT_EQ(d.Exchange("cf c000000 10 1ffff8;\r"), "Error: bad address or length\r\nMonDeb>");
+    EXPECT_EQ(d.Exchange(";\r"), "MonDeb>");
+    EXPECT_EQ(d.Exchange(std::string(300, 'z') + "\r"), "Line too long\r\nMonDeb>");
+    EXPECT_EQ(d.Exchange(kIdn), "Unknown command\r\nMonDeb>");
+}
+
+TEST(SimMonitor, RandomBytesNeverBreakItAndInputStaysBounded) {
+    std::mt19937 rng(1234);
+    for (int round = 0; round < 4; ++round) {
+        SimDriver d(FastConfig());
+        if (round >= 2) d.Exchange(kMonitor);
+        std::string noise(200000, '\0');
+        for (char& ch : noise) ch = static_cast<char>(rng());
+        std::vector<uint8_t> bytes(noise.begin(), noise.end());
+        EXPECT_LE(d.Inst().Receive(bytes.data(), bytes.size(), d.Now()), sim::kInputCapacity);
+        d.Send(noise);
+        d.Run(5000, 1 << 22);
+        EXPECT_LE(d.Inst().PendingOutput(), 4096u);
+    }
+}
+
+// ---------------------------------------------------------------- faults
+
+TEST(SimFaults, DroppedImageByteFailsTheFirstLoadOnly) {
+    sim::Config c = FastConfig();
+    c.faults.dropImageByteAt = 100;
+    SimDriver d(c);
+    std::vector<uint8_t> image(1000, 0x5A);
+    EnterMonitor(d);
+    EXPECT_EQ(LoadImage(d, image), "");  // waits for the missing byte
+    EXPECT_EQ(d.Run(1000), "Timeout! 0x3e7 of 0x3e8 bytes received\r\nMonDeb>");
+    EXPECT_EQ(LoadImage(d, image), "0x3e8 bytes loaded! OK\r\nMonDeb>");
+}
+
+TEST(SimFaults, CorruptedImageByteChangesTheRamChecksum) {
+    sim::Config c = FastConfig();
+    c.faults.corruptImageByteAt = 7;
+    SimDriver d(c);
+    std::vector<uint8_t> image(1000, 0x10);
+    EnterMonitor(d);
+    EXPECT_EQ(LoadImage(d, image), "0x3e8 bytes loaded! OK\r\nMonDeb>");
+    EXPECT_EQ(d.Inst().Ram()[7], 0x11);
+    EXPECT_EQ(d.Exchange(RamChecksumCommand(1000)), "Calculate Checksum\r\n0x" + Hex(ImageSum(image) + 1) + "\r\nMonDeb>");
+    LoadImage(d, image);
+    EXPECT_EQ(d.Exchange(RamChecksumCommand(1000)), "Calculate Checksum\r\n0x" + Hex(ImageSum(image)) + "\r\nMonDeb>");
+}
+
+TEST(SimFaults, WrongChecksumOnceOrAlways) {
+    for (auto kind : {sim::ChecksumFault::kOnce, sim::ChecksumFault::kAlways}) {
+        sim::Config c = FastConfig();
+        c.faults.wrongChecksum = kind;
+        SimDriver d(c);
+        std::vector<uint8_t> image(100, 1);
+        EnterMonitor(d);
+        LoadImage(d, image);
+        const std::string right = "Calculate Checksum\r\n0x" + Hex(ImageSum(image)) + "\r\nMonDeb>";
+        const std::string wrong = "Calculate Checksum\r\n0x" + Hex(ImageSum(image) + 1) + "\r\nMonDeb>";
+        EXPECT_EQ(d.Exchange(RamChecksumCommand(100)), wrong);
+        EXPECT_EQ(d.Exchange(RamChecksumCommand(100)), kind == sim::ChecksumFault::kOnce ? right : wrong);
+    }
+}
+
+TEST(SimFaults, MonitorFaults) {
+    sim::Config old = FastConfig();
+    old.faults.oldMonitor = true;
+    SimDriver a(old);
+    EnterMonitor(a, "1.50");
+
+    sim::Config other = FastConfig();
+    other.faults.waitingForOtherCount = true;
+    SimDriver b(other);
+    EnterMonitor(b);
+    EXPECT_EQ(b.Exchange(LoadCommand(0x115ba0)), "Waiting for 0x115ca0 bytes\r\n");
+
+    sim::Config rs = FastConfig();
+    rs.faults.answerRs = 2;
+    SimDriver e(rs);
+    EnterMonitor(e);
+    EXPECT_EQ(e.Exchange("rs;\r"), "Restart refused\r\nMonDeb>");
+    EXPECT_EQ(e.Exchange("rs;\r"), "Restart refused\r\nMonDeb>");
+    EXPECT_EQ(e.Exchange("rs;\r"), "");
+    EXPECT_EQ(e.Exchange(kIdn), "KORVA,QV3108-2,012345678,HW10011000,SW05.100-02.005\n\r");
+
+    sim::Config silent = FastConfig();
+    silent.faults.silentAfterRestart = true;
+    SimDriver f(silent);
+    EnterMonitor(f);
+    f.Exchange("rs;\r");
+    EXPECT_EQ(f.Exchange(kIdn, 10000), "");
+    EXPECT_EQ(f.Inst().GetState(), CInstrument::State::kSilent);
+}
+
+TEST(SimFaults, GarbageAndEndlessReplies) {
+    sim::Config g = FastConfig();
+    g.faults.garbage = true;
+    SimDriver a(g);
+    const std::string garbage = a.Exchange(kIdn);
+    ASSERT_EQ(garbage.size(), 50u);
+    EXPECT_EQ(garbage.find('\n'), 48u);
+    EXPECT_EQ(garbage.find("KORVA"), std::string::npos);
+
+    sim::Config lines = FastConfig();
+    lines.faults.endless = sim::EndlessFault::kLines;
+    SimDriver b(lines);
+    b.Send(kIdn);
+    const std::string stream = b.Run(0, 100000);
+    EXPECT_EQ(stream.size(), 100000u);
+    EXPECT_EQ(stream.substr(0, 7), "STREAM ");
+    EXPECT_GT(std::count(stream.begin(), stream.end(), '\n'), 1000);
+
+    sim::Config line = FastConfig();
+    line.faults.endless = sim::EndlessFault::kLine;
+    SimDriver e(line);
+    e.Send(kIdn);
+    const std::string endless = e.Run(0, 100000);
+    EXPECT_EQ(endless.size(), 100000u);
+    EXPECT_EQ(endless.find('\n'), std::string::npos);
+    EXPECT_LE(e.Inst().PendingOutput(), 512u);
+}
+
+TEST(SimFaults, VanishAtEachStep) {
+    struct Case {
+        sim::Step step;
+        std::vector<std::string> before;  // exchanges that still work
+        std::string trigger;
+    };
+    const std::string copy = "cf c000000 64 10000;\r";
+    const std::vector<Case> cases = {
+        {sim::Step::kIdentify, {}, kIdn},
+        {sim::Step::kModules, {kIdn}, kModules},
+        {sim::Step::kSettings, {kIdn}, ":Service:Mode kAccess;:System:Adjust?;\n\r"},
+        {sim::Step::kMonitor, {kIdn}, kMonitor},
+        {sim::Step::kChecksum, {kIdn, kMonitor}, "z c000000 c000063;\r"},
+        {sim::Step::kCopy, {kIdn, kMonitor}, copy},
+        {sim::Step::kRestart, {kIdn, kMonitor}, "rs;\r"},
+        {sim::Step::kCalibrate, {kIdn}, ":Calibrate:Self:All?;\n\r"},
+    };
+    for (const Case& k : cases) {
+        sim::Config c = FastConfig();
+        c.faults.vanishAt = k.step;
+        SimDriver d(c);
+        for (const auto& e : k.before) EXPECT_NE(d.Exchange(e), "") << sim::StepName(k.step);
+        EXPECT_FALSE(d.Inst().IsHungUp());
+        d.Exchange(k.trigger);
+        EXPECT_TRUE(d.Inst().IsHungUp()) << sim::StepName(k.step);
+        EXPECT_EQ(d.Exchange(kIdn), "");
+    }
+    sim::Config c = FastConfig();
+    c.faults.vanishAt = sim::Step::kLoad;
+    SimDriver d(c);
+    EnterMonitor(d);
+    EXPECT_EQ(LoadImage(d, std::vector<uint8_t>(1000, 3)), "");
+    EXPECT_TRUE(d.Inst().IsHungUp());
+}
+
+// ---------------------------------------------------------------- boot
+
+TEST(SimBoot, CorruptedOrPartialFlashNeverBootsTheNewVersion) {
+    const auto& image = StandIn();
+    const std::string oldIdn = "KORVA,QV3108-2,012345678,HW10011000,SW05.100-02.005\n\r";
+    for (auto broken : {sim::BrokenFlash::kStayInMonitor, sim::BrokenFlash::kOldIdentity}) {
+        for (int variant = 0; variant < 2; ++variant) {
+            sim::Config c = FastConfig();
+            c.brokenFlash = broken;
+            if (variant == 0) c.faults.corruptImageByteAt = 500000;
+            SimDriver d(c);
+            EnterMonitor(d);
+            if (variant == 0) {
+                LoadImage(d, image);  // the checksum would tell; programmed anyway
+                d.Exchange("cf c000000 115ba0 10000;\r");
+            } else {
+                LoadImage(d, image);
+                d.Exchange("cf c000000 80000 10000;\r");  // only part of it
+            }
+            const std::string afterRestart = d.Exchange("rs;\r");
+            const std::string idn = d.Exchange(kIdn);
+            if (broken == sim::BrokenFlash::kStayInMonitor) {
+                EXPECT_EQ(afterRestart, "Application check failed\r\nMonDeb>");
+                EXPECT_EQ(idn, "Unknown command\r\nMonDeb>");
+            } else {
+                EXPECT_EQ(afterRestart, "");
+                EXPECT_EQ(idn, oldIdn);
+            }
+        }
+    }
+}
+
+TEST(SimBoot, OldMonitorBootsFromItsOwnStartAddress) {
+    sim::Config c = FastConfig();
+    c.monitorVersion = "1.50";
+    c.identity.hardwareId = 0x10010007;
+    SimDriver d(c);
+    EnterMonitor(d, "1.50");
+    LoadImage(d, StandIn());
+    d.Exchange("cf c000000 115ba0 10000;\r");  // where a new monitor would put it
+    d.Exchange("rs;\r");
+    EXPECT_EQ(d.Inst().GetState(), CInstrument::State::kMonitor);
+    d.Exchange("cf c000000 115ba0 a000;\r");
+    d.Exchange("rs;\r");
+    EXPECT_EQ(d.Exchange(kIdn), "KORVA,QV3108-2,012345678,HW10010007,SW05.306-02.011\n\r");
+}
