@@ -312,3 +312,22 @@ TEST_F(FakeDriverTest, ThreadErrorReopensOnce) {
     EXPECT_NE(text.find("CCommThread::Execute - 0x0000001F"), std::string::npos);
     EXPECT_NE(text.find("CCommDriver::OnPortEvent - 0x20000004"), std::string::npos);
 }
+
+TEST_F(CommDriverTest, ChunksPacedByTransmitEmptyThenTheReplyComesBack) {
+    CCommDriver driver;
+    Attach(driver);
+    std::atomic<int> chunks{1};
+    recorder.onEvent = [&](uint32_t code, uint32_t) {
+        if (code == RC_PORT_TX_EMPTY && chunks < 3) {
+            ++chunks;
+            driver.WriteData(CByteBuffer(std::string(80, 'c')));
+        }
+    };
+    ASSERT_EQ(driver.Init("COM7"), 0u);
+    ASSERT_EQ(driver.WriteData(CByteBuffer(std::string(80, 'c'))), 0u);
+    EXPECT_EQ(peer.Receive(240), std::string(240, 'c'));
+    ASSERT_TRUE(recorder.WaitForEvent(RC_PORT_TX_EMPTY, 3));
+    ASSERT_TRUE(peer.Send("OK\r\n"));
+    EXPECT_TRUE(recorder.WaitForData(4, 1000));
+    EXPECT_EQ(recorder.Data(), "OK\r\n");
+}
