@@ -1,0 +1,199 @@
+// The simulator on pseudo-terminals: aliases, the dialogue through a real
+// terminal, hang-up, and the korva-sim program run in-process.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "platform/PortAlias.h"
+#include "platform/PseudoTerminal.h"
+#include "platform/SysError.h"
+#include "sim/FirmwareImage.h"
+#include "sim/PtyInstrument.h"
+#include "sim/SimCommandLine.h"
+
+namespace {
+
+// A private alias folder: tests never see or touch the user's aliases.
+class SimPtyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/korva-sim-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        const char* old = std::getenv("XDG_RUNTIME_DIR");
+        m_oldRuntime = old ? old : "";
+        m_hadRuntime = old != nullptr;
+        ::setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
+    }
+    void TearDown() override {
+        if (m_hadRuntime) ::setenv("XDG_RUNTIME_DIR", m_oldRuntime.c_str(), 1);
+        else ::unsetenv("XDG_RUNTIME_DIR");
+        std::filesystem::remove_all(m_dir);
+    }
+    std::string m_dir, m_oldRuntime;
+    bool m_hadRuntime = false;
+};
+
+bool HasAlias(const std::string& com) {
+    for (const auto& [name, target] : platform::ListPortAliases())
+        if (name == com) return true;
+    return false;
+}
+
+// Writes everything, waiting for room (the simulator holds us back like CTS).
+void WriteAll(platform::TerminalClient& t, const std::string& s) {
+    size_t done = 0;
+    while (done < s.size()) {
+        size_t n = 0;
+        ASSERT_EQ(t.Write(reinterpret_cast<const uint8_t*>(s.data()) + done, s.size() - done, n), 0u);
+        done += n;
+        if (done < s.size()) {
+            platform::Waitable w = t.Writable();
+            // Room comes back as the instrument consumes; 5 s is far beyond that.
+            ASSERT_NE(platform::WaitForAny(&w, 1, 5000), platform::kWaitTimeout);
+        }
+    }
+}
+
+// Reads until `until` has arrived or `ms` passed; `error` gets a read failure.
+std::string ReadUntil(platform::TerminalClient& t, const std::string& until, uint32_t ms, uint32_t* error = nullptr) {
+    std::string out;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (until.empty() || out.find(until) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        platform::Waitable r = t.Readable();
+        // Bounded by the caller's limit; the instrument answers well within it.
+        if (platform::WaitForAny(&r, 1, static_cast<uint32_t>(left.count())) == platform::kWaitTimeout) break;
+        uint8_t buffer[4096];
+        size_t got = 0;
+        const uint32_t rc = t.Read(buffer, sizeof buffer, got);
+        if (rc != 0) {
+            if (error) *error = rc;
+            break;
+        }
+        out.append(reinterpret_cast<const char*>(buffer), got);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(SimPtyTest, RegistersAnAliasAnswersThroughItAndRemovesIt) {
+    sim::Config c;
+    c.timing.fast = true;
+    sim::CPtyInstrument instrument(c);
+    ASSERT_EQ(instrument.Start(10), 0u);
+    EXPECT_EQ(instrument.ComName(), "COM10");
+    ASSERT_TRUE(HasAlias("COM10"));
+
+    platform::TerminalClient port;
+    ASSERT_EQ(port.Open(m_dir + "/korva/ports/COM10"), 0u);
+    WriteAll(port, "*IDN?;\n\r");
+    EXPECT_EQ(ReadUntil(port, "\n\r", 2000), "KORVA,QV3108-2,012345678,HW10011000,SW05.100-02.005\n\r");
+
+    // A second simulator takes the next free number.
+    sim::CPtyInstrument second(c);
+    ASSERT_EQ(second.Start(10), 0u);
+    EXPECT_EQ(second.ComName(), "COM11");
+    second.Stop();
+    EXPECT_FALSE(HasAlias("COM11"));
+
+    port.Close();
+    instrument.Stop();
+    EXPECT_FALSE(HasAlias("COM10"));
+}
+
+TEST_F(SimPtyTest, WholeUpdateDialogueOverThePseudoTerminal) {
+    sim::Config c;
+    c.timing.fast = true;
+    sim::CPtyInstrument instrument(c);
+    ASSERT_EQ(instrument.Start(20), 0u);
+    platform::TerminalClient port;
+    ASSERT_EQ(port.Open(instrument.DevicePath()), 0u);
+    const auto image = sim::BuildFirmwareImage(sim::StandInIdentity(), sim::kStandInImageSize, sim::kStandInSeed);
+    uint32_t sum = static_cast<uint32_t>(image.size());
+    for (uint8_t b : image) sum += b;
+    char sumText[32];
+    std::snprintf(sumText, sizeof sumText, "0x%x", sum);
+
+    WriteAll(port, ":Service:Mode kAccess;:System:Software:Monitor;\n\r");
+    EXPECT_EQ(ReadUntil(port, "MonDeb>", 2000), "MonDeb>");
+    WriteAll(port, "l c000000 115ba0;\r");
+    EXPECT_EQ(ReadUntil(port, "\r\n", 2000), "Waiting for 0x115ba0 bytes\r\n");
+    for (size_t i = 0; i < image.size(); i += 80)
+        WriteAll(port, std::string(reinterpret_cast<const char*>(image.data()) + i, std::min<size_t>(80, image.size() - i)));
+    EXPECT_EQ(ReadUntil(port, "MonDeb>", 5000), "0x115ba0 bytes loaded! OK\r\nMonDeb>");
+    WriteAll(port, "z c000000 c115b9f;\r");
+    EXPECT_EQ(ReadUntil(port, "MonDeb>", 2000), std::string("Calculate Checksum\r\n") + sumText + "\r\nMonDeb>");
+    WriteAll(port, "cf c000000 115ba0 10000;\r");
+    EXPECT_EQ(ReadUntil(port, "MonDeb>", 2000), "Load function in iRAM ...:  OK\r\nProgramming FLASH ...:  OK\r\nMonDeb>");
+    WriteAll(port, "z 10000 125b9f;\r");
+    EXPECT_EQ(ReadUntil(port, "MonDeb>", 2000), std::string("Calculate Checksum\r\n") + sumText + "\r\nMonDeb>");
+    WriteAll(port, "rs;\r");
+    EXPECT_EQ(ReadUntil(port, "", 200), "");
+    WriteAll(port, "*IDN?;\n\r");
+    EXPECT_EQ(ReadUntil(port, "\n\r", 2000), "KORVA,QV3108-2,012345678,HW10011000,SW05.306-02.011\n\r");
+    EXPECT_EQ(instrument.GetSnapshot().counters.flashPrograms, 1u);
+}
+
+TEST_F(SimPtyTest, VanishingInstrumentHangsUpTheTerminal) {
+    sim::Config c;
+    c.timing.fast = true;
+    c.faults.vanishAt = sim::Step::kIdentify;
+    sim::CPtyInstrument instrument(c);
+    ASSERT_EQ(instrument.Start(30), 0u);
+    platform::TerminalClient port;
+    ASSERT_EQ(port.Open(instrument.DevicePath()), 0u);
+    WriteAll(port, "*IDN?;\n\r");
+    uint32_t error = 0;
+    EXPECT_EQ(ReadUntil(port, "\n\r", 3000, &error), "");
+    EXPECT_EQ(error, ERROR_BROKEN_PIPE);
+    EXPECT_TRUE(instrument.HasVanished());
+    instrument.Stop();
+    EXPECT_FALSE(HasAlias(instrument.ComName()));
+}
+
+TEST_F(SimPtyTest, ProgramRunsUntilStoppedAndLeavesNoAlias) {
+    platform::Event stop(platform::Event::kManualReset, false);
+    platform::Event ready(platform::Event::kManualReset, false);
+    std::ostringstream out, err;
+    std::vector<std::pair<std::string, std::string>> ports;
+    int status = -1;
+    std::thread run([&] {
+        status = sim::RunSimulator({"--count", "2", "--com", "40", "--fast", "--serial", "000000099"}, out, err, &stop,
+                                   [&](const auto& p) {
+                                       ports = p;
+                                       ready.Set();
+                                   });
+    });
+    // The program is up within moments; 5 s is a generous limit.
+    ASSERT_EQ(platform::WaitFor(ready, 5000), 0u);
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].first, "COM40");
+    EXPECT_EQ(ports[1].first, "COM41");
+    EXPECT_TRUE(HasAlias("COM40"));
+    EXPECT_TRUE(HasAlias("COM41"));
+    platform::TerminalClient port;
+    ASSERT_EQ(port.Open(ports[1].second), 0u);
+    WriteAll(port, "*IDN?;\n\r");
+    EXPECT_EQ(ReadUntil(port, "\n\r", 2000), "KORVA,QV3108-2,000000100,HW10011000,SW05.100-02.005\n\r");
+    port.Close();
+    stop.Set();
+    run.join();
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(HasAlias("COM40"));
+    EXPECT_FALSE(HasAlias("COM41"));
+    EXPECT_NE(out.str().find("COM40 -> /dev/pts/"), std::string::npos);
+    EXPECT_NE(out.str().find("COM41 removed"), std::string::npos);
+
+    std::ostringstream helpOut, helpErr;
+    EXPECT_EQ(sim::RunSimulator({"--help"}, helpOut, helpErr, nullptr), 0);
+    EXPECT_NE(helpOut.str().find("--vanish-at STEP"), std::string::npos);
+    EXPECT_EQ(sim::RunSimulator({"--wrong-checksum", "sometimes"}, helpOut, helpErr, nullptr), 2);
+    EXPECT_NE(helpErr.str().find("once or always"), std::string::npos);
+}
