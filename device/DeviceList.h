@@ -7,7 +7,9 @@
 // the list only drops its own reference: a record that an update still
 // uses lives on until the update lets go of it, and every record is freed
 // by its last holder. Records handed out by GetDevice/GetDeviceAt are
-// shared, never borrowed pointers that a later search could free.
+// shared, never borrowed pointers that a later search could free. In a
+// blocking window message a record travels as the address of the sender's
+// shared_ptr, which the handler copies (docs/design-notes.md).
 //
 // Threads: used from the main thread (inside handlers of messages that
 // search and update threads send), but every operation takes m_Lock all

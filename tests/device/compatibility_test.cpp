@@ -39,15 +39,6 @@ TEST(Compatibility, CheckDeviceParameter) {
     }
 }
 
-TEST(Compatibility, EveryTableRowAcceptsTheCarriedFirmware) {
-    // Its highest minimums are 05.300 and 02.009; the carried 05.306-02.011
-    // is above all of them.
-    for (const HardwareConfigRow& row : HardwareConfigTable()) {
-        EXPECT_GE(std::string(TARGET_VERSION_1), row.minVersion1);
-        EXPECT_GE(std::string(TARGET_VERSION_2), row.minVersion2);
-    }
-}
-
 TEST(Compatibility, TooNewHardwareNamesTheVersionItNeeds) {
     std::vector<HardwareConfigRow> table(HardwareConfigTable().begin(), HardwareConfigTable().end());
     DevicePtr d = MakeDevice();
