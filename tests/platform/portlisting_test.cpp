@@ -1,0 +1,152 @@
+// Port names and the listing over a fake sysfs tree, with pseudo-terminals
+// standing in for the devices that are serial ports.
+#include <fcntl.h>
+#include <ftw.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "platform/PortAlias.h"
+#include "platform/PortListing.h"
+
+namespace {
+
+std::string MakeTemp() {
+    char pattern[] = "/tmp/korva-ports-XXXXXX";
+    return ::mkdtemp(pattern) ? pattern : "";
+}
+
+void RemoveTree(const std::string& path) {
+    ::nftw(
+        path.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+struct Pty {
+    Pty() {
+        fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[64];
+        if (fd >= 0 && ::grantpt(fd) == 0 && ::unlockpt(fd) == 0 && ::ptsname_r(fd, name, sizeof name) == 0)
+            slave = name;
+    }
+    ~Pty() {
+        if (fd >= 0) ::close(fd);
+    }
+    int fd;
+    std::string slave;
+};
+
+class PortListingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+        ::mkdir((root + "/run").c_str(), 0700);
+        ::mkdir(sys.c_str(), 0700);
+        ::mkdir(dev.c_str(), 0700);
+    }
+    void TearDown() override {
+        ::unsetenv("XDG_RUNTIME_DIR");
+        RemoveTree(root);
+    }
+    // A sysfs entry; `type` empty: no type file; `driver` empty: no link.
+    void Entry(const std::string& name, const std::string& type, const std::string& driver) {
+        const std::string dir = sys + "/" + name;
+        ::mkdir(dir.c_str(), 0700);
+        if (!type.empty()) std::ofstream(dir + "/type") << type << "\n";
+        if (!driver.empty()) {
+            ::mkdir((dir + "/device").c_str(), 0700);
+            ASSERT_EQ(::symlink(("../../../bus/drivers/" + driver).c_str(), (dir + "/device/driver").c_str()), 0);
+        }
+    }
+    // The device node: a pseudo-terminal, or a plain file that is no terminal.
+    void Device(const std::string& name, bool serial) {
+        const std::string path = dev + "/" + name;
+        if (serial) {
+            ptys.push_back(std::make_unique<Pty>());
+            ASSERT_EQ(::symlink(ptys.back()->slave.c_str(), path.c_str()), 0);
+        } else {
+            std::ofstream(path) << "x";
+        }
+    }
+    std::vector<std::string> Names() {
+        std::vector<std::string> names;
+        for (const auto& p : platform::ListSerialPorts(sys, dev)) names.push_back(p.comName);
+        return names;
+    }
+
+    std::string root = MakeTemp();
+    std::string sys = root + "/sys";
+    std::string dev = root + "/dev";
+    std::vector<std::unique_ptr<Pty>> ptys;
+};
+
+}  // namespace
+
+TEST(PortNames, Convention) {
+    EXPECT_EQ(platform::ComNameForDevice("ttyS0"), "COM1");
+    EXPECT_EQ(platform::ComNameForDevice("ttyS31"), "COM32");
+    EXPECT_EQ(platform::ComNameForDevice("ttyUSB0"), "COM33");
+    EXPECT_EQ(platform::ComNameForDevice("ttyACM0"), "COM65");
+    EXPECT_EQ(platform::ComNameForDevice("ttyACM34"), "COM99");
+    // COM100 would be cut to COM10 in a port record.
+    EXPECT_EQ(platform::ComNameForDevice("ttyACM35"), "");
+    EXPECT_EQ(platform::ComNameForDevice("ttyUSB67"), "");
+    EXPECT_EQ(platform::ComNameForDevice("ttyS99"), "");
+    EXPECT_EQ(platform::ComNameForDevice("tty0"), "");
+    EXPECT_EQ(platform::ComNameForDevice("ttyUSBx"), "");
+    EXPECT_EQ(platform::ComNameForDevice("console"), "");
+}
+
+TEST_F(PortListingTest, ResolvesAliasFirstThenConvention) {
+    EXPECT_EQ(platform::ResolveComName("COM1", "/dev"), "/dev/ttyS0");
+    EXPECT_EQ(platform::ResolveComName("COM34", "/dev"), "/dev/ttyUSB1");
+    EXPECT_EQ(platform::ResolveComName("COM66", "/dev"), "/dev/ttyACM1");
+    EXPECT_EQ(platform::ResolveComName("COM100", "/dev"), "");
+    EXPECT_EQ(platform::ResolveComName("LPT1", "/dev"), "");
+    ASSERT_EQ(platform::RegisterPortAlias("COM34", "/dev/pts/9"), 0u);
+    EXPECT_EQ(platform::ResolveComName("COM34", "/dev"), "/dev/pts/9");
+}
+
+TEST_F(PortListingTest, ListsUartsUsbAndAcmDevicesAndAliases) {
+    Entry("ttyS0", "4", "serial8250");  // a 16550A
+    Device("ttyS0", true);
+    Entry("ttyS1", "0", "serial8250");  // a placeholder slot
+    Device("ttyS1", true);
+    Entry("ttyS2", "", "dw-apb-uart");  // another UART driver
+    Device("ttyS2", true);
+    Entry("ttyUSB0", "", "ftdi_sio");
+    Device("ttyUSB0", true);
+    Entry("ttyUSB1", "", "ftdi_sio");
+    Device("ttyUSB1", false);  // not a terminal: skipped like error 87
+    Entry("ttyACM0", "", "cdc_acm");
+    Device("ttyACM0", true);
+    Entry("ttyACM35", "", "cdc_acm");  // would be COM100
+    Device("ttyACM35", true);
+    Entry("tty0", "", "");
+    Device("tty0", true);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"COM1", "COM3", "COM33", "COM65"}));
+
+    // An alias adds a name, replaces the derived one of the same number and
+    // renames its own device.
+    Pty extra;
+    ASSERT_EQ(platform::RegisterPortAlias("COM7", extra.slave), 0u);
+    ASSERT_EQ(platform::RegisterPortAlias("COM33", extra.slave + "x"), 0u);  // dangling
+    ASSERT_EQ(platform::RegisterPortAlias("COM9", dev + "/ttyACM0"), 0u);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"COM1", "COM3", "COM7", "COM9"}));
+    const auto ports = platform::ListSerialPorts(sys, dev);
+    EXPECT_EQ(ports[2].device, extra.slave);
+    EXPECT_EQ(ports[0].device, dev + "/ttyS0");
+}
+
+TEST_F(PortListingTest, MissingTreeListsOnlyAliases) {
+    Pty extra;
+    ASSERT_EQ(platform::RegisterPortAlias("COM12", extra.slave), 0u);
+    const auto ports = platform::ListSerialPorts(root + "/nothing", dev);
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].comName, "COM12");
+}

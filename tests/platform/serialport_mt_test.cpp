@@ -1,0 +1,148 @@
+// The Linux serial port over pseudo-terminal pairs reached through the
+// alias folder.
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "platform/PortAlias.h"
+#include "platform/SerialPort.h"
+#include "platform/SysError.h"
+
+namespace {
+
+class SerialPortTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/korva-serialport-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+        ::setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        ASSERT_GE(master, 0);
+        char name[64];
+        ASSERT_EQ(::grantpt(master), 0);
+        ASSERT_EQ(::unlockpt(master), 0);
+        ASSERT_EQ(::ptsname_r(master, name, sizeof name), 0);
+        ASSERT_EQ(platform::RegisterPortAlias("COM5", name), 0u);
+    }
+    void TearDown() override {
+        port.reset();
+        if (master >= 0) ::close(master);
+        ::unsetenv("XDG_RUNTIME_DIR");
+        ::nftw(
+            root.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
+            FTW_DEPTH | FTW_PHYS);
+    }
+    // Waits for the next comm event as the I/O thread does.
+    uint32_t NextEvents(uint32_t* mask) {
+        uint32_t rc = port->WaitCommEvent(mask);
+        if (rc != ERROR_IO_PENDING) return rc;
+        platform::Waitable items[platform::ISerialPort::kCommWaitables];
+        port->GetCommWaitables(items);
+        if (platform::WaitForAny(items, platform::ISerialPort::kCommWaitables, 5000) >= 2)
+            return ERROR_TIMEOUT;
+        return port->GetCommEventResult(mask);
+    }
+    std::string MasterRead() {
+        pollfd p{master, POLLIN, 0};
+        ::poll(&p, 1, 5000);
+        char buffer[256];
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
+    }
+
+    std::string root;
+    int master = -1;
+    std::unique_ptr<platform::ISerialPort> port;
+};
+
+}  // namespace
+
+TEST_F(SerialPortTest, OpensExclusivelyByName) {
+    ASSERT_EQ(platform::OpenSerialPort("COM5", &port), 0u);
+    std::unique_ptr<platform::ISerialPort> second;
+    EXPECT_EQ(platform::OpenSerialPort("COM5", &second), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(platform::OpenSerialPort("LPT1", &second), ERROR_FILE_NOT_FOUND);
+    std::ofstream(root + "/plain") << "x";
+    ASSERT_EQ(platform::RegisterPortAlias("COM6", root + "/plain"), 0u);
+    EXPECT_EQ(platform::OpenSerialPort("COM6", &second), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(second, nullptr);
+    port->Close();
+    EXPECT_EQ(platform::OpenSerialPort("COM5", &second), 0u);  // free again
+}
+
+TEST_F(SerialPortTest, PseudoTerminalIsAQuietCable) {
+    ASSERT_EQ(platform::OpenSerialPort("COM5", &port), 0u);
+    uint32_t modem = 99, errors = 99;
+    EXPECT_EQ(port->GetCommModemStatus(&modem), 0u);
+    EXPECT_EQ(modem, 0u);
+    COMSTAT status;
+    EXPECT_EQ(port->ClearCommError(&errors, &status), 0u);
+    EXPECT_EQ(errors, 0u);
+    EXPECT_EQ(status.cbInQue, 0u);
+
+    DCB dcb;
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    dcb.StopBits = TWOSTOPBITS;
+    dcb.fOutxCtsFlow = 1;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    EXPECT_EQ(port->SetCommState(dcb), 0u);
+    DCB back;
+    ASSERT_EQ(port->GetCommState(&back), 0u);
+    EXPECT_EQ(back.BaudRate, 115200u);
+    EXPECT_EQ(back.ByteSize, 8);
+    EXPECT_EQ(back.StopBits, TWOSTOPBITS);
+    EXPECT_EQ(back.fBinary, 1u);
+    dcb.BaudRate = 123457;
+    EXPECT_EQ(port->SetCommState(dcb), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(SerialPortTest, BytesBothWaysWithTheirEvents) {
+    ASSERT_EQ(platform::OpenSerialPort("COM5", &port), 0u);
+    ASSERT_EQ(port->SetCommMask(0x1FF), 0u);
+    ASSERT_EQ(::write(master, "abc", 3), 3);
+    uint32_t mask = 0;
+    ASSERT_EQ(NextEvents(&mask), 0u);
+    EXPECT_EQ(mask, EV_RXCHAR);
+    COMSTAT status;
+    ASSERT_EQ(port->ClearCommError(nullptr, &status), 0u);
+    EXPECT_EQ(status.cbInQue, 3u);
+    char buffer[8];
+    uint32_t read = 0;
+    ASSERT_EQ(port->Read(buffer, sizeof buffer, &read), 0u);
+    EXPECT_EQ(std::string(buffer, read), "abc");
+    ASSERT_EQ(port->Read(buffer, sizeof buffer, &read), 0u);  // nothing more: at once, 0
+    EXPECT_EQ(read, 0u);
+
+    uint32_t written = 0;
+    ASSERT_EQ(port->Write("xyz", 3, &written), 0u);
+    EXPECT_EQ(written, 3u);
+    ASSERT_EQ(NextEvents(&mask), 0u);
+    EXPECT_EQ(mask, EV_TXEMPTY);
+    EXPECT_EQ(MasterRead(), "xyz");
+}
+
+TEST_F(SerialPortTest, HangUpIsReportedOnceThenEndsTheWait) {
+    ASSERT_EQ(platform::OpenSerialPort("COM5", &port), 0u);
+    ASSERT_EQ(port->SetCommMask(0x1FF), 0u);
+    ::close(master);
+    master = -1;
+    uint32_t mask = 0;
+    ASSERT_EQ(NextEvents(&mask), 0u);
+    EXPECT_TRUE(mask & EV_ERR);
+    uint32_t errors = 0;
+    ASSERT_EQ(port->ClearCommError(&errors, nullptr), 0u);
+    EXPECT_EQ(errors, CE_IOE);
+    EXPECT_EQ(NextEvents(&mask), ERROR_IO_DEVICE);
+    uint32_t written = 0;
+    EXPECT_NE(port->Write("x", 1, &written), 0u);
+}
