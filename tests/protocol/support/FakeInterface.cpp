@@ -6,8 +6,12 @@ void EventRecorder::OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* t
                             CObject* context) {
     auto* self = CObject::DownCast<EventRecorder>(context);
     if (self == nullptr) return;
-    std::lock_guard<std::mutex> lock(self->m_mutex);
-    self->m_events.push_back({event, data, text ? text->ToString() : std::string()});
+    {
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        self->m_events.push_back({event, data, text ? text->ToString() : std::string()});
+    }
+    // Events may come on other threads: wake the test's pump to look.
+    if (IMessageWindow* main = CMessageWindow::Main()) main->PostMessage(0);
 }
 
 std::vector<RecordedEvent> EventRecorder::Events() const {

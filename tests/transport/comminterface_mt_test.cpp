@@ -1,0 +1,267 @@
+// The serial port interface over real pseudo-terminals (the test plays the
+// instrument on the master side) and, for line errors a pty cannot make,
+// over a scripted fake port.
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/MessageWindow.h"
+#include "base/ResultCodes.h"
+#include "platform/PortAlias.h"
+#include "platform/SerialPort.h"
+#include "platform/SysError.h"
+#include "support/SerialTestSupport.h"
+#include "transport/CommInterface.h"
+#include "transport/InterfaceParameter.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+struct InterfaceEvent {
+    uint32_t event;
+    uintptr_t data;
+    std::string text;
+};
+
+// The owner of the interface: records its events. Thread: any.
+class InterfaceOwner : public CObject {
+public:
+    static void OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context) {
+        auto* self = CObject::DownCast<InterfaceOwner>(context);
+        if (self == nullptr) return;
+        {
+            std::lock_guard<std::mutex> lock(self->m_mutex);
+            self->m_events.push_back({event, data, text->ToString()});
+        }
+        // Events come on the port's threads: wake the test's pump to look.
+        if (IMessageWindow* main = CMessageWindow::Main()) main->PostMessage(0);
+    }
+    std::vector<InterfaceEvent> Events() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+    size_t Count(uint32_t event) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::count_if(m_events.begin(), m_events.end(),
+                             [&](const InterfaceEvent& e) { return e.event == event; });
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<InterfaceEvent> m_events;
+};
+
+class CommInterfaceOverPty : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CMessageWindow::SetMain(&window);
+        ASSERT_TRUE(peer.IsOpen());
+        ASSERT_EQ(platform::RegisterPortAlias("COM42", peer.SlavePath()), 0u);
+        record.SetSerialPort("COM42");
+    }
+    void TearDown() override { CMessageWindow::SetMain(nullptr); }
+
+    // Pumps the main window (time-outs) until `event` was seen `n` times.
+    bool WaitFor(uint32_t event, size_t n = 1, uint32_t timeoutMs = 5000) {
+        return window.PumpUntil([&] { return owner.Count(event) >= n; }, timeoutMs);
+    }
+    bool WaitForAny(std::initializer_list<uint32_t> events, uint32_t timeoutMs = 5000) {
+        return window.PumpUntil(
+            [&] {
+                for (uint32_t e : events) {
+                    if (owner.Count(e) > 0) return true;
+                }
+                return false;
+            },
+            timeoutMs);
+    }
+
+    RuntimeDirScope runtimeDir;
+    CMessageWindow window;
+    PtyPeer peer;
+    CInterfaceParameter record;
+    InterfaceOwner owner;
+};
+
+}  // namespace
+
+TEST_F(CommInterfaceOverPty, QueryGoesOutAndItsReplyComesBackAsALine) {
+    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    ASSERT_EQ(port.Init(&record), 0u);
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.GetPortName(), "COM42");
+
+    ASSERT_EQ(port.SendSCPIMsg("*IDN?;"), 0u);
+    EXPECT_EQ(peer.Receive(8), "*IDN?;\x0A\x0D"s);
+    EXPECT_EQ(port.SendSCPIMsg("*IDN?;"), ERROR_IO_INCOMPLETE);
+
+    // The reply in pieces, as a UART delivers it.
+    ASSERT_TRUE(peer.Send("KORVA,QV3108,0123"));
+    ASSERT_TRUE(peer.Send("45678,HW10011000,SW05.306-02.011\x0A\x0D"));
+    ASSERT_TRUE(WaitFor(IF_EVENT_LINE_RECEIVED));
+    const auto events = owner.Events();
+    const auto line = std::find_if(events.begin(), events.end(), [](const InterfaceEvent& e) {
+        return e.event == IF_EVENT_LINE_RECEIVED;
+    });
+    ASSERT_NE(line, events.end());
+    EXPECT_EQ(line->text, "KORVA,QV3108,012345678,HW10011000,SW05.306-02.011");
+    // The state change raised while the port opened is not the owner's business.
+    EXPECT_EQ(events.size(), 1u);
+
+    // A second Init keeps the open port as it is.
+    EXPECT_EQ(port.Init(&record), 0u);
+    ASSERT_EQ(port.SendSCPIMsg("*RST;"), 0u);
+    EXPECT_EQ(peer.Receive(7), "*RST;\x0A\x0D"s);
+}
+
+TEST_F(CommInterfaceOverPty, BinaryBlockGoesOutPacedByTransmitEmpty) {
+    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    ASSERT_EQ(port.Init(&record), 0u);
+    std::vector<uint8_t> block(200);
+    std::iota(block.begin(), block.end(), uint8_t{0});
+    ASSERT_EQ(port.SendBinaryData(block.data(), 200), 0u);
+
+    EXPECT_EQ(peer.Receive(200), std::string(block.begin(), block.end()));
+    ASSERT_TRUE(WaitFor(IF_EVENT_BYTES_SENT, 3));
+    std::vector<uintptr_t> counts;
+    for (const auto& e : owner.Events()) {
+        if (e.event == IF_EVENT_BYTES_SENT) counts.push_back(e.data);
+    }
+    EXPECT_EQ(counts, (std::vector<uintptr_t>{80, 160, 200}));
+    EXPECT_FALSE(port.IsWritingData());
+
+    // The instrument answers the block in monitor style.
+    ASSERT_TRUE(peer.Send("OK\x0D\x0A"));
+    ASSERT_TRUE(WaitFor(IF_EVENT_LINE_RECEIVED));
+    EXPECT_EQ(owner.Count(IF_EVENT_RECEIVE_TIMEOUT), 0u);
+}
+
+TEST_F(CommInterfaceOverPty, SilentPeerGivesReplyTimeout) {
+    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    ASSERT_EQ(port.Init(&record), 0u);
+    ASSERT_EQ(port.SendSCPIMsg("*IDN?;"), 0u);
+    ASSERT_TRUE(WaitFor(IF_EVENT_RECEIVE_TIMEOUT, 1, 5000));
+    EXPECT_EQ(owner.Count(IF_EVENT_LINE_RECEIVED), 0u);
+    EXPECT_EQ(port.SendSCPIMsg("*IDN?;"), 0u);
+}
+
+TEST_F(CommInterfaceOverPty, PeerHangingUpIsReported) {
+    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    ASSERT_EQ(port.Init(&record), 0u);
+    ASSERT_EQ(port.SendSCPIMsg("*IDN?;"), 0u);
+    EXPECT_EQ(peer.Receive(8).size(), 8u);
+    peer.HangUp();
+    // The line broke (connection lost), or the port thread ended and the
+    // reopen of a device that is gone failed (system error).
+    ASSERT_TRUE(WaitForAny({IF_EVENT_CONNECTION_LOST, IF_EVENT_SYSTEM_ERROR}, 10000));
+    // Nothing is left hanging: writes fail or are refused, deletion returns.
+    window.PumpFor(100);
+}
+
+TEST_F(CommInterfaceOverPty, PortOpenedTwiceFailsCleanly) {
+    CCommInterface first(&InterfaceOwner::OnEvent, &owner);
+    ASSERT_EQ(first.Init(&record), 0u);
+    InterfaceOwner owner2;
+    CCommInterface second(&InterfaceOwner::OnEvent, &owner2);
+    EXPECT_EQ(second.Init(&record), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(second.IsOpen());
+    EXPECT_EQ(second.SendSCPIMsg("*RST;"), ERROR_NOACCESS);
+    // The first keeps working.
+    ASSERT_EQ(first.SendSCPIMsg("*RST;"), 0u);
+    EXPECT_EQ(peer.Receive(7), "*RST;\x0A\x0D"s);
+}
+
+TEST_F(CommInterfaceOverPty, RecordsThatCannotBeOpened) {
+    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    EXPECT_EQ(port.Init(nullptr), ERROR_INVALID_PARAMETER);
+    CInterfaceParameter usb;
+    usb.SetUsbPort(0x04036001, "FT123456");
+    EXPECT_EQ(port.Init(&usb), ERROR_INVALID_PARAMETER);
+    CInterfaceParameter missing;
+    missing.SetSerialPort("COM97");  // no alias, no device
+    EXPECT_NE(port.Init(&missing), 0u);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.SendData(CByteBuffer("x")), ERROR_NOACCESS);
+    // Nothing was left behind: the real port opens afterwards.
+    EXPECT_EQ(port.Init(&record), 0u);
+}
+
+TEST_F(CommInterfaceOverPty, EnumerationReportsTheAliasOnce) {
+    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    platform::Thread* thread = port.StartPortEnumeration(nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_TRUE(thread->Join(10000));
+    EXPECT_EQ(thread->ExitCode(), 0u);
+    EXPECT_FALSE(port.IsEnumerating());
+    bool found = false;
+    for (const auto& e : owner.Events()) {
+        ASSERT_EQ(e.event, IF_EVENT_PORT_FOUND);
+        auto* found_record = reinterpret_cast<CInterfaceParameter*>(e.data);
+        EXPECT_TRUE(found_record->IsSerialPort());
+        found |= found_record->GetName() == "COM42";
+        delete found_record;  // the receiver owns it
+    }
+    EXPECT_TRUE(found);
+    CObject other;
+    EXPECT_EQ(CCommInterface::Execute(&other), ERROR_NOACCESS);
+}
+
+TEST(CommInterfaceLineErrors, BitsDecideBetweenLostConnectionAndTransferError) {
+    InterfaceOwner owner;
+    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    std::atomic<FakePort*> fake{nullptr};
+    port.SetPortOpener([&](const std::string&, std::unique_ptr<platform::ISerialPort>* out) {
+        auto p = std::make_unique<FakePort>();
+        fake = p.get();
+        *out = std::move(p);
+        return 0u;
+    });
+    CInterfaceParameter record;
+    record.SetSerialPort("COM5");
+    ASSERT_EQ(port.Init(&record), 0u);
+    ASSERT_NE(fake.load(), nullptr);
+
+    auto waitCount = [&](uint32_t event, size_t n) {
+        for (int i = 0; i < 500 && owner.Count(event) < n; ++i) platform::Sleep(10);
+        return owner.Count(event) >= n;
+    };
+    fake.load()->Inject(EV_ERR, CE_BREAK);
+    ASSERT_TRUE(waitCount(IF_EVENT_CONNECTION_LOST, 1));
+    fake.load()->Inject(EV_ERR, CE_OVERRUN, "stale");
+    ASSERT_TRUE(waitCount(IF_EVENT_TRANSFER_ERROR, 1));
+    fake.load()->Inject(EV_ERR, CE_IOE);
+    ASSERT_TRUE(waitCount(IF_EVENT_CONNECTION_LOST, 2));
+    for (const auto& e : owner.Events()) {
+        EXPECT_EQ(e.text, "COM5");
+        EXPECT_EQ(e.data, 0u);
+    }
+    // Modem line changes never reach the owner.
+    fake.load()->Inject(EV_CTS);
+    platform::Sleep(50);
+    EXPECT_EQ(owner.Events().size(), 3u);
+}
+
+TEST(CommInterfaceLineErrors, SystemErrorsCarryATextAndForeignContextsAreDropped) {
+    InterfaceOwner owner;
+    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, ERROR_ACCESS_DENIED, &port);
+    CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, 0xDEADBEEF, &port);
+    CObject other;
+    CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, 5, &other);
+    CCommInterface::OnDriverEvent(RC_PORT_STATE_CHANGED, 0, &port);
+    const auto events = owner.Events();
+    ASSERT_EQ(events.size(), 2u);
+    for (const auto& e : events) {
+        EXPECT_EQ(e.event, IF_EVENT_SYSTEM_ERROR);
+        EXPECT_FALSE(e.text.empty());
+    }
+    // A line error before any port is open still gets a defined outcome.
+    CCommInterface::OnDriverEvent(RC_PORT_ERROR, CE_FRAME, &port);
+    EXPECT_EQ(owner.Events().back().event, IF_EVENT_SYSTEM_ERROR);
+}
