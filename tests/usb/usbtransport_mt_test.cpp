@@ -1,0 +1,266 @@
+// The USB transport against the simulated USB library, loaded exactly as the
+// program loads the real one: written as the library file, then loaded
+// through the descriptor that wrote it.
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/MessageWindow.h"
+#include "base/ResultCodes.h"
+#include "base/Strings.h"
+#include "platform/Clock.h"
+#include "platform/SysError.h"
+#include "sim/Instrument.h"
+#include "sim/d2xx/SimD2xxControl.h"
+#include "transport/InterfaceParameter.h"
+#include "transport/UsbInterface.h"
+#include "transport/UsbLibraryFile.h"
+#include "transport/UsbThread.h"
+
+namespace {
+
+constexpr uint32_t kFtdiId = 0x04036001;
+
+std::vector<uint8_t> ReadBytes(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What an owner of a port interface sees.
+struct Recorder : CObject {
+    KORVA_RUNTIME_CLASS(Recorder)
+    struct Event {
+        uint32_t code;
+        uintptr_t data;
+        std::string text;
+        uint32_t tick;
+    };
+    std::mutex mutex;
+    std::vector<Event> events;
+    std::vector<std::unique_ptr<CInterfaceParameter>> ports;
+
+    static void OnEvent(uint32_t code, uintptr_t data, const CByteBuffer* text, CObject* context) {
+        auto* self = CObject::DownCast<Recorder>(context);
+        ASSERT_NE(self, nullptr);
+        std::lock_guard<std::mutex> lock(self->mutex);
+        if (code == IF_EVENT_PORT_FOUND) self->ports.emplace_back(reinterpret_cast<CInterfaceParameter*>(data));
+        self->events.push_back({code, data, text->ToString(), platform::GetTickCount()});
+        // Wakes a test that pumps the main window while it waits, as a real
+        // owner's event wakes its thread.
+        if (IMessageWindow* main = CMessageWindow::Main()) main->PostMessage(0);
+    }
+    size_t Count(uint32_t code) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return static_cast<size_t>(std::count_if(events.begin(), events.end(), [&](auto& e) { return e.code == code; }));
+    }
+    std::vector<Event> Of(uint32_t code) {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<Event> out;
+        for (auto& e : events)
+            if (e.code == code) out.push_back(e);
+        return out;
+    }
+};
+
+class UsbTransport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char* cwd = ::getcwd(nullptr, 0);
+        m_previous = cwd;
+        free(cwd);
+        char dir[] = "/tmp/korva-usb-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        m_dir = dir;
+        ASSERT_EQ(::chdir(m_dir.c_str()), 0);
+        m_bytes = ReadBytes(KORVA_USB_SIM_LIBRARY_PATH);
+        ASSERT_FALSE(m_bytes.empty());
+        EmbeddedFile file{m_bytes.data(), m_bytes.size()};
+        WriteUsbLibraryFile(&file);
+        ASSERT_EQ(g_bUsbDllCreated.load(), 1);
+        ASSERT_EQ(LoadUsbLibrary(m_control), 0u) << m_control.LastLoaderMessage();
+        attach = m_control.Bind<PFN_KORVA_SimAttach>("KORVA_SimAttach");
+        unplug = m_control.Bind<PFN_KORVA_SimUnplug>("KORVA_SimUnplug");
+        limit = m_control.Bind<PFN_KORVA_SimLimitWrites>("KORVA_SimLimitWrites");
+        reset = m_control.Bind<PFN_KORVA_SimReset>("KORVA_SimReset");
+        ASSERT_TRUE(attach && unplug && limit && reset);
+        reset();
+        CMessageWindow::SetMain(&window);
+        m_fast.timing.fast = true;
+    }
+    void TearDown() override {
+        CMessageWindow::SetMain(nullptr);
+        if (reset) reset();
+        DeleteUsbLibraryFile();
+        EXPECT_EQ(::chdir(m_previous.c_str()), 0);
+        ::rmdir(m_dir.c_str());
+    }
+    CInterfaceParameter UsbPort(uint32_t id, const char* serial) {
+        CInterfaceParameter port;
+        port.SetUsbPort(id, serial);
+        return port;
+    }
+
+    CMessageWindow window;
+    platform::SharedLibrary m_control;
+    PFN_KORVA_SimAttach attach = nullptr;
+    PFN_KORVA_SimUnplug unplug = nullptr;
+    PFN_KORVA_SimLimitWrites limit = nullptr;
+    PFN_KORVA_SimReset reset = nullptr;
+    sim::Config m_fast;
+    std::string m_dir, m_previous;
+    std::vector<uint8_t> m_bytes;
+};
+
+}  // namespace
+
+TEST_F(UsbTransport, DevicesEnumerateWithAPauseWhateverTheirIds) {
+    ASSERT_EQ(attach(kFtdiId, "FT000001", &m_fast), 0);
+    ASSERT_EQ(attach(0x12345678, "XY42", &m_fast), 0);
+    Recorder owner;
+    {
+        CUsbInterface usb(&Recorder::OnEvent, &owner);
+        ASSERT_TRUE(usb.HasLibrary());
+        platform::Thread* thread = usb.StartPortEnumeration(nullptr);
+        ASSERT_NE(thread, nullptr);
+        EXPECT_EQ(usb.StartPortEnumeration(nullptr), thread);  // one at a time
+        ASSERT_TRUE(thread->Join(5000));
+        EXPECT_EQ(thread->ExitCode(), 0u);
+    }
+    const auto found = owner.Of(IF_EVENT_PORT_FOUND);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_GE(found[1].tick - found[0].tick, 180u);
+    ASSERT_EQ(owner.ports.size(), 2u);
+    EXPECT_EQ(owner.ports[0]->GetName(), "USB Pid_6001 #FT000001");
+    EXPECT_EQ(owner.ports[1]->GetDescription(), "Interface: USB\\Vid_1234&Pid_5678\\#XY42");
+}
+
+TEST_F(UsbTransport, DevicesThatCannotBeOpenedGive55) {
+    ASSERT_EQ(attach(kFtdiId, "ABCDEFGHIJK", &m_fast), 0);  // longer than a record keeps
+    ASSERT_EQ(attach(kFtdiId, "GONE1", &m_fast), 0);
+    Recorder owner;
+    CUsbInterface usb(&Recorder::OnEvent, &owner);
+    ASSERT_TRUE(usb.StartPortEnumeration(nullptr)->Join(5000));
+    ASSERT_EQ(owner.ports.size(), 2u);
+    EXPECT_EQ(usb.Init(owner.ports[0].get()), ERROR_DEV_NOT_EXIST);
+    unplug("GONE1");
+    EXPECT_EQ(usb.Init(owner.ports[1].get()), ERROR_DEV_NOT_EXIST);
+    CInterfaceParameter serial;
+    serial.SetSerialPort("COM1");
+    EXPECT_EQ(usb.Init(&serial), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(usb.SendSCPIMsg("*RST;"), ERROR_NOACCESS);  // nothing open
+}
+
+TEST_F(UsbTransport, InstrumentDialogueWorksAsOverSerial) {
+    ASSERT_EQ(attach(kFtdiId, "FT000001", &m_fast), 0);
+    Recorder owner;
+    CUsbInterface usb(&Recorder::OnEvent, &owner);
+    CInterfaceParameter port = UsbPort(kFtdiId, "FT000001");
+    ASSERT_EQ(usb.Init(&port), 0u);
+    EXPECT_EQ(usb.Init(&port), 0u);  // a second Init keeps the open device
+    ASSERT_EQ(usb.SendSCPIMsg("*IDN?;"), 0u);
+    ASSERT_TRUE(window.PumpUntil([&] { return owner.Count(IF_EVENT_LINE_RECEIVED) > 0; }, 5000));
+    const auto lines = owner.Of(IF_EVENT_LINE_RECEIVED);
+    EXPECT_EQ(lines[0].text.rfind("KORVA,QV3108-2,", 0), 0u) << lines[0].text;
+    EXPECT_EQ(owner.Count(IF_EVENT_RECEIVE_TIMEOUT), 0u);
+    EXPECT_EQ(owner.Count(IF_EVENT_SYSTEM_ERROR), 0u);
+}
+
+TEST_F(UsbTransport, APulledPlugReachesTheOwnerAsASystemError) {
+    ASSERT_EQ(attach(kFtdiId, "FT000001", &m_fast), 0);
+    Recorder owner;
+    CUsbInterface usb(&Recorder::OnEvent, &owner);
+    CInterfaceParameter port = UsbPort(kFtdiId, "FT000001");
+    ASSERT_EQ(usb.Init(&port), 0u);
+    unplug("FT000001");
+    // The workers fail, the device is closed and opened once more, which
+    // fails because it is gone.
+    ASSERT_TRUE(window.PumpUntil([&] { return owner.Count(IF_EVENT_SYSTEM_ERROR) > 0; }, 5000));
+    EXPECT_EQ(owner.Count(IF_EVENT_SYSTEM_ERROR), 1u);
+    EXPECT_EQ(owner.Of(IF_EVENT_SYSTEM_ERROR)[0].text,
+              platform::SystemErrorText(ERROR_DEV_NOT_EXIST, GetUserLanguage()));
+}
+
+namespace {
+
+struct ThreadEvents : CObject {
+    KORVA_RUNTIME_CLASS(ThreadEvents)
+    std::mutex mutex;
+    std::vector<std::pair<uint32_t, uint32_t>> events;
+    std::atomic<size_t> received{0};
+    static void OnEvent(uint32_t code, uint32_t data, CObject* context) {
+        auto* self = CObject::DownCast<ThreadEvents>(context);
+        std::lock_guard<std::mutex> lock(self->mutex);
+        self->events.emplace_back(code, data);
+    }
+    static void OnData(CByteBuffer& data, CObject* context) {
+        CObject::DownCast<ThreadEvents>(context)->received += data.GetLength();
+    }
+    std::vector<uint32_t> Written() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<uint32_t> out;
+        for (auto& [code, data] : events)
+            if (code == RC_PORT_DATA_WRITTEN) out.push_back(data);
+        return out;
+    }
+    bool Any(uint32_t code) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::any_of(events.begin(), events.end(), [&](auto& e) { return e.first == code; });
+    }
+};
+
+}  // namespace
+
+TEST_F(UsbTransport, APartialWriteKeepsTheRestAndWritesItAtOnce) {
+    sim::Config paced;  // real line timing, so the instrument takes its input slowly
+    ASSERT_EQ(attach(kFtdiId, "FT000001", &paced), 0);
+    auto open = m_control.Bind<PFN_FT_OpenEx>("FT_OpenEx");
+    auto close = m_control.Bind<PFN_FT_Close>("FT_Close");
+    FT_HANDLE handle = nullptr;
+    char serial[] = "FT000001";
+    ASSERT_EQ(open(serial, FT_OPEN_BY_SERIAL_NUMBER, &handle), static_cast<FT_STATUS>(FT_OK));
+    ThreadEvents sink;
+    {
+        CUsbThread io;
+        io.SetEventHandler(&ThreadEvents::OnEvent, &sink);
+        io.SetDataHandler(&ThreadEvents::OnData, &sink);
+        ASSERT_EQ(io.Init(&m_control, handle), 0u);
+        ASSERT_EQ(limit("FT000001", 64, 1), 0);
+        const CByteBuffer block(std::string(200, 'x'));
+        ASSERT_EQ(io.WriteData(block), 0u);
+        const uint32_t start = platform::GetTickCount();
+        while (sink.Written().size() < 2 && platform::GetTickCount() - start < 5000) platform::Sleep(1);
+        EXPECT_EQ(sink.Written(), (std::vector<uint32_t>{64, 136}));
+
+        // Far more than the instrument holds: the rest waits for room, and
+        // meanwhile nothing more is taken.
+        const CByteBuffer big(std::string(9000, 'y'));
+        ASSERT_EQ(io.WriteData(big), 0u);
+        while (sink.Written().size() < 3 && platform::GetTickCount() - start < 5000) platform::Sleep(1);
+        EXPECT_EQ(io.WriteData(block), ERROR_IO_PENDING);
+        EXPECT_FALSE(sink.Any(RC_PORT_TX_EMPTY));
+    }
+    close(handle);
+    EXPECT_FALSE(sink.Any(RC_PORT_ERROR));
+    EXPECT_FALSE(sink.Any(RC_PORT_STATE_CHANGED));
+}
+
+TEST(UsbWithoutLibrary, NoPortsAndInitRefused) {
+    DeleteUsbLibraryFile();
+    Recorder owner;
+    CUsbInterface usb(&Recorder::OnEvent, &owner);
+    EXPECT_FALSE(usb.HasLibrary());
+    platform::Thread* thread = usb.StartPortEnumeration(nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_TRUE(thread->Join(5000));
+    EXPECT_EQ(thread->ExitCode(), ERROR_INVALID_HANDLE);
+    CInterfaceParameter port;
+    port.SetUsbPort(kFtdiId, "FT000001");
+    EXPECT_EQ(usb.Init(&port), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(owner.Count(IF_EVENT_PORT_FOUND), 0u);
+}
