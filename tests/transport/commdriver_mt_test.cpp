@@ -202,6 +202,7 @@ TEST_F(CommDriverTest, PeerHangUpReopensWhenThePortIsBack) {
     ASSERT_EQ(platform::RegisterPortAlias("COM7", second.SlavePath()), 0u);
     peer.HangUp();
     ASSERT_TRUE(recorder.WaitForEvent(RC_PORT_STATE_CHANGED, 2));  // the reopen's
+    driver.GetSettings();
     EXPECT_EQ(recorder.Count(RC_PORT_SYSTEM_ERROR), 0u);
     EXPECT_TRUE(driver.IsOpen());
     EXPECT_EQ(driver.GetPortName(), "COM7");
@@ -284,6 +285,7 @@ TEST_F(FakeDriverTest, OverrunAndBreakArePassedOnUnchanged) {
 TEST_F(FakeDriverTest, ModeErrorReopensSilently) {
     ports[0]->Inject(EV_ERR, CE_MODE);
     ASSERT_TRUE(recorder.WaitForEvent(RC_PORT_STATE_CHANGED, 2));  // the reopen's
+    driver.GetSettings();  // under the Rx lock: returns once the reopen is through
     EXPECT_EQ(names, (std::vector<std::string>{"COM3", "COM3"}));
     EXPECT_EQ(recorder.Count(RC_PORT_ERROR), 0u);
     EXPECT_EQ(recorder.Count(RC_PORT_SYSTEM_ERROR), 0u);
@@ -306,6 +308,7 @@ TEST_F(FakeDriverTest, ModeErrorWithAFailedReopenReportsTheSystemError) {
 TEST_F(FakeDriverTest, ThreadErrorReopensOnce) {
     ports[0]->SetCommEventError(ERROR_GEN_FAILURE);
     ASSERT_TRUE(recorder.WaitForEvent(RC_PORT_STATE_CHANGED, 2));
+    driver.GetSettings();
     EXPECT_EQ(names.size(), 2u);
     EXPECT_TRUE(driver.IsOpen());
     const std::string text = log.Text();

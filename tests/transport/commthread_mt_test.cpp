@@ -48,7 +48,8 @@ TEST_F(CommThreadTest, LineErrorIsLoggedWithTheQueueStateAndReported) {
               std::string::npos)
         << log.Text();
     // Without EV_ERR or EV_BREAK the bits are only cleared.
-    port.Inject(EV_RXCHAR, CE_FRAME, "");
+    port.Inject(EV_RXCHAR, CE_FRAME, "6");
+    ASSERT_TRUE(recorder.WaitForData(6));
     port.Inject(EV_BREAK, CE_BREAK);
     ASSERT_TRUE(recorder.WaitForEvent(RC_PORT_ERROR, 2));
     EXPECT_EQ(recorder.Events().back(), std::make_pair(RC_PORT_ERROR, CE_BREAK));
