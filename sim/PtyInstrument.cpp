@@ -113,8 +113,8 @@ uint32_t CPtyInstrument::Run() {
 
         if (hungUp) {
             // The cable is gone: the peer's reader sees EIO from now on.
+            m_vanished.store(true, std::memory_order_release);  // before the peer can see the hang-up
             m_pty.Close();
-            m_vanished.store(true, std::memory_order_release);
             if (m_noticeHandler) m_noticeHandler(m_comName, "pseudo-terminal closed");
             platform::WaitFor(m_stop, platform::kInfinite);  // until the owner stops it
             break;
