@@ -25,6 +25,8 @@ CUsbInterface::CUsbInterface(InterfaceEventFn callback, CObject* context)
 }
 
 CUsbInterface::~CUsbInterface() {
+    // No time-out may call into this object while it is taken apart.
+    CloseProtocol();
     // Rx before Tx: a driver event may hold the Rx lock and send the next
     // chunk through the Tx lock.
     if (!m_RxLock.Lock()) LogMessage(this, "RxLock failed", "~CUsbInterface", true);
