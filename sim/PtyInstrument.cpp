@@ -10,9 +10,10 @@ namespace sim {
 
 namespace {
 
-// The core is held back once this many received bytes wait in it (two
-// update chunks); the peer may send again when it is down to one.
-constexpr size_t kHoldAbove = 160;
+// The peer may send only while less than one update chunk waits to be
+// consumed. A pty has no real handshake: whatever the peer writes while it
+// may is already in, so the window is opened only when almost nothing waits
+// and shut as soon as anything arrives.
 constexpr size_t kResumeBelow = 80;
 constexpr size_t kWriteChunk = 1024;
 constexpr size_t kReadChunk = 256;  // small reads let the hold follow the backlog closely
@@ -99,9 +100,10 @@ uint32_t CPtyInstrument::Run() {
                 m_core.Advance(now);  // endless output is made as it is taken
             }
             if (m_core.IsHungUp()) hungUp = true;
-            const size_t backlog = m_core.InputBacklog();
-            if (backlog > kHoldAbove) m_pty.HoldPeerOutput(true);
-            else if (backlog < kResumeBelow) m_pty.HoldPeerOutput(false);
+            // Bytes still in the kernel count as well: they reached the line
+            // before the hold did.
+            const size_t backlog = m_core.InputBacklog() + m_pty.PendingInput();
+            m_pty.HoldPeerOutput(backlog >= kResumeBelow);
             wantRead = m_core.InputSpace() > 0;
             nextNs = m_core.NextEventNs();
             if (pending.size() < kWriteChunk) nextNs = std::min(nextNs, m_core.NextOutputNs());
@@ -145,7 +147,7 @@ uint32_t CPtyInstrument::Run() {
             if (got > 0) {
                 std::lock_guard<std::mutex> lock(m_coreLock);
                 m_core.Receive(buffer, got, NowNs());
-                if (m_core.InputBacklog() > kHoldAbove) m_pty.HoldPeerOutput(true);
+                if (m_core.InputBacklog() + m_pty.PendingInput() >= kResumeBelow) m_pty.HoldPeerOutput(true);
             }
         }
         if (!pending.empty()) {

@@ -1,11 +1,12 @@
 // One simulated instrument on a pseudo-terminal, registered as a COM alias.
 //
 // A worker thread moves bytes between the pseudo-terminal and the
-// instrument core and keeps the core's clock. It reads only while the core
-// has room and holds the peer's output while the core is more than two
-// chunks behind, as the instrument's CTS line would, so data never piles up
-// in the kernel's pty buffer (about 19 KB, two seconds at 115200 baud) where
-// it would delay every reply.
+// instrument core and keeps the core's clock. It lets the peer send only
+// while less than one 80-byte chunk waits to be consumed, as the
+// instrument's CTS line would, so data never piles up in the kernel's pty
+// buffer (about 19 KB, two seconds at 115200 baud) where it would delay the
+// reply to the last chunk past the updater's reply time. With a writer that
+// never pauses, the reply comes about 0.2 s after its last write.
 //
 // Threads: Start/Stop/destructor on the owner's thread; the worker runs the
 // core; Snapshot and HasVanished from any thread.
