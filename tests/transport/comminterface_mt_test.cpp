@@ -12,6 +12,7 @@
 
 #include "base/MessageWindow.h"
 #include "base/ResultCodes.h"
+#include "platform/Clock.h"
 #include "platform/PortAlias.h"
 #include "platform/SerialPort.h"
 #include "platform/SysError.h"
@@ -134,6 +135,8 @@ TEST_F(CommInterfaceOverPty, BinaryBlockGoesOutPacedByTransmitEmpty) {
         if (e.event == IF_EVENT_BYTES_SENT) counts.push_back(e.data);
     }
     EXPECT_EQ(counts, (std::vector<uintptr_t>{80, 160, 200}));
+    // The transfer ends right after the last report, on the I/O thread.
+    for (int i = 0; i < 1000 && port.IsWritingData(); ++i) platform::Sleep(1);
     EXPECT_FALSE(port.IsWritingData());
 
     // The instrument answers the block in monitor style.
