@@ -9,10 +9,10 @@
 
 namespace {
 
-DeviceSpec WithVersion1(const char* version1) {
-    DeviceSpec spec;
-    spec.version1 = version1;
-    return spec;
+DeviceTraits WithVersion1(const char* version1) {
+    DeviceTraits traits;
+    traits.version1 = version1;
+    return traits;
 }
 
 }  // namespace
@@ -20,7 +20,7 @@ DeviceSpec WithVersion1(const char* version1) {
 TEST(Compatibility, CheckDeviceParameter) {
     struct Case {
         const char* what;
-        DeviceSpec spec;
+        DeviceTraits traits;
         uint32_t result;
     };
     const Boards row13 = {1, 0, 1, 0, 10, 0, 0, 0, 3, 2};
@@ -35,7 +35,7 @@ TEST(Compatibility, CheckDeviceParameter) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(MakeDevice(c.spec)->CheckDeviceParameter(), c.result);
+        EXPECT_EQ(MakeDevice(c.traits)->CheckDeviceParameter(), c.result);
     }
 }
 
@@ -181,7 +181,7 @@ TEST_F(InitialStateTest, PossibleDeviceShowsNothing) {
 
 TEST_F(InitialStateTest, ReasonIsShownOncePerDevice) {
     PortPtr port = SerialPort("COM3");
-    const DeviceSpec wrongName{"QV3108", 0x10011000};
+    const DeviceTraits wrongName{"QV3108", 0x10011000};
     EXPECT_EQ(Found(MakeDevice(wrongName), port), DEVICE_STATE_IMPOSSIBLE);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].reason, IDS_DEVICE_NAME_INCORRECT);

@@ -30,9 +30,9 @@ TEST(DeviceThreads, RefillWhileTheListComparesAndJudges) {
     });
     listed.reset();
     for (int i = 0; i < 2000; ++i) {
-        DeviceSpec spec;
-        if (i % 7 == 0) spec.serial = "999";  // another device now and then
-        const int index = list.Add(MakeDevice(spec), SerialPort("COM5"), 0);
+        DeviceTraits traits;
+        if (i % 7 == 0) traits.serial = "999";  // another device now and then
+        const int index = list.Add(MakeDevice(traits), SerialPort("COM5"), 0);
         ASSERT_EQ(index, 0);
         DevicePtr d;
         ASSERT_EQ(list.GetDevice(port.get(), &d), 1);

@@ -13,7 +13,7 @@ size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-const DeviceSpec kImpossible{"QV3108", 0x10011000};  // wrong name
+const DeviceTraits kImpossible{"QV3108", 0x10011000};  // wrong name
 
 class DeviceListTest : public ::testing::Test {
 protected:

@@ -171,7 +171,7 @@ TEST(DeviceParameter, HardwareMatch) {
     mcOnly[BOARD_MC] = 1;
     struct Case {
         const char* what;
-        DeviceSpec spec;
+        DeviceTraits traits;
         int row;  // -1: no match
     };
     const Case cases[] = {
@@ -190,7 +190,7 @@ TEST(DeviceParameter, HardwareMatch) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        DevicePtr d = MakeDevice(c.spec);
+        DevicePtr d = MakeDevice(c.traits);
         const std::vector<uint32_t> matched = d->GetMatchedConfigurations();
         if (c.row < 0) {
             EXPECT_TRUE(matched.empty());
@@ -266,21 +266,21 @@ TEST(DeviceParameter, DescriptionAndType) {
 }
 
 TEST(DeviceParameter, IsSameDevice) {
-    const DeviceSpec base;
+    const DeviceTraits base;
     DevicePtr a = MakeDevice(base);
     EXPECT_TRUE(a->IsSameDevice(*a));
     EXPECT_TRUE(a->IsSameDevice(*MakeDevice(base)));
-    auto with = [&](void (*change)(DeviceSpec&)) {
-        DeviceSpec s = base;
+    auto with = [&](void (*change)(DeviceTraits&)) {
+        DeviceTraits s = base;
         change(s);
         return MakeDevice(s);
     };
-    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.name = "qv3108-2"; }))) << "case-sensitive";
-    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.serial = "012345679"; })));
-    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.hardwareId = 0x10011001; })));
-    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.boards[BOARD_YP] = 11; })));
-    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.version1 = "05.001"; })));
-    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceSpec& s) { s.version2 = "02.001"; })));
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceTraits& s) { s.name = "qv3108-2"; }))) << "case-sensitive";
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceTraits& s) { s.serial = "012345679"; })));
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceTraits& s) { s.hardwareId = 0x10011001; })));
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceTraits& s) { s.boards[BOARD_YP] = 11; })));
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceTraits& s) { s.version1 = "05.001"; })));
+    EXPECT_FALSE(a->IsSameDevice(*with([](DeviceTraits& s) { s.version2 = "02.001"; })));
 }
 
 TEST(DeviceParameter, VersionToNumber) {

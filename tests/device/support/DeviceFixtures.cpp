@@ -40,10 +40,10 @@ CByteBuffer ModuleBlockOf(const Boards& boards) {
     return ModuleBlock(records);
 }
 
-DevicePtr MakeDevice(const DeviceSpec& spec) {
+DevicePtr MakeDevice(const DeviceTraits& traits) {
     auto device = std::make_shared<CDeviceParameter>();
-    device->SetBoardIds(ModuleBlockOf(spec.boards));
-    device->SetIdnParameter(IdnReply(spec.name, spec.serial, spec.hardwareId, spec.version1, spec.version2));
+    device->SetBoardIds(ModuleBlockOf(traits.boards));
+    device->SetIdnParameter(IdnReply(traits.name, traits.serial, traits.hardwareId, traits.version1, traits.version2));
     return device;
 }
 

@@ -24,7 +24,7 @@ CByteBuffer ModuleBlockOf(const Boards& boards);
 // Wire code of a record slot.
 uint16_t WireCodeOf(BoardSlot slot);
 
-struct DeviceSpec {
+struct DeviceTraits {
     std::string name = "QV3108-2";
     uint32_t hardwareId = 0x10011000;
     Boards boards = {1, 0, 5, 1, 10, 1, 0, 0, 3, 10};  // row 21
@@ -32,7 +32,7 @@ struct DeviceSpec {
     std::string version2 = "02.000";
     std::string serial = "012345678";
 };
-DevicePtr MakeDevice(const DeviceSpec& spec = {});
+DevicePtr MakeDevice(const DeviceTraits& traits = {});
 PortPtr SerialPort(const char* name);
 PortPtr UsbPort(uint32_t deviceId, const char* serial);
 
