@@ -1,0 +1,783 @@
+#include "update/DevUpdateThread.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "base/ResultCodes.h"
+#include "base/StringIds.h"
+#include "base/Wait.h"
+#include "base/WindowMessages.h"
+#include "platform/Clock.h"
+#include "platform/SysError.h"
+#include "transport/CommInterface.h"
+#include "transport/IPInterface.h"
+#include "transport/UsbInterface.h"
+
+namespace {
+
+constexpr uint32_t ERROR_ALREADY_ASSIGNED = 85;
+
+constexpr std::string_view kServiceMode = ":Service:Mode kAccess;";
+constexpr std::string_view kMonitorCommand = ":Service:Mode kAccess;:System:Software:Monitor;";
+constexpr std::string_view kSettingsQuery = ":Service:Mode kAccess;:System:Adjust?;";
+constexpr std::string_view kClearError = ":Service:Mode kAccess;:System:CIError;";
+constexpr std::string_view kModulesQuery = ":Service:Mode kAccess;:System:Hardware:Moduls?;";
+constexpr std::string_view kAutoSave = ":Service:Mode kAccess;:Service:ASave;";
+constexpr std::string_view kFactoryStore = ":Service:Mode kAccess;:Service:Factory:Store;";
+constexpr std::string_view kPreset = ":Service:Mode kAccess;:System:Preset;";
+constexpr std::string_view kCalibrate = ":Calibrate:Self:All?;";
+constexpr std::string_view kCalibrationOk = "0,\"No error\"";
+constexpr std::string_view kPrompt = "MonDeb>";
+constexpr std::string_view kIRamOk = "Load function in iRAM ...:  OK";
+constexpr std::string_view kFlashOk = "Programming FLASH ...:  OK";
+constexpr std::string_view kChecksumHead = "Calculate Checksum";
+constexpr std::string_view kLoaded = "bytes loaded! OK";
+
+std::string Format(const char* format, uint32_t a, uint32_t b) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
+}
+
+std::string Format(const char* format, uint32_t a, uint32_t b, uint32_t c) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return text;
+}
+
+bool IsHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+uint32_t Elapsed(uint32_t start) { return platform::GetTickCount() - start; }
+
+}  // namespace
+
+CDevUpdateThread::CDevUpdateThread(PortPtr port, DevicePtr device, const uint32_t* flags, const uint8_t* image,
+                                   uint32_t imageLength, UpdateResultFn callback, CObject* context,
+                                   IMessageWindow* mainWindow)
+    : m_pPort(std::move(port)),
+      m_pDevice(std::move(device)),
+      m_bKeepSettings(flags ? flags[0] : 0),
+      m_bCalibrate(flags ? flags[1] : 0),
+      m_pImage(image),
+      m_dwImageLength(image ? imageLength : 0),
+      m_pCallback(callback),
+      m_pCallbackContext(context),
+      m_pMainWindow(mainWindow),
+      m_Timing(GetUpdateTiming()) {
+    if (m_pImage != nullptr && m_dwImageLength != 0) {
+        uint32_t sum = m_dwImageLength;
+        for (uint32_t i = 0; i < m_dwImageLength; ++i) sum += m_pImage[i];
+        m_dwImageSum = sum;
+    }
+
+    const std::string portName = m_pPort ? m_pPort->GetName() : std::string();
+    const std::string deviceName = m_pDevice ? m_pDevice->GetTargetDeviceName() : std::string();
+    if (portName.empty())
+        m_strTitle = deviceName;
+    else if (deviceName.empty())
+        m_strTitle = portName;
+    else
+        m_strTitle = portName + " - " + deviceName;
+    m_strTitle += " - Version: ";
+    if (m_pDevice) m_strTitle += m_pDevice->GetTargetSoftwareVersion();
+
+    // The window is made on the main thread; this blocks until it exists.
+    if (m_pMainWindow != nullptr) {
+        const LRESULT window =
+            m_pMainWindow->SendMessage(WM_CREATE_DEVICE_UPDATE_WINDOW, reinterpret_cast<WPARAM>(m_strTitle.c_str()),
+                                       reinterpret_cast<LPARAM>(static_cast<CObject*>(this)));
+        m_pProgressWnd = reinterpret_cast<IProgressWindow*>(window);
+    }
+
+    if (m_hTerminateEvent.IsValid() && m_hTimeoutEvent.IsValid() && m_hReceiveEvent.IsValid() &&
+        m_hTransmitEvent.IsValid()) {
+        m_Thread.Start([this] { return UpdateThreadProc(this); });
+    }
+}
+
+CDevUpdateThread::~CDevUpdateThread() {
+    // Nothing may be reported once destruction has begun: the receiver may
+    // be the one destroying us.
+    m_bNotify.store(false, std::memory_order_release);
+    m_bCancelled.store(true, std::memory_order_release);
+    // Closing the lock stops every later post to the progress window, which
+    // is deleted below, and every later line from the interface.
+    const bool locked = LockForDestruction(m_Lock, this);
+    m_Lock.Close();
+    if (locked) m_Lock.Unlock();
+    if (m_pProgressWnd != nullptr && m_pMainWindow != nullptr)
+        m_pMainWindow->SendMessage(WM_DESTROY_DEVICE_UPDATE_WINDOW, 0,
+                                   reinterpret_cast<LPARAM>(static_cast<CObject*>(m_pProgressWnd)));
+    if (m_Thread.IsStarted()) {
+        m_hTerminateEvent.Set();
+        // Every wait of the worker includes the terminate event; on the main
+        // thread sent messages are handled meanwhile (the worker may be
+        // reporting through a blocking send).
+        WaitPumpingSends(m_Thread.Finished(), platform::kInfinite);
+        m_Thread.Join();
+    }
+    // The interface's threads call back into this object: they end with it.
+    m_pInterface.reset();
+}
+
+void CDevUpdateThread::CancelUpdate() {
+    CObjectLockGuard guard(m_Lock);
+    if (!guard) return;
+    m_hTerminateEvent.Set();
+}
+
+std::string CDevUpdateThread::GetSettingsText() {
+    CObjectLockGuard guard(m_Lock);
+    return guard ? m_strSettings : std::string();
+}
+
+bool CDevUpdateThread::FindChecksum(std::string_view text, uint32_t sum, size_t* end) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "0x%x", sum);
+    const std::string_view wanted(digits);
+    for (size_t pos = text.find(wanted); pos != std::string_view::npos; pos = text.find(wanted, pos + 1)) {
+        const size_t after = pos + wanted.size();
+        // A longer number that only begins with the wanted digits is another
+        // sum, and so is one that is the tail of a longer token.
+        if (after < text.size() && IsHexDigit(text[after])) continue;
+        if (pos > 0 && std::isalnum(static_cast<unsigned char>(text[pos - 1]))) continue;
+        if (end) *end = after;
+        return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------- machinery
+
+uint32_t CDevUpdateThread::UpdateThreadProc(CObject* object) {
+    auto* self = CObject::DownCast<CDevUpdateThread>(object);
+    if (self == nullptr) return ERROR_NOACCESS;
+    return self->Run();
+}
+
+uint32_t CDevUpdateThread::Run() {
+    LogMessage(this, "", "UpdateThreadProc", true);
+    uint32_t result = 0;
+    if (m_pImage == nullptr || m_dwImageLength == 0) {
+        result = ERROR_INVALID_PARAMETER;
+    } else {
+        if (!IsCancelled()) result = PrepareDevice();
+        if (result == 0 && !IsCancelled()) result = TransferFirmware();
+        if (result == 0 && !IsCancelled()) result = FinishUpdate();
+    }
+    m_pInterface.reset();
+    if (!IsCancelled() && result == 0) result = RC_UPDATE_FINISHED;
+    LogError(this, result, "UpdateThreadProc");
+    DoOnUpdateEvent(result);
+    return 0;
+}
+
+void CDevUpdateThread::DoOnUpdateEvent(uint32_t code) {
+    if (m_bNotify.load(std::memory_order_acquire) && m_pCallback != nullptr)
+        m_pCallback(this, code, m_pPort, m_pDevice, m_pCallbackContext);
+}
+
+void CDevUpdateThread::OnInterfaceEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* object) {
+    auto* self = CObject::DownCast<CDevUpdateThread>(object);
+    if (self == nullptr) return;
+    static const CByteBuffer kEmpty;
+    self->DoOnInterfaceEvent(event, data, text ? *text : kEmpty);
+}
+
+void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const CByteBuffer& text) {
+    CObjectLockGuard guard(m_Lock);
+    if (!guard) return;
+    switch (event) {
+        case IF_EVENT_LINE_RECEIVED:
+            // An instrument that never stops talking must not grow the buffer
+            // without end; what matters is always the latest exchange.
+            if (m_ReceiveBuffer.GetLength() + text.GetLength() > kMaxReceiveBuffer) m_ReceiveBuffer.Empty();
+            m_ReceiveBuffer.Append(text.View().substr(0, kMaxReceiveBuffer));
+            LogMessage(this, text.View(), "DoOnInterfaceEvent", true);
+            m_hReceiveEvent.Set();
+            break;
+        case IF_EVENT_RECEIVE_TIMEOUT:
+            m_hTimeoutEvent.Set();
+            break;
+        case IF_EVENT_BYTES_SENT:
+            m_dwBytesSent.store(static_cast<uint32_t>(data), std::memory_order_release);
+            m_hTransmitEvent.Set();
+            break;
+        default:
+            LogError(this, event, "DoOnInterfaceEvent");
+            m_hTerminateEvent.Set();
+            break;
+    }
+}
+
+uint32_t CDevUpdateThread::WaitForInterfaceEvent(uint32_t timeoutMs) {
+    // Once nobody can cancel, no wait may last for ever.
+    if (timeoutMs == kInfinite && m_bUnattended) timeoutMs = m_Timing.unattendedReplyLimitMs;
+    // Order matters: a cancel beats everything, a time-out beats late data,
+    // and a transmit confirmation comes before the reply it leads to.
+    platform::Waitable items[4] = {platform::Waitable::Of(m_hTerminateEvent), platform::Waitable::Of(m_hTimeoutEvent),
+                                   platform::Waitable::Of(m_hTransmitEvent), platform::Waitable::Of(m_hReceiveEvent)};
+    const uint32_t woke = platform::WaitForAny(items, 4, timeoutMs);
+    switch (woke) {
+        case 0:
+            m_bCancelled.store(true, std::memory_order_release);
+            return 0;
+        case 1: return RC_UPDATE_TIMEOUT;
+        case 2: return RC_UPDATE_DATA_SENT;
+        case 3: return RC_UPDATE_DATA_RECEIVED;
+        case platform::kWaitTimeout: return RC_UPDATE_TIMEOUT;
+        default: {
+            m_bCancelled.store(true, std::memory_order_release);
+            const uint32_t error = platform::GetLastError();
+            return error != 0 ? error : ERROR_ACCESS_DENIED;
+        }
+    }
+}
+
+void CDevUpdateThread::Pause(uint32_t ms) {
+    if (ms == 0) return;
+    // A fixed pause; only a cancel, a port failure or destruction ends it.
+    if (platform::WaitForAny({&m_hTerminateEvent}, ms) == 0) m_bCancelled.store(true, std::memory_order_release);
+}
+
+uint32_t CDevUpdateThread::SendCommand(std::string_view text) {
+    if (!m_pInterface) return ERROR_ACCESS_DENIED;
+    LogMessage(this, text, "SendCommand", true);
+    uint32_t result;
+    if (!text.empty() && (text.front() == ':' || text.front() == '*'))
+        result = m_pInterface->SendSCPIMsg(text);
+    else
+        result = m_pInterface->SendMonitorMsg(text);
+    // Accepted and still being written is as good as written.
+    return result == ERROR_IO_PENDING ? 0 : result;
+}
+
+void CDevUpdateThread::PostProgress(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+    CObjectLockGuard guard(m_Lock);
+    if (!guard || m_pProgressWnd == nullptr) return;
+    m_pProgressWnd->PostMessage(msg, wParam, lParam);
+}
+
+std::unique_ptr<CUpdateInterface> CDevUpdateThread::CreateInterface() {
+    if (!m_pPort) return nullptr;
+    if (m_pPort->IsSerialPort()) return std::make_unique<CCommInterface>(&CDevUpdateThread::OnInterfaceEvent, this);
+    if (m_pPort->IsUsbPort()) return std::make_unique<CUsbInterface>(&CDevUpdateThread::OnInterfaceEvent, this);
+    if (m_pPort->IsIPPort()) return std::make_unique<CIPInterface>(&CDevUpdateThread::OnInterfaceEvent, this);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------- receive buffer
+
+uint32_t CDevUpdateThread::ClearExchange() {
+    {
+        CObjectLockGuard guard(m_Lock);
+        if (!guard) return ERROR_ACCESS_DENIED;
+        m_ReceiveBuffer.Empty();
+    }
+    return m_hReceiveEvent.Reset();
+}
+
+void CDevUpdateThread::EmptyReceiveBuffer() {
+    CObjectLockGuard guard(m_Lock);
+    if (guard) m_ReceiveBuffer.Empty();
+}
+
+uint32_t CDevUpdateThread::FinishExchange(uint32_t result, bool resetReceive) {
+    EmptyReceiveBuffer();
+    if (resetReceive) {
+        if (const uint32_t rc = m_hReceiveEvent.Reset()) return rc;
+    }
+    return result;
+}
+
+bool CDevUpdateThread::BufferContains(std::string_view text, bool* locked) {
+    CObjectLockGuard guard(m_Lock);
+    if (locked) *locked = guard.IsLocked();
+    return guard && m_ReceiveBuffer.Find(text) != CByteBuffer::npos;
+}
+
+bool CDevUpdateThread::CutAfter(std::string_view text) {
+    CObjectLockGuard guard(m_Lock);
+    if (!guard) return false;
+    const long pos = m_ReceiveBuffer.Find(text);
+    if (pos == CByteBuffer::npos) return !m_ReceiveBuffer.IsEmpty();
+    m_ReceiveBuffer.RemoveLeft(static_cast<size_t>(pos) + text.size());
+    return !m_ReceiveBuffer.IsEmpty();
+}
+
+void CDevUpdateThread::ReplyError(uint32_t pauseMs) {
+    // The instrument may still be talking: let it finish, then drop what it
+    // said together with the signal it left.
+    Pause(pauseMs);
+    WaitForInterfaceEvent(0);
+    {
+        CObjectLockGuard guard(m_Lock);
+        if (guard) {
+            LogMessage(this, "Receive Error: " + m_ReceiveBuffer.ToString(), "ReplyError", true);
+            m_ReceiveBuffer.Empty();
+        }
+    }
+    m_hReceiveEvent.Reset();
+}
+
+// ---------------------------------------------------------------- phase 1
+
+uint32_t CDevUpdateThread::PrepareDevice() {
+    m_pInterface = CreateInterface();
+    if (!m_pInterface) return ERROR_ACCESS_DENIED;
+    uint32_t result = ERROR_ACCESS_DENIED;
+    for (uint32_t attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        result = m_pInterface->Init(m_pPort.get());
+        if (result == 0) break;
+        LogError(this, result, "PrepareDevice");
+        if (result != ERROR_ACCESS_DENIED && result != ERROR_ALREADY_ASSIGNED) break;
+    }
+    if (result != 0) {
+        PostUpdateMessage(IDS_INTERFACE_NOT_INITIALIZED);
+        return result;
+    }
+    SendCommand("*RST;");
+    Pause(m_Timing.commandPauseMs);
+    SendCommand("*CLS;");
+    Pause(m_Timing.commandPauseMs);
+    if (m_bKeepSettings) result = ReadDeviceSettings();
+    if (!IsCancelled() && result == 0) WriteSerialNumber();
+    return result;
+}
+
+uint32_t CDevUpdateThread::ReadDeviceSettings() {
+    PostUpdateMessage(IDS_PROG_READ_USER_SETTINGS);
+    SendCommand(kSettingsQuery);
+    Pause(m_Timing.commandPauseMs);
+    uint32_t result = WaitForInterfaceEvent(kInfinite);
+    {
+        CObjectLockGuard guard(m_Lock);
+        if (!guard) return ERROR_ACCESS_DENIED;
+        if (result == RC_UPDATE_DATA_RECEIVED) {
+            m_strSettings = m_ReceiveBuffer.ToString();
+            result = 0;
+        }
+        m_ReceiveBuffer.Empty();
+    }
+    if (result != 0) return result;
+    return m_hReceiveEvent.Reset();
+}
+
+void CDevUpdateThread::WriteSerialNumber() {
+    const std::string number = m_pDevice ? m_pDevice->GetNewSerialNumber() : std::string();
+    if (number.empty()) return;
+    SendCommand(std::string(kServiceMode) + ":System:SNumber:Set " + number + ";");
+    Pause(m_Timing.commandPauseMs);
+}
+
+// ---------------------------------------------------------------- phase 2
+
+uint32_t CDevUpdateThread::TransferFirmware() {
+    uint32_t result = EnterMonitor();
+    if (result != 0) return result;
+
+    int loadTries = 3;
+    int checksumTries = 3;
+    do {
+        if (IsCancelled()) return result;
+        result = StartLoad();
+        if (result != 0) return result;
+        result = SendImage();
+        if (result == RC_UPDATE_REPEAT) {
+            --loadTries;
+        } else {
+            if (IsCancelled() || result != 0) return result;
+            result = VerifyLoadChecksum();
+            if (result == RC_UPDATE_REPEAT) --checksumTries;
+        }
+        if (IsCancelled()) return result;
+    } while (result == RC_UPDATE_REPEAT && loadTries > 0 && checksumTries > 0);
+    if (IsCancelled() || result != 0) return result;
+
+    int flashTries = 3;
+    do {
+        result = ProgramFlash();
+        if (result != 0 || IsCancelled()) return result;
+        result = VerifyFlashChecksum();
+        if (result == RC_UPDATE_REPEAT) --flashTries;
+        if (IsCancelled()) return result;
+    } while (result == RC_UPDATE_REPEAT && flashTries > 0);
+    if (IsCancelled() || result != 0) return result;
+
+    return RestartDevice();
+}
+
+uint32_t CDevUpdateThread::EnterMonitor() {
+    int tries = 3;
+    PostUpdateMessage(IDS_PROG_UPDATE_STARTED);
+    uint32_t result = SendCommand(kMonitorCommand);
+    if (result == 0) result = WaitForInterfaceEvent(kInfinite);
+    if (result == RC_UPDATE_TIMEOUT) {
+        SendCommand(";");
+        result = WaitForInterfaceEvent(kInfinite);
+    }
+    if (result == RC_UPDATE_DATA_RECEIVED) {
+        do {
+            if (const uint32_t rc = ClearExchange()) return rc;
+            if (const uint32_t rc = SendCommand("v")) return rc;
+            result = WaitForInterfaceEvent(kInfinite);
+            if (result != RC_UPDATE_DATA_RECEIVED) break;
+            bool hasVersion = false;
+            bool hasPrompt = false;
+            double version = 0.0;
+            int parsed = 0;
+            {
+                CObjectLockGuard guard(m_Lock);
+                if (!guard) return ERROR_ACCESS_DENIED;
+                hasVersion = m_ReceiveBuffer.Find("Version:") != CByteBuffer::npos;
+                if (hasVersion) {
+                    parsed = std::sscanf(m_ReceiveBuffer.GetText(), "Version:\t%lf", &version);
+                    hasPrompt = m_ReceiveBuffer.Find(kPrompt) != CByteBuffer::npos;
+                }
+            }
+            if (!hasVersion) {
+                ReplyError(m_Timing.replyErrorPauseMs);
+                --tries;
+                continue;
+            }
+            if (parsed != 1) {
+                SendCommand("rs");
+                return ERROR_INVALID_DATA;
+            }
+            m_dMonitorVersion.store(version, std::memory_order_release);
+            if (!m_pDevice || !m_pDevice->IsMonitorSuitable(version)) {
+                SendCommand("rs");
+                return RC_MONITOR_UPDATE_REQUIRED;
+            }
+            if (hasPrompt) {
+                result = 0;
+            } else {
+                result = WaitForInterfaceEvent(kInfinite);
+                if (result == RC_UPDATE_DATA_RECEIVED) result = 0;
+            }
+        } while (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED && tries > 0);
+    }
+    return FinishExchange(result, result == 0);
+}
+
+uint32_t CDevUpdateThread::StartLoad() {
+    const std::string command = Format("l %x %x", MONITOR_LOAD_ADDRESS, m_dwImageLength);
+    const std::string accepted = Format("Waiting for 0x%x bytes", m_dwImageLength, 0);
+    int tries = 3;
+    uint32_t result;
+    do {
+        result = SendCommand(command);
+        // Nothing was sent, so nothing will answer.
+        if (result != 0) break;
+        result = WaitForInterfaceEvent(kInfinite);
+        if (result != RC_UPDATE_DATA_RECEIVED) break;
+        bool locked = false;
+        if (BufferContains(accepted, &locked)) {
+            result = 0;
+        } else {
+            if (!locked) return ERROR_ACCESS_DENIED;
+            const bool otherCount = BufferContains("Waiting for", nullptr);
+            ReplyError(m_Timing.replyErrorPauseMs);
+            if (otherCount) result = RC_UPDATE_CANCELED;
+            --tries;
+        }
+    } while (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED && tries > 0);
+    return FinishExchange(result, result == 0);
+}
+
+uint32_t CDevUpdateThread::SendImage() {
+    m_wProgressRange = static_cast<uint16_t>(m_dwImageLength > 65535 ? 65535 : m_dwImageLength);
+    m_wProgressPos = 0;
+    m_dwBytesSent.store(0, std::memory_order_release);
+    PostUpdateMessage(IDS_PROG_TRANSMIT_DATA);
+    PostProgress(WM_SHOW_PROGRESS_BAR, 0, m_wProgressRange);
+
+    uint32_t result = m_pInterface->SendBinaryData(m_pImage, m_dwImageLength);
+    if (result != 0 && result != ERROR_IO_PENDING) {
+        // The transfer never started; waiting for its confirmations would
+        // never end.
+        PostProgress(WM_HIDE_PROGRESS_BAR, 0, 0);
+        return result;
+    }
+    uint32_t sent = 0;
+    do {
+        result = WaitForInterfaceEvent(kInfinite);
+        sent = m_dwBytesSent.load(std::memory_order_acquire);
+        if (result == RC_UPDATE_DATA_SENT) {
+            m_wProgressPos = static_cast<uint16_t>(static_cast<double>(sent) * m_wProgressRange / m_dwImageLength);
+            PostProgress(WM_UPDATE_PROGRESS_BAR, 0, m_wProgressPos);
+        }
+        if (IsCancelled()) return result;
+    } while (result == RC_UPDATE_DATA_SENT && sent < m_dwImageLength);
+    if (result != RC_UPDATE_DATA_SENT) return result;
+
+    if (sent == m_dwImageLength) m_hTransmitEvent.Reset();
+    result = WaitForInterfaceEvent(kInfinite);
+    if (result == RC_UPDATE_DATA_RECEIVED) {
+        bool locked = false;
+        if (!BufferContains(kLoaded, &locked)) {
+            result = locked ? RC_UPDATE_REPEAT : ERROR_ACCESS_DENIED;
+        } else if (BufferContains(kPrompt, nullptr)) {
+            result = 0;
+        } else {
+            result = WaitForInterfaceEvent(kInfinite);
+            if (result == RC_UPDATE_DATA_RECEIVED) result = 0;
+        }
+    }
+    result = FinishExchange(result, result != RC_UPDATE_REPEAT);
+    PostProgress(WM_HIDE_PROGRESS_BAR, 0, 0);
+    return result;
+}
+
+uint32_t CDevUpdateThread::VerifyLoadChecksum() {
+    PostUpdateMessage(IDS_PROG_CHECKSUM);
+    return VerifyChecksum(MONITOR_LOAD_ADDRESS);
+}
+
+uint32_t CDevUpdateThread::VerifyFlashChecksum() { return VerifyChecksum(FlashStart()); }
+
+uint32_t CDevUpdateThread::VerifyChecksum(uint32_t first) {
+    const std::string command = Format("z %x %x", first, first + m_dwImageLength - 1);
+    int tries = 3;
+    uint32_t result;
+    do {
+        result = SendCommand(command);
+        if (result != 0) break;
+        result = WaitForInterfaceEvent(kInfinite);
+        if (result != RC_UPDATE_DATA_RECEIVED) break;
+        bool locked = false;
+        if (!BufferContains(kChecksumHead, &locked)) {
+            if (!locked) return ERROR_ACCESS_DENIED;
+            ReplyError(m_Timing.checksumReplyErrorPauseMs);
+            --tries;
+            continue;
+        }
+        if (!CutAfter(kChecksumHead)) {
+            result = WaitForInterfaceEvent(kInfinite);
+            if (result != RC_UPDATE_DATA_RECEIVED) break;
+        }
+        bool found = false;
+        bool rest = false;
+        {
+            CObjectLockGuard guard(m_Lock);
+            if (!guard) return ERROR_ACCESS_DENIED;
+            size_t end = 0;
+            found = FindChecksum(m_ReceiveBuffer.View(), m_dwImageSum, &end);
+            if (found) {
+                m_ReceiveBuffer.RemoveLeft(end);
+                rest = !m_ReceiveBuffer.IsEmpty();
+            }
+        }
+        if (found) {
+            if (!rest) {
+                result = WaitForInterfaceEvent(kInfinite);  // the prompt
+                if (result != RC_UPDATE_DATA_RECEIVED) break;
+            }
+            result = 0;
+        } else {
+            Pause(m_Timing.replyErrorPauseMs);
+            WaitForInterfaceEvent(0);
+            result = RC_UPDATE_REPEAT;
+        }
+    } while (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED && tries > 0);
+    return FinishExchange(result, result != RC_UPDATE_REPEAT);
+}
+
+uint32_t CDevUpdateThread::ProgramFlash() {
+    int tries = 3;
+    PostProgress(WM_SHOW_CANCEL_BUTTON, 0, 0);
+    m_bUnattended = true;
+    PostUpdateMessage(IDS_PROG_PREPARE_FLASH);
+    const std::string command = Format("cf %x %x %x", MONITOR_LOAD_ADDRESS, m_dwImageLength, FlashStart());
+    uint32_t result;
+    do {
+        result = SendCommand(command);
+        if (result != 0) break;
+        result = WaitForInterfaceEvent(kInfinite);
+        if (result != RC_UPDATE_DATA_RECEIVED) break;
+        bool locked = false;
+        if (!BufferContains(kIRamOk, &locked)) {
+            if (!locked) return ERROR_ACCESS_DENIED;
+            ReplyError(m_Timing.replyErrorPauseMs);
+            --tries;
+            continue;
+        }
+        PostUpdateMessage(IDS_PROG_COPY_FLASH);
+        if (!CutAfter(kIRamOk)) {
+            result = WaitForInterfaceEvent(kInfinite);
+            if (result != RC_UPDATE_DATA_RECEIVED) break;
+        }
+        if (BufferContains(kFlashOk, nullptr)) {
+            if (!CutAfter(kFlashOk)) {
+                result = WaitForInterfaceEvent(kInfinite);  // the prompt
+                if (result == RC_UPDATE_DATA_RECEIVED) result = 0;
+            } else {
+                result = 0;
+            }
+            break;
+        }
+        ReplyError(m_Timing.replyErrorPauseMs);
+        --tries;
+    } while (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED && tries > 0);
+    return FinishExchange(result, result == 0);
+}
+
+uint32_t CDevUpdateThread::FlashStart() const {
+    return m_dMonitorVersion.load(std::memory_order_acquire) < 2.0 ? 0xA000 : 0x10000;
+}
+
+uint32_t CDevUpdateThread::RestartDevice() {
+    int tries = kRestartAttempts;
+    PostUpdateMessage(IDS_PROG_RESTART);
+    uint32_t result;
+    do {
+        result = SendCommand("rs");
+        if (result != 0) break;
+        result = WaitForInterfaceEvent(kInfinite);
+        if (result == RC_UPDATE_DATA_RECEIVED) {
+            // An answer means the monitor is still there.
+            ReplyError(m_Timing.replyErrorPauseMs);
+            --tries;
+        } else if (result == RC_UPDATE_TIMEOUT) {
+            result = 0;  // silence: it restarts
+        }
+        if (IsCancelled()) return FinishExchange(result, result == 0);
+    } while (result == RC_UPDATE_DATA_RECEIVED && tries > 0);
+
+    if (!IsCancelled() && result == 0 && m_pPort && m_pPort->IsUsbPort()) {
+        // The instrument's USB chip goes away with the restart.
+        m_pInterface.reset();
+        m_pInterface = std::make_unique<CUsbInterface>(&CDevUpdateThread::OnInterfaceEvent, this);
+        result = ERROR_ACCESS_DENIED;
+        for (uint32_t attempt = 0; attempt < kUsbReopenAttempts; ++attempt) {
+            result = m_pInterface->Init(m_pPort.get());
+            if (result == 0) break;
+            if (result != ERROR_ALREADY_ASSIGNED && result != ERROR_DEV_NOT_EXIST) {
+                LogError(this, result, "RestartDevice");
+                break;
+            }
+            if (attempt + 1 < kUsbReopenAttempts) Pause(m_Timing.usbReopenPauseMs);
+            if (IsCancelled()) break;
+        }
+    }
+    return FinishExchange(result, result == 0);
+}
+
+// ---------------------------------------------------------------- phase 3
+
+uint32_t CDevUpdateThread::FinishUpdate() {
+    const uint32_t result = CheckUpdatedDevice();
+    if (result != 0) return result;
+    if (!IsCancelled() && m_bKeepSettings) WriteDeviceSettings();
+    SendCommand(kPreset);
+    Pause(m_Timing.presetPauseMs);
+    return 0;
+}
+
+uint32_t CDevUpdateThread::CheckUpdatedDevice() {
+    PostUpdateMessage(IDS_PROG_REQUEST_DATA);
+    // The query is repeated every reply time while the restarted instrument
+    // stays silent, but not for ever: an instrument that never comes back
+    // must end the update with a clear result.
+    const uint32_t start = platform::GetTickCount();
+    uint32_t result = RC_UPDATE_TIMEOUT;
+    while (result == RC_UPDATE_TIMEOUT && !IsCancelled()) {
+        const uint32_t elapsed = Elapsed(start);
+        if (elapsed >= m_Timing.restartAnswerLimitMs) {
+            LogMessage(this, "The instrument did not answer after its restart", "CheckUpdatedDevice", false);
+            PostUpdateMessage(IDS_RESTART_FAILED);
+            break;
+        }
+        if (SendCommand("*IDN?;") != 0) {
+            // The interface is still busy with the last query; try again
+            // after a short pause.
+            Pause(m_Timing.commandPauseMs);
+            continue;
+        }
+        result = WaitForInterfaceEvent(m_Timing.restartAnswerLimitMs - elapsed);
+    }
+
+    if (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED) {
+        if (!ValidateIdnParameter()) {
+            result = RC_UPDATE_CANCELED;
+        } else {
+            // Let the instrument finish talking; one that never stops is not
+            // an instrument to trust with its settings.
+            const uint32_t drainStart = platform::GetTickCount();
+            do {
+                result = WaitForInterfaceEvent(200);
+            } while (result == RC_UPDATE_DATA_RECEIVED && Elapsed(drainStart) < m_Timing.drainLimitMs);
+            EmptyReceiveBuffer();
+            if (!IsCancelled() && result == RC_UPDATE_TIMEOUT) {
+                SendCommand(kClearError);
+                Pause(m_Timing.commandPauseMs);
+                if (!IsCancelled()) {
+                    SendCommand(kModulesQuery);
+                    result = WaitForInterfaceEvent(kInfinite);
+                    if (result == RC_UPDATE_DATA_RECEIVED) {
+                        CObjectLockGuard guard(m_Lock);
+                        result = guard && m_pDevice && m_pDevice->SetBoardIds(m_ReceiveBuffer) ? 0 : RC_UPDATE_CANCELED;
+                    }
+                }
+            }
+        }
+    }
+    return FinishExchange(result, result == 0);
+}
+
+bool CDevUpdateThread::ValidateIdnParameter() {
+    CObjectLockGuard guard(m_Lock);
+    if (!guard) return false;
+    const std::string reply = m_ReceiveBuffer.ToString();
+    const size_t comma = reply.find(',');
+    if (comma == std::string::npos) return false;
+    const std::string maker = reply.substr(0, comma);
+    if (maker.find("KORVA") == std::string::npos && maker.find("D+S Vantor") == std::string::npos) return false;
+    if (!m_pDevice || !m_pDevice->SetIdnParameter(reply)) return false;
+    return m_pDevice->HasTargetFirmware();
+}
+
+void CDevUpdateThread::WriteDeviceSettings() {
+    PostUpdateMessage(IDS_PROG_WRITE_USER_SETTINGS);
+    const std::string settings = GetSettingsText();
+    size_t begin = 0;
+    for (size_t semicolon = settings.find(';'); semicolon != std::string::npos;
+         semicolon = settings.find(';', begin)) {
+        // Longer messages are refused by the interface and skipped.
+        SendCommand(std::string(kServiceMode) + settings.substr(begin, semicolon + 1 - begin));
+        Pause(m_Timing.commandPauseMs);
+        begin = semicolon + 1;
+    }
+    SendCommand(std::string(kServiceMode) + settings.substr(begin) + ";");
+    Pause(m_Timing.commandPauseMs);
+    SendCommand(kAutoSave);
+    Pause(m_Timing.commandPauseMs);
+
+    if (m_bCalibrate) {
+        bool calibrated = false;
+        for (int attempt = 0; attempt < 3 && !calibrated && !IsCancelled(); ++attempt) {
+            PostUpdateMessage(IDS_PROG_ADJUST);
+            SendCommand(kCalibrate);
+            // The calibration's own time, not a reply, decides when to look.
+            Pause(m_Timing.calibrationMs);
+            CObjectLockGuard guard(m_Lock);
+            if (!guard) return;
+            if (m_ReceiveBuffer.IsEmpty() || m_ReceiveBuffer.Find(kCalibrationOk) != CByteBuffer::npos) {
+                calibrated = true;
+            } else {
+                LogMessage(this, m_ReceiveBuffer.View(), "WriteDeviceSettings", false);
+            }
+            m_ReceiveBuffer.Empty();
+        }
+        if (IsCancelled()) return;
+        if (!calibrated) {
+            PostUpdateMessage(IDS_ADJUST_FAILED);
+            Pause(m_Timing.calibrationFailedMs);
+            return;
+        }
+        SendCommand(kAutoSave);
+        Pause(m_Timing.commandPauseMs);
+    }
+    SendCommand(kFactoryStore);
+    Pause(m_Timing.commandPauseMs);
+}

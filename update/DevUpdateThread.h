@@ -1,0 +1,179 @@
+// CDevUpdateThread: the firmware update of one instrument on one port, on a
+// worker thread of its own.
+//
+// Phase 1 (PrepareDevice) opens the port, resets the instrument and reads
+// its settings; phase 2 (TransferFirmware) loads the image through the
+// instrument's debug monitor, has it programmed into the FLASH and restarts
+// the instrument; phase 3 (FinishUpdate) checks that the instrument now
+// runs the carried firmware, writes the settings back, calibrates and
+// presets it. Exactly one result is reported through the result callback,
+// unless destruction has begun.
+//
+// Threads:
+// - Constructor and destructor: the update document's thread (the main
+//   thread) and the thread list's destruction thread. The constructor sends
+//   WM_CREATE_DEVICE_UPDATE_WINDOW to the main window, the destructor
+//   WM_DESTROY_DEVICE_UPDATE_WINDOW; neither holds m_Lock while it sends.
+// - CancelUpdate: the progress window's (main) thread.
+// - The worker: every phase and step; it alone uses the port interface
+//   while it runs, and reports the result on its way out.
+// - OnInterfaceEvent/DoOnInterfaceEvent: the port interface's reading,
+//   I/O and timer threads. They only append, store and signal; they never
+//   wait for the worker.
+// Locks: m_Lock guards m_ReceiveBuffer, m_strSettings and every post to the
+// progress window. The worker takes it around each look into the receive
+// buffer and never holds it while it sends or waits. The interface may
+// hold its own lock while it delivers a line (interface lock -> m_Lock);
+// the worker never calls the interface under m_Lock, so the reverse order
+// never occurs. Flags shared between threads are atomics.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/BaseObject.h"
+#include "base/ByteBuffer.h"
+#include "base/MessageWindow.h"
+#include "base/ObjectLock.h"
+#include "base/WindowMessages.h"
+#include "device/DeviceList.h"
+#include "platform/Event.h"
+#include "platform/Thread.h"
+#include "protocol/UpdateInterface.h"
+#include "update/ProgressWindow.h"
+#include "update/UpdateTiming.h"
+
+class CDevUpdateThread;
+
+// The document's result handler; runs on the worker thread.
+using UpdateResultFn = void (*)(CDevUpdateThread* thread, uint32_t code, const PortPtr& port,
+                                const DevicePtr& device, CObject* context);
+
+class CDevUpdateThread : public CBaseObject {
+public:
+    KORVA_RUNTIME_CLASS(CDevUpdateThread)
+
+    static constexpr uint32_t kInfinite = platform::kInfinite;
+    static constexpr uint32_t MONITOR_LOAD_ADDRESS = 0x0C000000;
+    static constexpr uint32_t kOpenAttempts = 10;
+    static constexpr uint32_t kUsbReopenAttempts = 30;
+    static constexpr uint32_t kRestartAttempts = 10;
+    // The interface refuses longer service messages (settings pieces).
+    static constexpr size_t kMaxCommandText = CUpdateInterface::kMaxSCPIText;
+    // The receive buffer collects the lines of one exchange; an instrument
+    // that never stops talking cannot grow it beyond this.
+    static constexpr size_t kMaxReceiveBuffer = 64 * 1024;
+
+    // `flags` points at the pair (keep settings, calibrate); null means
+    // both 0. `image` is not copied and must outlive the object. The main
+    // window is the one the progress window is asked from (default: the
+    // process's main window). The worker starts before the constructor
+    // returns, unless an event could not be created.
+    CDevUpdateThread(PortPtr port, DevicePtr device, const uint32_t* flags, const uint8_t* image,
+                     uint32_t imageLength, UpdateResultFn callback, CObject* context,
+                     IMessageWindow* mainWindow = CMessageWindow::Main());
+    // Stops the worker (it reports nothing), closes the progress window and
+    // the port. Never called on the worker itself.
+    ~CDevUpdateThread() override;
+
+    // The progress window's cancel button.
+    void CancelUpdate();
+
+    static void OnInterfaceEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* object);
+
+    // --- for the owner's diagnostics and tests ---
+    bool IsRunning() { return m_Thread.IsStarted() && !m_Thread.Finished().TryAcquire(); }
+    bool WaitUntilFinished(uint32_t timeoutMs) { return m_Thread.Join(timeoutMs); }
+    IProgressWindow* GetProgressWindow() const { return m_pProgressWnd; }
+    const std::string& GetTitle() const { return m_strTitle; }
+    uint32_t GetImageSum() const { return m_dwImageSum; }
+    double GetMonitorVersion() const { return m_dMonitorVersion.load(std::memory_order_acquire); }
+    std::string GetSettingsText();
+    // The image sum as the monitor prints it after "0x", found as a whole
+    // number in `text` (not as the start of a longer one); `end` gets the
+    // position behind it.
+    static bool FindChecksum(std::string_view text, uint32_t sum, size_t* end);
+
+private:
+    static uint32_t UpdateThreadProc(CObject* object);
+    uint32_t Run();
+
+    // --- machinery ---
+    void DoOnInterfaceEvent(uint32_t event, uintptr_t data, const CByteBuffer& text);
+    uint32_t WaitForInterfaceEvent(uint32_t timeoutMs);
+    // A fixed pause that only the terminate signal ends early (then the
+    // update counts as cancelled).
+    void Pause(uint32_t ms);
+    uint32_t SendCommand(std::string_view text);
+    void DoOnUpdateEvent(uint32_t code);
+    void PostProgress(uint32_t msg, WPARAM wParam, LPARAM lParam);
+    void PostUpdateMessage(uint32_t textId) { PostProgress(WM_SET_UPDATE_MESSAGE, 0, textId); }
+    std::unique_ptr<CUpdateInterface> CreateInterface();
+    bool IsCancelled() const { return m_bCancelled.load(std::memory_order_acquire); }
+
+    // Receive buffer helpers (each takes m_Lock; 5 when it cannot).
+    uint32_t ClearExchange();
+    void EmptyReceiveBuffer();
+    // Empties the buffer and, when `result` is 0, resets hReceiveEvent;
+    // returns `result` or the reset's error.
+    uint32_t FinishExchange(uint32_t result, bool resetReceive);
+    bool BufferContains(std::string_view text, bool* locked);
+    // Cuts the buffer after `text`; true when something is left.
+    bool CutAfter(std::string_view text);
+    void ReplyError(uint32_t pauseMs);
+
+    // --- phase 1 ---
+    uint32_t PrepareDevice();
+    uint32_t ReadDeviceSettings();
+    void WriteSerialNumber();
+    // --- phase 2 ---
+    uint32_t TransferFirmware();
+    uint32_t EnterMonitor();
+    uint32_t StartLoad();
+    uint32_t SendImage();
+    uint32_t VerifyLoadChecksum();
+    uint32_t ProgramFlash();
+    uint32_t VerifyFlashChecksum();
+    uint32_t VerifyChecksum(uint32_t first);
+    uint32_t RestartDevice();
+    uint32_t FlashStart() const;
+    // --- phase 3 ---
+    uint32_t FinishUpdate();
+    uint32_t CheckUpdatedDevice();
+    bool ValidateIdnParameter();
+    void WriteDeviceSettings();
+
+    const PortPtr m_pPort;
+    const DevicePtr m_pDevice;
+    const uint32_t m_bKeepSettings;
+    const uint32_t m_bCalibrate;
+    std::unique_ptr<CUpdateInterface> m_pInterface;  // the worker's while it runs; then the destructor's
+    CByteBuffer m_ReceiveBuffer;                     // m_Lock
+    std::string m_strSettings;                       // m_Lock
+    std::string m_strTitle;                          // constant after construction
+    IProgressWindow* m_pProgressWnd = nullptr;       // constant after construction
+    uint16_t m_wProgressRange = 0;                   // worker only
+    uint16_t m_wProgressPos = 0;                     // worker only
+    std::atomic<uint32_t> m_dwBytesSent{0};          // written by the interface's threads
+    platform::Thread m_Thread;
+    platform::Event m_hTerminateEvent{platform::Event::kAutoReset};
+    platform::Event m_hTimeoutEvent{platform::Event::kAutoReset};
+    platform::Event m_hReceiveEvent{platform::Event::kAutoReset};
+    platform::Event m_hTransmitEvent{platform::Event::kAutoReset};
+    std::atomic<bool> m_bCancelled{false};
+    std::atomic<bool> m_bNotify{true};
+    // From FLASH programming on nobody can cancel: waits then get a bound.
+    bool m_bUnattended = false;  // worker only
+    CObjectLock m_Lock;
+    const uint8_t* const m_pImage;
+    const uint32_t m_dwImageLength;
+    uint32_t m_dwImageSum = 0;
+    std::atomic<double> m_dMonitorVersion{0.0};
+    const UpdateResultFn m_pCallback;
+    CObject* const m_pCallbackContext;
+    IMessageWindow* const m_pMainWindow;
+    const UpdateTiming m_Timing;
+};

@@ -1,0 +1,33 @@
+#include "update/UpdateTiming.h"
+
+#include <mutex>
+
+namespace {
+std::mutex g_timingMutex;
+UpdateTiming g_timing;  // guarded by g_timingMutex
+}  // namespace
+
+UpdateTiming UpdateTiming::Shortened() {
+    UpdateTiming t;
+    t.commandPauseMs = 5;
+    t.presetPauseMs = 10;
+    t.calibrationMs = 150;
+    t.calibrationFailedMs = 20;
+    t.usbReopenPauseMs = 5;
+    t.replyErrorPauseMs = 20;
+    t.checksumReplyErrorPauseMs = 40;
+    t.unattendedReplyLimitMs = 5000;
+    t.restartAnswerLimitMs = 5000;
+    t.drainLimitMs = 1000;
+    return t;
+}
+
+UpdateTiming GetUpdateTiming() {
+    std::lock_guard<std::mutex> lock(g_timingMutex);
+    return g_timing;
+}
+
+void SetUpdateTiming(const UpdateTiming& timing) {
+    std::lock_guard<std::mutex> lock(g_timingMutex);
+    g_timing = timing;
+}
