@@ -1,0 +1,81 @@
+#include "app/UpdateApplication.h"
+
+#include <QMessageBox>
+
+#include "app/ProgramVersion.h"
+#include "app/StartupInfo.h"
+#include "base/Strings.h"
+#include "platform/SysError.h"
+#include "transport/UsbLibraryFile.h"
+#include "ui/AboutDlg.h"
+#include "ui/UpdateWnd.h"
+
+CUpdateApplication::CUpdateApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    // The window closing must not end the process behind InitInstance's
+    // back: the clean-up after the modal loop still has to run.
+    setQuitOnLastWindowClosed(false);
+}
+
+CUpdateApplication::~CUpdateApplication() {
+    m_pMainWnd.reset();
+    m_Instance.Stop();
+}
+
+bool CUpdateApplication::CheckSingleInstance() {
+    switch (m_Instance.Start(kSingleInstanceMutexName, m_strInstanceDirectory)) {
+        case CSingleInstance::Result::kFirst:
+            m_Instance.SetActivationHandler([this] { BringMainWindowToFront(); });
+            return true;
+        case CSingleInstance::Result::kOtherRunning:
+            return false;  // the first copy comes to the front; this one ends silently
+        case CSingleInstance::Result::kFailed:
+            ShowStartupFailure(m_Instance.Error());
+            return false;
+    }
+    return false;
+}
+
+void CUpdateApplication::ShowStartupFailure(uint32_t error) {
+    char number[48];
+    std::snprintf(number, sizeof number, "Error Number:   %05u\r\n", error);
+    std::string text = "The first call to a function of the Windows API has failed!\r\n\r\n";
+    text += number;
+    text += platform::SystemErrorText(error, GetUserLanguage());
+    QString shown = QString::fromUtf8(text.c_str());
+    shown.replace("\r\n", "\n");
+    QMessageBox::critical(nullptr, QStringLiteral("KORVA Instruments GmbH"), shown);
+}
+
+void CUpdateApplication::BringMainWindowToFront() {
+    if (!m_pMainWnd) return;
+    QWidget* window = m_pMainWnd.get();
+    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window->showNormal();
+    window->raise();
+    window->activateWindow();
+}
+
+bool CUpdateApplication::InitInstance() {
+    if (!CheckSingleInstance()) return false;
+
+    StartupFacts facts = GatherStartupFacts();
+    facts.usbLibraryLine = WriteUsbLibraryFile();
+
+    m_pMainWnd = std::make_unique<CUpdateWnd>();
+    m_pMainWnd->SetAboutHandler([this] { OnAppAbout(); });
+
+    // Routine: this entry alone does not keep the log file.
+    LogMessage(this, BuildStartupReport(facts), nullptr, true);
+
+    m_pMainWnd->exec();
+
+    DeleteUsbLibraryFile();
+    m_Instance.Stop();
+    m_pMainWnd.reset();
+    return false;
+}
+
+void CUpdateApplication::OnAppAbout() {
+    CAboutDlg about(m_pMainWnd.get());
+    about.exec();
+}
