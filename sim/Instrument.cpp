@@ -159,7 +159,8 @@ CInstrument::CInstrument(Config config)
       m_settings(m_config.settings),
       m_monitorVersion(m_config.faults.oldMonitor ? "1.50" : m_config.monitorVersion),
       m_charNs(m_config.timing.CharTimeNs()),
-      m_rsAnswersLeft(m_config.faults.answerRs) {}
+      m_rsAnswersLeft(m_config.faults.answerRs),
+      m_calibrationFailuresLeft(m_config.faults.failCalibrations) {}
 
 size_t CInstrument::Receive(const uint8_t* data, size_t size, uint64_t nowNs) {
     if (m_state == State::kVanished) return size;  // nobody is listening any more
@@ -788,6 +789,12 @@ void CInstrument::HandleTimer(const Timer& timer, uint64_t t) {
             return;
         case TimerKind::kCalibrationDone:
             if (m_state == State::kScpi) {
+                if (m_calibrationFailuresLeft > 0) {
+                    --m_calibrationFailuresLeft;
+                    EmitScpi("-340,\"Calibration failed\"", t);
+                    Notice("self calibration failed");
+                    return;
+                }
                 EmitScpi(m_config.calibrationReply, t);
                 Notice("self calibration done");
             }

@@ -183,6 +183,7 @@ private:
     bool m_imageFaultUsed = false;
     bool m_checksumFaultUsed = false;
     int m_rsAnswersLeft = 0;
+    int m_calibrationFailuresLeft = 0;
     uint32_t m_copySource = 0, m_copyLength = 0, m_copyDest = 0;
 
     EndlessFault m_endless = EndlessFault::kNone;

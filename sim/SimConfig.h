@@ -92,6 +92,7 @@ struct Faults {
     bool garbage = false;             // "*IDN?" is answered by a garbage line
     EndlessFault endless = EndlessFault::kNone;
     int answerRs = 0;                 // "rs" is refused this many times; -1 always
+    int failCalibrations = 0;         // this many self calibrations end with an error
     Step vanishAt = Step::kNone;
 };
 
