@@ -2,6 +2,7 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QWidget>
 
 #include "platform/SysError.h"
 
@@ -67,4 +68,12 @@ void CSingleInstance::Stop() {
         m_pServer = nullptr;
     }
     m_Lock.Release();
+}
+
+void BringWindowToFront(QWidget* window) {
+    if (window == nullptr) return;
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->showNormal();
+    window->raise();
+    window->activateWindow();
 }

@@ -12,6 +12,11 @@
 #include "platform/SystemInfo.h"
 
 class QLocalServer;
+class QWidget;
+
+// Shows `window` in its normal state (restored if minimised), raises and
+// activates it.
+void BringWindowToFront(QWidget* window);
 
 class CSingleInstance : public QObject {
     Q_OBJECT

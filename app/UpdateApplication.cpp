@@ -1,10 +1,12 @@
 #include "app/UpdateApplication.h"
 
 #include <QMessageBox>
+#include <QSocketNotifier>
 
 #include "app/ProgramVersion.h"
 #include "app/StartupInfo.h"
 #include "base/Strings.h"
+#include "platform/StopSignal.h"
 #include "platform/SysError.h"
 #include "transport/UsbLibraryFile.h"
 #include "ui/AboutDlg.h"
@@ -47,12 +49,7 @@ void CUpdateApplication::ShowStartupFailure(uint32_t error) {
 }
 
 void CUpdateApplication::BringMainWindowToFront() {
-    if (!m_pMainWnd) return;
-    QWidget* window = m_pMainWnd.get();
-    window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    window->showNormal();
-    window->raise();
-    window->activateWindow();
+    BringWindowToFront(m_pMainWnd.get());
 }
 
 bool CUpdateApplication::InitInstance() {
@@ -66,6 +63,16 @@ bool CUpdateApplication::InitInstance() {
 
     // Routine: this entry alone does not keep the log file.
     LogMessage(this, BuildStartupReport(facts), nullptr, true);
+
+    // A termination request (logout, kill) closes the window the normal
+    // way, so searches stop and the library file goes.
+    if (platform::Event* stop = platform::InstallStopSignalHandlers()) {
+        auto* notifier = new QSocketNotifier(stop->Fd(), QSocketNotifier::Read, m_pMainWnd.get());
+        QObject::connect(notifier, &QSocketNotifier::activated, m_pMainWnd.get(), [this, notifier] {
+            notifier->setEnabled(false);
+            m_pMainWnd->reject();
+        });
+    }
 
     m_pMainWnd->exec();
 

@@ -69,8 +69,7 @@ public:
     void ShowMessageDialog(uint32_t code, const PortPtr& port, const DevicePtr& device) override;
     void EndDialog() override;
 
-protected:
-    void reject() override;  // the close box, Escape, button 2
+    void reject() override;  // the close box, Escape, button 2: the closing steps
     void accept() override;  // Enter: does not end the program
 
 private:

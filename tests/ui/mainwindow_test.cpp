@@ -1,0 +1,196 @@
+// The main window on the real search: a simulated instrument on a
+// pseudo-terminal, reached through a COM alias, found after the serial kind
+// is switched on from the menu.
+#include <QAction>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "app/SingleInstance.h"
+#include "base/Strings.h"
+#include "device/DeviceList.h"
+#include "sim/PtyInstrument.h"
+#include "tests/ui/support/UiTestSupport.h"
+#include "ui/DialogTemplate.h"
+#include "ui/Icons.h"
+#include "ui/UpdateWnd.h"
+
+namespace {
+
+int ImageOfState(uint8_t state) {
+    if (state & DEVICE_STATE_FAILED) return ROW_IMAGE_FAILED;
+    if (state & DEVICE_STATE_SUCCEEDED) return ROW_IMAGE_SUCCEEDED;
+    if (state & DEVICE_STATE_RUNNING) return ROW_IMAGE_RUNNING;
+    if (state & DEVICE_STATE_IMPOSSIBLE) return ROW_IMAGE_IMPOSSIBLE;
+    return ROW_IMAGE_POSSIBLE;
+}
+
+void ClickRow(QTreeWidget* list, QTreeWidgetItem* row) {
+    const QRect rect = list->visualItemRect(row);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override { SetLanguageOverride(9); }
+    UiTestEnvironment env;
+};
+
+TEST_F(MainWindow, StartsWithEverythingOffAndTheTitleOfTheProgram) {
+    CUpdateWnd window(false);
+    EXPECT_EQ(window.windowTitle(), "KORVA - Firmware-Aktualisierung - QV3108-2 - Version: 05.306-02.011");
+    EXPECT_TRUE(window.Command(46001)->isEnabled());
+    EXPECT_FALSE(window.Command(46002)->isEnabled());
+    EXPECT_FALSE(window.Command(46011)->isEnabled());  // no USB library written
+    EXPECT_FALSE(window.Command(46021)->isEnabled());
+    EXPECT_FALSE(window.Command(46023)->isEnabled());
+    EXPECT_FALSE(window.PortKindEntry(0)->isChecked());
+    EXPECT_FALSE(FindControl<QPushButton>(&window, 6017)->isEnabled());
+    EXPECT_FALSE(FindControl<QProgressBar>(&window, 6014)->isVisible());
+    EXPECT_EQ(FindControl<QPushButton>(&window, 6017)->text(), "Start Update");
+    auto* list = FindControl<QTreeWidget>(&window, 6016);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->headerItem()->text(0), "Device");
+    EXPECT_EQ(list->headerItem()->text(3), "Address");
+    EXPECT_EQ(list->columnWidth(1), 120);
+
+    // A click on an empty list leaves Start Update disabled.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_FALSE(FindControl<QPushButton>(&window, 6017)->isEnabled());
+}
+
+TEST_F(MainWindow, GermanMenusAndLabelsFollowTheLocale) {
+    SetLanguageOverride(0);
+    ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+    CUpdateWnd window(true);
+    ::unsetenv("LC_ALL");
+    EXPECT_EQ(window.Command(46001)->text(), "&Aktivieren");
+    EXPECT_EQ(window.Command(46101)->text(), "&Verzeichnis");
+    EXPECT_EQ(window.Command(46111)->text(), "&Info über ...");
+    EXPECT_EQ(window.PortKindEntry(2)->text(), "&IP-basierte Schnittstellen");
+    EXPECT_TRUE(window.Command(46011)->isEnabled());
+    EXPECT_EQ(FindControl<QPushButton>(&window, 2)->text(), "Beenden");
+    EXPECT_EQ(FindControl<QTreeWidget>(&window, 6016)->headerItem()->text(2), "Software-Version");
+}
+
+TEST_F(MainWindow, DecliningTheSerialNoticeChangesNothing) {
+    CUpdateWnd window(false);
+    AnswerNextModal(2);
+    window.Command(46001)->trigger();
+    EXPECT_FALSE(window.Core().IsSerialOn());
+    EXPECT_TRUE(window.Command(46001)->isEnabled());
+    EXPECT_FALSE(window.PortKindEntry(0)->isChecked());
+    EXPECT_EQ(window.Core().GetSearchDoc(), nullptr);
+}
+
+TEST_F(MainWindow, SerialSearchListsTheInstrumentAndSelectionEnablesStartUpdate) {
+    sim::Config config;
+    config.timing.fast = true;
+    sim::CPtyInstrument instrument(config);
+    ASSERT_EQ(instrument.Start(10), 0u);
+
+    CUpdateWnd window(false);
+    window.show();
+    QString notice;
+    AnswerNextModal(1, &notice);
+    window.Command(46001)->trigger();
+    EXPECT_EQ(notice, "Serial port settings at the device");
+    EXPECT_TRUE(window.Core().IsSerialOn());
+    EXPECT_FALSE(window.Command(46001)->isEnabled());
+    EXPECT_TRUE(window.Command(46002)->isEnabled());
+    EXPECT_TRUE(window.PortKindEntry(0)->isChecked());
+
+    auto* list = FindControl<QTreeWidget>(&window, 6016);
+    auto* progress = FindControl<QProgressBar>(&window, 6014);
+    bool progressSeen = false;
+    ASSERT_TRUE(WaitUntil([&] {
+        progressSeen = progressSeen || progress->isVisible();
+        return list->topLevelItemCount() == 1;
+    }, 15000));
+    EXPECT_TRUE(progressSeen);
+    EXPECT_EQ(progress->maximum(), 10);
+
+    QTreeWidgetItem* row = list->topLevelItem(0);
+    EXPECT_EQ(row->text(0), "QV3108-2");
+    EXPECT_EQ(row->text(2), "05.100-02.005");
+    EXPECT_EQ(row->text(3), Qs(instrument.ComName()));
+    EXPECT_FALSE(row->text(1).isEmpty());
+    const uint8_t state = window.Core().GetDeviceList().GetDeviceState(
+        [&] {
+            PortPtr port;
+            window.Core().GetDeviceList().GetDeviceAt(0, &port, nullptr, nullptr);
+            return port.get();
+        }());
+    EXPECT_EQ(row->icon(0).pixmap(14, 14).toImage(), RowStateImage(ImageOfState(state), 14).toImage());
+
+    auto* start = FindControl<QPushButton>(&window, 6017);
+    EXPECT_FALSE(start->isEnabled());
+    ClickRow(list, row);
+    EXPECT_EQ(start->isEnabled(), (state & DEVICE_STATE_POSSIBLE) != 0 && !(state & DEVICE_STATE_RUNNING));
+    ASSERT_TRUE(state & DEVICE_STATE_POSSIBLE) << "the simulator's default instrument is updatable";
+    // A click on empty space deselects and disables again.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 3));
+    EXPECT_FALSE(start->isEnabled());
+
+    // The properties of the clicked row.
+    QString properties;
+    AnswerNextModal(2, &properties);
+    window.ShowDeviceProperties(list->topLevelItem(0));
+    EXPECT_EQ(properties, "KORVA - Device Properties");
+
+    // Serial off: the search document goes, the menu returns.
+    window.Command(46002)->trigger();
+    EXPECT_FALSE(window.Core().IsSerialOn());
+    EXPECT_EQ(window.Core().GetSearchDoc(), nullptr);
+    EXPECT_TRUE(window.Command(46001)->isEnabled());
+    EXPECT_FALSE(window.PortKindEntry(0)->isChecked());
+
+    window.reject();  // the close box
+    EXPECT_NE(env.LogText().find("The programm was finished"), std::string::npos);
+}
+
+TEST_F(MainWindow, EnterDoesNotEndTheWindow) {
+    CUpdateWnd window(false);
+    window.show();
+    QTest::keyClick(&window, Qt::Key_Return);
+    EXPECT_TRUE(window.isVisible());
+    window.reject();
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST(SingleInstance, ASecondStartRaisesTheFirstAndEnds) {
+    UiTestEnvironment env;
+    const std::string dir = env.Dir().Join("run");
+    QWidget first;
+    first.showMinimized();
+    ASSERT_TRUE(WaitUntil([&] { return first.isMinimized(); }, 2000));
+
+    CSingleInstance running;
+    ASSERT_EQ(running.Start("Test Mutex", dir), CSingleInstance::Result::kFirst);
+    int activations = 0;
+    running.SetActivationHandler([&] {
+        ++activations;
+        BringWindowToFront(&first);
+    });
+
+    CSingleInstance second;
+    EXPECT_EQ(second.Start("Test Mutex", dir), CSingleInstance::Result::kOtherRunning);
+    ASSERT_TRUE(WaitUntil([&] { return activations == 1; }));
+    EXPECT_FALSE(first.isMinimized());
+    EXPECT_TRUE(first.isVisible());
+
+    // Once the first lets go, the next start runs.
+    running.Stop();
+    CSingleInstance third;
+    EXPECT_EQ(third.Start("Test Mutex", dir), CSingleInstance::Result::kFirst);
+}
+
+TEST(SingleInstance, AFolderThatCannotBeMadeIsAFailure) {
+    CSingleInstance instance;
+    EXPECT_EQ(instance.Start("Test Mutex", "/proc/not-here"), CSingleInstance::Result::kFailed);
+    EXPECT_NE(instance.Error(), 0u);
+}
+
+}  // namespace

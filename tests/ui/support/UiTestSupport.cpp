@@ -1,0 +1,87 @@
+#include "tests/ui/support/UiTestSupport.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+#include "base/LogScrambler.h"
+#include "base/Strings.h"
+#include "platform/PortAlias.h"
+#include "platform/PortListing.h"
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) return done();
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void AnswerNextModal(int buttonId, QString* seen) {
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, buttonId, seen] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) return;
+        auto* button = modal->findChild<QAbstractButton*>(QStringLiteral("ctl%1").arg(buttonId));
+        if (button == nullptr || !button->isVisible()) return;
+        if (seen != nullptr) *seen = modal->windowTitle();
+        poll->stop();
+        poll->deleteLater();
+        button->click();
+    });
+    poll->start();
+}
+
+UiTestEnvironment::UiTestEnvironment() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
+        m_bHadRuntime = true;
+        m_strOldRuntime = runtime;
+    }
+    ::mkdir(m_Dir.Join("run").c_str(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", m_Dir.Join("run").c_str(), 1);
+    // Shadow every device the naming convention would list: an alias to a
+    // non-terminal is dropped from the listing and never opened.
+    if (DIR* dir = ::opendir("/sys/class/tty")) {
+        while (dirent* entry = ::readdir(dir)) {
+            const std::string com = platform::ComNameForDevice(entry->d_name);
+            if (!com.empty()) platform::RegisterPortAlias(com, "/dev/null");
+        }
+        ::closedir(dir);
+    }
+    ::mkdir(m_Dir.Join("tmp").c_str(), 0700);
+    m_pLog = std::make_unique<CUpdateLogFile>(m_Dir.Join("tmp"));
+    CUpdateLogFile::SetCurrent(m_pLog.get());
+}
+
+UiTestEnvironment::~UiTestEnvironment() {
+    CUpdateLogFile::SetCurrent(nullptr);
+    m_pLog.reset();
+    if (m_bHadRuntime) ::setenv("XDG_RUNTIME_DIR", m_strOldRuntime.c_str(), 1);
+    else ::unsetenv("XDG_RUNTIME_DIR");
+    SetLanguageOverride(0);
+}
+
+std::string UiTestEnvironment::LogText() {
+    std::vector<unsigned char> bytes = ReadFileBytes(m_pLog->GetFilePath());
+    CLogScrambler scrambler;
+    scrambler.Apply(bytes.data(), bytes.size());
+    return std::string(bytes.begin(), bytes.end());
+}
+
+int main(int argc, char** argv) {
+    // Windows need an application; the offscreen platform comes from the
+    // test's environment.
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
