@@ -135,7 +135,7 @@ void CDeviceUpdateWnd::OnCancel() {
     if (m_bWindowDestroyed) return;
     m_bWindowDestroyed = true;
     // Not discardable: a cancelled update keeps its log file.
-    LogMessage(this, "Cancel Button was clicked", nullptr, false);
+    CBaseObject::LogMessage(this, "Cancel Button was clicked", nullptr, false);
     if (m_pThread != nullptr && m_Cancel) m_Cancel(m_pThread);
     hide();
 }

@@ -13,8 +13,8 @@
 // Threads: PostMessage, SetTimer and KillTimer from any thread; everything
 // else on the GUI thread. SendMessage from another thread is refused (0):
 // a blocking call into the GUI thread could meet it waiting for that very
-// thread. The members are the GUI thread's alone; CBaseObject's destructor
-// takes the object's lock.
+// thread. The members are the GUI thread's alone, so no lock guards them.
+// The update thread sees the window as its IProgressWindow.
 #pragma once
 
 #include <QDialog>
@@ -24,13 +24,14 @@
 
 #include "base/BaseObject.h"
 #include "base/MessageWindow.h"
+#include "update/ProgressWindow.h"
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTimer;
 
-class CDeviceUpdateWnd : public QDialog, public CBaseObject, public IMessageWindow {
+class CDeviceUpdateWnd : public QDialog, public IProgressWindow, public IMessageWindow {
 public:
     KORVA_RUNTIME_CLASS(CDeviceUpdateWnd)
 

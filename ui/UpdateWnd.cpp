@@ -19,6 +19,8 @@
 #include "transport/UsbLibraryFile.h"
 #include "ui/AboutDlg.h"
 #include "ui/DevicePropertyDialog.h"
+#include "ui/DeviceUpdateWnd.h"
+#include "update/DevUpdateThread.h"
 #include "ui/DialogTemplate.h"
 #include "ui/Icons.h"
 #include "ui/LogFileDirectoryWnd.h"
@@ -277,6 +279,20 @@ void CUpdateWnd::ShowDeviceProperties(QTreeWidgetItem* row) {
     const PortPtr port = PortOfRow(row);
     CDevicePropertyDialog dialog(&m_pCore->GetDeviceList(), port.get(), this);
     dialog.exec();
+}
+
+IProgressWindow* CUpdateWnd::CreateProgressWindow(const std::string& title, CObject* thread) {
+    if (CObject::DownCast<CDevUpdateThread>(thread) == nullptr) return nullptr;
+    return new CDeviceUpdateWnd(Qs(title), thread, [](CObject* owner) {
+        if (auto* update = CObject::DownCast<CDevUpdateThread>(owner)) update->CancelUpdate();
+    });
+}
+
+int CUpdateWnd::DestroyProgressWindow(CObject* window) {
+    auto* progress = CObject::DownCast<CDeviceUpdateWnd>(window);
+    if (progress == nullptr) return -1;
+    delete progress;
+    return 0;
 }
 
 // --- IUpdateWndView ----------------------------------------------------------

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/MessageWindow.h"
+#include "update/ProgressWindow.h"
 #include "window/UpdateWndCore.h"
 #include "window/UpdateWndView.h"
 
@@ -57,6 +58,13 @@ public:
     QTreeWidgetItem* RowOf(const CInterfaceParameter* port) const;
     // Opens the properties of the row's device (the context menu's entry).
     void ShowDeviceProperties(QTreeWidgetItem* row);
+
+    // The progress window an update thread asks for, created and deleted on
+    // this thread; its Cancel asks the thread (a CDevUpdateThread) to cancel.
+    // Null when `thread` is no update thread.
+    IProgressWindow* CreateProgressWindow(const std::string& title, CObject* thread);
+    // Deletes a window made by CreateProgressWindow; -1 for anything else.
+    int DestroyProgressWindow(CObject* window);
 
     // IUpdateWndView
     void SetRows(const std::vector<CDeviceRow>& rows) override;
