@@ -138,9 +138,9 @@ bool CDevUpdateThread::FindChecksum(std::string_view text, uint32_t sum, size_t*
     for (size_t pos = text.find(wanted); pos != std::string_view::npos; pos = text.find(wanted, pos + 1)) {
         const size_t after = pos + wanted.size();
         // A longer number that only begins with the wanted digits is another
-        // sum, and so is one that is the tail of a longer token.
+        // sum. (Lines run together without separators, so what comes before
+        // the "0x" says nothing.)
         if (after < text.size() && IsHexDigit(text[after])) continue;
-        if (pos > 0 && std::isalnum(static_cast<unsigned char>(text[pos - 1]))) continue;
         if (end) *end = after;
         return true;
     }
@@ -205,7 +205,12 @@ void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const 
             break;
         default:
             LogError(this, event, "DoOnInterfaceEvent");
-            m_hTerminateEvent.Set();
+            // A USB instrument takes its chip with it when it restarts: the
+            // lost connection is then the restart's silence, not a failure.
+            if (m_bUsbRestarting.load(std::memory_order_acquire))
+                m_hTimeoutEvent.Set();
+            else
+                m_hTerminateEvent.Set();
             break;
     }
 }
@@ -217,7 +222,18 @@ uint32_t CDevUpdateThread::WaitForInterfaceEvent(uint32_t timeoutMs) {
     // and a transmit confirmation comes before the reply it leads to.
     platform::Waitable items[4] = {platform::Waitable::Of(m_hTerminateEvent), platform::Waitable::Of(m_hTimeoutEvent),
                                    platform::Waitable::Of(m_hTransmitEvent), platform::Waitable::Of(m_hReceiveEvent)};
-    const uint32_t woke = platform::WaitForAny(items, 4, timeoutMs);
+    const uint32_t start = platform::GetTickCount();
+    uint32_t woke = platform::WaitForAny(items, 4, timeoutMs);
+    // The confirmation of the image's last chunk can come after the
+    // monitor's answer to it; outside the transfer it is no reply.
+    while (woke == 2 && !m_bSendingImage) {
+        uint32_t left = timeoutMs;
+        if (timeoutMs != kInfinite) {
+            const uint32_t spent = Elapsed(start);
+            left = spent >= timeoutMs ? 0 : timeoutMs - spent;
+        }
+        woke = platform::WaitForAny(items, 4, left);
+    }
     switch (woke) {
         case 0:
             m_bCancelled.store(true, std::memory_order_release);
@@ -492,8 +508,10 @@ uint32_t CDevUpdateThread::SendImage() {
     PostUpdateMessage(IDS_PROG_TRANSMIT_DATA);
     PostProgress(WM_SHOW_PROGRESS_BAR, 0, m_wProgressRange);
 
+    m_bSendingImage = true;
     uint32_t result = m_pInterface->SendBinaryData(m_pImage, m_dwImageLength);
     if (result != 0 && result != ERROR_IO_PENDING) {
+        m_bSendingImage = false;
         // The transfer never started; waiting for its confirmations would
         // never end.
         PostProgress(WM_HIDE_PROGRESS_BAR, 0, 0);
@@ -507,12 +525,20 @@ uint32_t CDevUpdateThread::SendImage() {
             m_wProgressPos = static_cast<uint16_t>(static_cast<double>(sent) * m_wProgressRange / m_dwImageLength);
             PostProgress(WM_UPDATE_PROGRESS_BAR, 0, m_wProgressPos);
         }
-        if (IsCancelled()) return result;
+        if (IsCancelled()) {
+            m_bSendingImage = false;
+            return result;
+        }
     } while (result == RC_UPDATE_DATA_SENT && sent < m_dwImageLength);
-    if (result != RC_UPDATE_DATA_SENT) return result;
+    m_bSendingImage = false;
+    // The monitor's answer may overtake the confirmation of the last chunk:
+    // it is the answer to the transfer all the same, and judged as such.
+    if (result != RC_UPDATE_DATA_SENT && result != RC_UPDATE_DATA_RECEIVED) return result;
 
-    if (sent == m_dwImageLength) m_hTransmitEvent.Reset();
-    result = WaitForInterfaceEvent(kInfinite);
+    if (result == RC_UPDATE_DATA_SENT) {
+        if (sent == m_dwImageLength) m_hTransmitEvent.Reset();
+        result = WaitForInterfaceEvent(kInfinite);
+    }
     if (result == RC_UPDATE_DATA_RECEIVED) {
         bool locked = false;
         if (!BufferContains(kLoaded, &locked)) {
@@ -529,16 +555,14 @@ uint32_t CDevUpdateThread::SendImage() {
     return result;
 }
 
-uint32_t CDevUpdateThread::VerifyLoadChecksum() {
-    PostUpdateMessage(IDS_PROG_CHECKSUM);
-    return VerifyChecksum(MONITOR_LOAD_ADDRESS);
-}
+uint32_t CDevUpdateThread::VerifyLoadChecksum() { return VerifyChecksum(MONITOR_LOAD_ADDRESS); }
 
 uint32_t CDevUpdateThread::VerifyFlashChecksum() { return VerifyChecksum(FlashStart()); }
 
 uint32_t CDevUpdateThread::VerifyChecksum(uint32_t first) {
     const std::string command = Format("z %x %x", first, first + m_dwImageLength - 1);
     int tries = 3;
+    PostUpdateMessage(IDS_PROG_CHECKSUM);
     uint32_t result;
     do {
         result = SendCommand(command);
@@ -629,6 +653,8 @@ uint32_t CDevUpdateThread::FlashStart() const {
 uint32_t CDevUpdateThread::RestartDevice() {
     int tries = kRestartAttempts;
     PostUpdateMessage(IDS_PROG_RESTART);
+    const bool usb = m_pPort && m_pPort->IsUsbPort();
+    m_bUsbRestarting.store(usb, std::memory_order_release);
     uint32_t result;
     do {
         result = SendCommand("rs");
@@ -641,10 +667,10 @@ uint32_t CDevUpdateThread::RestartDevice() {
         } else if (result == RC_UPDATE_TIMEOUT) {
             result = 0;  // silence: it restarts
         }
-        if (IsCancelled()) return FinishExchange(result, result == 0);
+        if (IsCancelled()) break;
     } while (result == RC_UPDATE_DATA_RECEIVED && tries > 0);
 
-    if (!IsCancelled() && result == 0 && m_pPort && m_pPort->IsUsbPort()) {
+    if (!IsCancelled() && result == 0 && usb) {
         // The instrument's USB chip goes away with the restart.
         m_pInterface.reset();
         m_pInterface = std::make_unique<CUsbInterface>(&CDevUpdateThread::OnInterfaceEvent, this);
@@ -659,7 +685,10 @@ uint32_t CDevUpdateThread::RestartDevice() {
             if (attempt + 1 < kUsbReopenAttempts) Pause(m_Timing.usbReopenPauseMs);
             if (IsCancelled()) break;
         }
+        // What the old connection said on its way out is over.
+        m_hTimeoutEvent.Reset();
     }
+    m_bUsbRestarting.store(false, std::memory_order_release);
     return FinishExchange(result, result == 0);
 }
 

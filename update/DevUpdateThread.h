@@ -165,8 +165,12 @@ private:
     platform::Event m_hTransmitEvent{platform::Event::kAutoReset};
     std::atomic<bool> m_bCancelled{false};
     std::atomic<bool> m_bNotify{true};
+    // Set while a USB instrument restarts (read by the interface's threads).
+    std::atomic<bool> m_bUsbRestarting{false};
     // From FLASH programming on nobody can cancel: waits then get a bound.
     bool m_bUnattended = false;  // worker only
+    // Transmit confirmations count only while the image is being sent.
+    bool m_bSendingImage = false;  // worker only
     CObjectLock m_Lock;
     const uint8_t* const m_pImage;
     const uint32_t m_dwImageLength;

@@ -1,0 +1,374 @@
+// The update thread against the simulated instrument on a pseudo-terminal:
+// whole updates, every fault the simulator can show, cancels, retries and
+// destruction while it runs. The pauses are shortened (UpdateTiming); the
+// slow suite runs one update at full length.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "base/ResultCodes.h"
+#include "base/StringIds.h"
+#include "base/WindowMessages.h"
+#include "platform/SysError.h"
+#include "support/UpdateTestSupport.h"
+
+using namespace updtest;
+
+namespace {
+
+class UpdateThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetUpdateTiming(UpdateTiming::Shortened()); }
+    void TearDown() override { SetUpdateTiming(UpdateTiming::Standard()); }
+
+    // Starts a simulator with `config` on a fresh COM alias.
+    std::unique_ptr<sim::CPtyInstrument> StartSim(const sim::Config& config) {
+        auto instrument = std::make_unique<sim::CPtyInstrument>(config);
+        EXPECT_EQ(instrument->Start(20), 0u);
+        return instrument;
+    }
+    // One update of a simulator built from `config`.
+    uint32_t RunUpdate(const sim::Config& config, uint32_t keep = 0, uint32_t calibrate = 0,
+                       const std::function<void(CRecordingProgressWindow&, CDevUpdateThread&)>& step = {}) {
+        m_sim = StartSim(config);
+        m_device = MakeDevice(config);
+        return m_harness.Run(SerialPort(m_sim->ComName()), m_device, keep, calibrate, step);
+    }
+    std::string Running() {
+        const auto id = m_sim->GetSnapshot().identity;
+        return id.version1 + "-" + id.version2;
+    }
+    sim::CInstrument::Counters Counters() { return m_sim->GetSnapshot().counters; }
+
+    PrivateRuntimeDir m_runtime;
+    CUpdateHarness m_harness;
+    std::unique_ptr<sim::CPtyInstrument> m_sim;
+    DevicePtr m_device;
+};
+
+constexpr uint32_t kPlainSteps[] = {IDS_PROG_UPDATE_STARTED, IDS_PROG_TRANSMIT_DATA, IDS_PROG_CHECKSUM,
+                                    IDS_PROG_PREPARE_FLASH,  IDS_PROG_COPY_FLASH,    IDS_PROG_CHECKSUM,
+                                    IDS_PROG_RESTART,        IDS_PROG_REQUEST_DATA};
+
+TEST_F(UpdateThreadTest, PlainUpdateInstallsTheFirmwareAndReportsFinished) {
+    const uint32_t code = RunUpdate(FastConfig());
+    ASSERT_EQ(code, RC_UPDATE_FINISHED);
+    EXPECT_EQ(Running(), "05.306-02.011");
+    EXPECT_TRUE(m_device->HasTargetFirmware());
+    const auto counters = Counters();
+    EXPECT_EQ(counters.resets, 1u);
+    EXPECT_EQ(counters.clears, 1u);
+    EXPECT_EQ(counters.settingsQueries, 0u);
+    EXPECT_EQ(counters.settingsWrites, 0u);
+    EXPECT_EQ(counters.calibrations, 0u);
+    EXPECT_EQ(counters.factoryStores, 0u);
+    EXPECT_EQ(counters.presets, 1u);
+    EXPECT_EQ(counters.loads, 1u);
+    EXPECT_EQ(counters.flashPrograms, 1u);
+
+    auto window = m_harness.LastWindow();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->Title(), m_sim->ComName() + " - QV3108-2 - Version: 05.306-02.011");
+    EXPECT_EQ(window->Texts(), std::vector<uint32_t>(std::begin(kPlainSteps), std::end(kPlainSteps)));
+    // The bar runs on 0..65535 for a megabyte, ends full, and goes; the
+    // cancel button goes before the FLASH is touched.
+    const auto posts = window->Posts();
+    auto at = [&](uint32_t msg) {
+        return std::find_if(posts.begin(), posts.end(), [&](auto& p) { return p.msg == msg; });
+    };
+    ASSERT_NE(at(WM_SHOW_PROGRESS_BAR), posts.end());
+    EXPECT_EQ(at(WM_SHOW_PROGRESS_BAR)->wParam, 0u);
+    EXPECT_EQ(at(WM_SHOW_PROGRESS_BAR)->lParam, 65535);
+    LPARAM last = -1;
+    for (auto& p : posts)
+        if (p.msg == WM_UPDATE_PROGRESS_BAR) {
+            EXPECT_GE(p.lParam, last);
+            last = p.lParam;
+        }
+    // The answer to the last chunk may overtake its confirmation.
+    EXPECT_GE(last, 65000);
+    ASSERT_NE(at(WM_HIDE_PROGRESS_BAR), posts.end());
+    ASSERT_NE(at(WM_SHOW_CANCEL_BUTTON), posts.end());
+    EXPECT_EQ(at(WM_SHOW_CANCEL_BUTTON)->lParam, 0);
+    const auto flashText = std::find_if(posts.begin(), posts.end(), [](auto& p) {
+        return p.msg == WM_SET_UPDATE_MESSAGE && p.lParam == IDS_PROG_PREPARE_FLASH;
+    });
+    EXPECT_LT(at(WM_SHOW_CANCEL_BUTTON) - posts.begin(), flashText - posts.begin());
+    EXPECT_EQ(m_harness.Created(), 1);
+    EXPECT_EQ(m_harness.Destroyed(), 1);
+}
+
+
+TEST_F(UpdateThreadTest, KeptSettingsComeBackAndTheCalibrationRuns) {
+    const uint32_t code = RunUpdate(FastConfig(), 1, 1);
+    ASSERT_EQ(code, RC_UPDATE_FINISHED);
+    EXPECT_EQ(Running(), "05.306-02.011");
+    const auto counters = Counters();
+    EXPECT_EQ(counters.settingsQueries, 1u);
+    EXPECT_EQ(counters.settingsWrites, 5u);
+    EXPECT_EQ(counters.calibrations, 1u);
+    EXPECT_EQ(counters.autoSaves, 2u);  // after the write-back and after the calibration
+    EXPECT_EQ(counters.factoryStores, 1u);
+    EXPECT_EQ(counters.presets, 1u);
+    // The new firmware starts blank; the instrument has its own values again.
+    EXPECT_EQ(QueryInstrument(m_sim->DevicePath(), ":Service:Mode kAccess;:System:Adjust?;"),
+              ":ADJ:CH1:OFFS 12;:ADJ:CH1:GAIN 1.0021;:ADJ:CH2:OFFS -7;:ADJ:CH2:GAIN 0.9987;:ADJ:TRIG:LEV 3");
+    const auto texts = m_harness.LastWindow()->Texts();
+    EXPECT_EQ(texts.front(), IDS_PROG_READ_USER_SETTINGS);
+    EXPECT_EQ(texts[texts.size() - 2], IDS_PROG_WRITE_USER_SETTINGS);
+    EXPECT_EQ(texts.back(), IDS_PROG_ADJUST);
+}
+
+TEST_F(UpdateThreadTest, KeptSettingsWithoutCalibration) {
+    ASSERT_EQ(RunUpdate(FastConfig(), 1, 0), RC_UPDATE_FINISHED);
+    const auto counters = Counters();
+    EXPECT_EQ(counters.settingsWrites, 5u);
+    EXPECT_EQ(counters.calibrations, 0u);
+    EXPECT_EQ(counters.autoSaves, 1u);
+    EXPECT_EQ(counters.factoryStores, 1u);
+    EXPECT_EQ(QueryInstrument(m_sim->DevicePath(), ":Service:Mode kAccess;:System:Adjust?;"),
+              ":ADJ:CH1:OFFS 12;:ADJ:CH1:GAIN 1.0021;:ADJ:CH2:OFFS -7;:ADJ:CH2:GAIN 0.9987;:ADJ:TRIG:LEV 3");
+}
+
+TEST_F(UpdateThreadTest, ThreeSettingsPiecesAreThreeMessagesTheLastClosed) {
+    CCapturedLog log;
+    sim::Config config = FastConfig();
+    config.settings = {{"CH1:OFFS", "4"}, {"CH2:OFFS", "5"}, {"TRIG:LEV", "6"}};
+    ASSERT_EQ(RunUpdate(config, 1, 0), RC_UPDATE_FINISHED);
+    EXPECT_EQ(Counters().settingsWrites, 3u);
+    EXPECT_EQ(log.CountCommand(":Service:Mode kAccess;:ADJ:CH1:OFFS 4;"), 1);
+    EXPECT_EQ(log.CountCommand(":Service:Mode kAccess;:ADJ:CH2:OFFS 5;"), 1);
+    EXPECT_EQ(log.CountCommand(":Service:Mode kAccess;:ADJ:TRIG:LEV 6;"), 1);
+}
+
+TEST_F(UpdateThreadTest, CalibrationFailingTwiceThenSucceedingStoresEverything) {
+    sim::Config config = FastConfig();
+    config.faults.failCalibrations = 2;
+    ASSERT_EQ(RunUpdate(config, 1, 1), RC_UPDATE_FINISHED);
+    const auto counters = Counters();
+    EXPECT_EQ(counters.calibrations, 3u);
+    EXPECT_EQ(counters.autoSaves, 2u);
+    EXPECT_EQ(counters.factoryStores, 1u);
+    EXPECT_FALSE(m_harness.LastWindow()->HasText(IDS_ADJUST_FAILED));
+}
+
+TEST_F(UpdateThreadTest, CalibrationFailingThreeTimesSkipsTheStoresButTheUpdateStands) {
+    sim::Config config = FastConfig();
+    config.faults.failCalibrations = 3;
+    ASSERT_EQ(RunUpdate(config, 1, 1), RC_UPDATE_FINISHED);
+    const auto counters = Counters();
+    EXPECT_EQ(counters.calibrations, 3u);
+    EXPECT_EQ(counters.autoSaves, 1u);
+    EXPECT_EQ(counters.factoryStores, 0u);
+    EXPECT_EQ(counters.presets, 1u);
+    EXPECT_EQ(m_harness.LastWindow()->Texts().back(), IDS_ADJUST_FAILED);
+}
+
+// Faults of the instrument: each ends as defined, and none is ever
+// reported as an installed firmware.
+struct FaultCase {
+    const char* name;
+    std::function<void(sim::Config&)> apply;
+    uint32_t keep;
+    uint32_t expected;
+    bool installed;  // the simulator runs the new firmware afterwards
+};
+
+class UpdateFaultTest : public UpdateThreadTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(UpdateFaultTest, EndsAsDefined) {
+    sim::Config config = FastConfig();
+    GetParam().apply(config);
+    const uint32_t code = RunUpdate(config, GetParam().keep, 0);
+    EXPECT_EQ(code, GetParam().expected) << std::hex << code;
+    EXPECT_EQ(Running() == "05.306-02.011", GetParam().installed);
+    if (code == RC_UPDATE_FINISHED) {
+        EXPECT_TRUE(GetParam().installed);
+    }
+    EXPECT_EQ(m_harness.Destroyed(), 1);
+}
+
+using sim::Step;
+INSTANTIATE_TEST_SUITE_P(
+    Faults, UpdateFaultTest,
+    ::testing::Values(
+        FaultCase{"OldMonitor", [](sim::Config& c) { c.faults.oldMonitor = true; }, 0, RC_MONITOR_UPDATE_REQUIRED,
+                  false},
+        FaultCase{"OtherByteCount", [](sim::Config& c) { c.faults.waitingForOtherCount = true; }, 0,
+                  RC_UPDATE_CANCELED, false},
+        FaultCase{"WrongChecksumOnce", [](sim::Config& c) { c.faults.wrongChecksum = sim::ChecksumFault::kOnce; }, 0,
+                  RC_UPDATE_FINISHED, true},
+        FaultCase{"WrongChecksumAlways",
+                  [](sim::Config& c) { c.faults.wrongChecksum = sim::ChecksumFault::kAlways; }, 0, RC_UPDATE_REPEAT,
+                  false},
+        FaultCase{"CorruptedByteOnce", [](sim::Config& c) { c.faults.corruptImageByteAt = 5000; }, 0,
+                  RC_UPDATE_FINISHED, true},
+        FaultCase{"CorruptedByteEveryLoad",
+                  [](sim::Config& c) {
+                      c.faults.corruptImageByteAt = 5000;
+                      c.faults.imageFaultEveryLoad = true;
+                  },
+                  0, RC_UPDATE_REPEAT, false},
+        FaultCase{"LostByteEveryLoad",
+                  [](sim::Config& c) {
+                      c.faults.dropImageByteAt = 700000;
+                      c.faults.imageFaultEveryLoad = true;
+                  },
+                  0, RC_UPDATE_REPEAT, false},
+        FaultCase{"SilentAfterRestart", [](sim::Config& c) { c.faults.silentAfterRestart = true; }, 0,
+                  RC_UPDATE_TIMEOUT, false},
+        FaultCase{"GarbageIdentification", [](sim::Config& c) { c.faults.garbage = true; }, 0, RC_UPDATE_CANCELED,
+                  true},
+        FaultCase{"EndlessLines", [](sim::Config& c) { c.faults.endless = sim::EndlessFault::kLines; }, 0,
+                  RC_UPDATE_CANCELED, true},
+        FaultCase{"EndlessLine", [](sim::Config& c) { c.faults.endless = sim::EndlessFault::kLine; }, 0,
+                  RC_UPDATE_TIMEOUT, true},
+        FaultCase{"RestartRefusedThreeTimes", [](sim::Config& c) { c.faults.answerRs = 3; }, 0, RC_UPDATE_FINISHED,
+                  true},
+        FaultCase{"RestartAlwaysRefused", [](sim::Config& c) { c.faults.answerRs = -1; }, 0,
+                  RC_UPDATE_DATA_RECEIVED, false},
+        FaultCase{"ModulesSilent", [](sim::Config& c) { c.moduleReply = sim::ModuleReply::kSilent; }, 0,
+                  RC_UPDATE_TIMEOUT, true},
+        FaultCase{"ModulesAsText", [](sim::Config& c) { c.moduleReply = sim::ModuleReply::kTextLine; }, 0,
+                  RC_UPDATE_CANCELED, true},
+        FaultCase{"ModulesUnknownBoard", [](sim::Config& c) { c.moduleReply = sim::ModuleReply::kUnknownCode; }, 0,
+                  RC_UPDATE_CANCELED, true},
+        FaultCase{"ModulesTruncated", [](sim::Config& c) { c.moduleReply = sim::ModuleReply::kTruncated; }, 0,
+                  RC_UPDATE_TIMEOUT, true},
+        FaultCase{"OtherMaker", [](sim::Config& c) { c.identity.maker = "ACME"; }, 0, RC_UPDATE_CANCELED, true},
+        // A cable pulled at any step: the port failure ends the update like
+        // a cancel, with no result code and never as finished.
+        FaultCase{"VanishOnSettings", [](sim::Config& c) { c.faults.vanishAt = Step::kSettings; }, 1, 0, false},
+        FaultCase{"VanishOnMonitor", [](sim::Config& c) { c.faults.vanishAt = Step::kMonitor; }, 0, 0, false},
+        FaultCase{"VanishInLoad", [](sim::Config& c) { c.faults.vanishAt = Step::kLoad; }, 0, 0, false},
+        FaultCase{"VanishOnChecksum", [](sim::Config& c) { c.faults.vanishAt = Step::kChecksum; }, 0, 0, false},
+        FaultCase{"VanishInFlashProgramming", [](sim::Config& c) { c.faults.vanishAt = Step::kCopy; }, 0, 0, false},
+        FaultCase{"VanishOnRestart", [](sim::Config& c) { c.faults.vanishAt = Step::kRestart; }, 0, 0, false},
+        FaultCase{"VanishOnIdentify", [](sim::Config& c) { c.faults.vanishAt = Step::kIdentify; }, 0, 0, true},
+        FaultCase{"VanishOnModules", [](sim::Config& c) { c.faults.vanishAt = Step::kModules; }, 0, 0, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateThreadTest, SilentInstrumentAfterRestartIsGivenUpWithTheRestartText) {
+    sim::Config config = FastConfig();
+    config.faults.silentAfterRestart = true;
+    ASSERT_EQ(RunUpdate(config), RC_UPDATE_TIMEOUT);
+    EXPECT_EQ(m_harness.LastWindow()->Texts().back(), IDS_RESTART_FAILED);
+}
+
+TEST_F(UpdateThreadTest, RetryCountsOfLoadChecksumAndRestart) {
+    {
+        sim::Config config = FastConfig();
+        config.faults.dropImageByteAt = 1000;
+        config.faults.imageFaultEveryLoad = true;
+        ASSERT_EQ(RunUpdate(config), RC_UPDATE_REPEAT);
+        EXPECT_EQ(Counters().loads, 3u);
+        EXPECT_EQ(Counters().checksums, 0u);
+    }
+    {
+        sim::Config config = FastConfig();
+        config.faults.wrongChecksum = sim::ChecksumFault::kAlways;
+        ASSERT_EQ(RunUpdate(config), RC_UPDATE_REPEAT);
+        EXPECT_EQ(Counters().loads, 3u);
+        EXPECT_EQ(Counters().checksums, 3u);
+        EXPECT_EQ(Counters().flashPrograms, 0u);
+    }
+    {
+        CCapturedLog log;
+        sim::Config config = FastConfig();
+        config.faults.answerRs = -1;
+        ASSERT_EQ(RunUpdate(config), RC_UPDATE_DATA_RECEIVED);
+        EXPECT_EQ(log.CountCommand("rs"), 10);
+        EXPECT_EQ(Counters().flashPrograms, 1u);
+    }
+}
+
+TEST_F(UpdateThreadTest, ChecksumTextMustBeTheWholeNumber) {
+    size_t end = 0;
+    EXPECT_TRUE(CDevUpdateThread::FindChecksum("Calculate Checksum0x8a1f3cMonDeb>", 0x8a1f3c, &end));
+    EXPECT_EQ(end, std::string("Calculate Checksum0x8a1f3c").size());
+    EXPECT_FALSE(CDevUpdateThread::FindChecksum("0x8a1f3c5", 0x8a1f3c, nullptr));
+    EXPECT_FALSE(CDevUpdateThread::FindChecksum("0x008a1f3c", 0x8a1f3c, nullptr));
+    EXPECT_FALSE(CDevUpdateThread::FindChecksum("0x8A1F3C", 0x8a1f3c, nullptr));
+    EXPECT_TRUE(CDevUpdateThread::FindChecksum("0x8a1f3c5 0x8a1f3c", 0x8a1f3c, nullptr));
+}
+
+// Cancel from the progress window while each step before the FLASH runs:
+// the update ends without a result code, the FLASH is never touched.
+class UpdateCancelTest : public UpdateThreadTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(UpdateCancelTest, CancelBeforeFlashProgrammingLeavesTheFirmware) {
+    const uint32_t trigger = GetParam();
+    bool cancelled = false;
+    const uint32_t code = RunUpdate(FastConfig(), 1, 1, [&](CRecordingProgressWindow& window, CDevUpdateThread& thread) {
+        if (!cancelled && window.HasText(trigger)) {
+            thread.CancelUpdate();
+            cancelled = true;
+        }
+    });
+    ASSERT_TRUE(cancelled);
+    EXPECT_NE(code, RC_UPDATE_FINISHED);
+    EXPECT_FALSE(IsResultCode(code)) << std::hex << code;
+    EXPECT_EQ(Counters().flashPrograms, 0u);
+    EXPECT_EQ(Running(), "05.100-02.005");
+    EXPECT_FALSE(m_harness.LastWindow()->HasText(IDS_PROG_PREPARE_FLASH));
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, UpdateCancelTest,
+                         ::testing::Values(IDS_PROG_READ_USER_SETTINGS, IDS_PROG_UPDATE_STARTED,
+                                           IDS_PROG_TRANSMIT_DATA, IDS_PROG_CHECKSUM));
+
+TEST_F(UpdateThreadTest, DestroyedWhileRunningStopsAndReportsNothing) {
+    m_sim = StartSim(FastConfig());
+    auto thread = m_harness.Start(SerialPort(m_sim->ComName()), MakeDevice(FastConfig()), 0, 0);
+    auto window = m_harness.LastWindow();
+    ASSERT_TRUE(m_harness.Window().PumpUntil([&] { return window->HasText(IDS_PROG_TRANSMIT_DATA); }, 20000));
+    thread.reset();
+    EXPECT_EQ(m_harness.Destroyed(), 1);
+    m_harness.Window().PumpFor(200);
+    EXPECT_TRUE(m_harness.Results().empty());
+    // The port is free again.
+    auto again = m_harness.Run(SerialPort(m_sim->ComName()), MakeDevice(FastConfig()));
+    EXPECT_NE(again, CUpdateHarness::kNoResult);
+}
+
+TEST_F(UpdateThreadTest, NoImageEndsWith87AndAnUnknownPortKindWith5) {
+    CUpdateHarness& h = m_harness;
+    const uint32_t flags[2] = {0, 0};
+    struct Sink : CObject {
+        KORVA_RUNTIME_CLASS(Sink)
+    };
+    {
+        auto thread = std::make_unique<CDevUpdateThread>(SerialPort("COM99"), MakeDevice(FastConfig()), flags, nullptr,
+                                                         0, nullptr, nullptr, &h.Window());
+        ASSERT_TRUE(thread->WaitUntilFinished(5000));
+    }
+    const auto before = h.Results().size();
+    auto unknown = std::make_shared<CInterfaceParameter>();
+    auto thread = h.Start(unknown, MakeDevice(FastConfig()), 0, 0);
+    ASSERT_TRUE(h.PumpResults(before + 1, 5000));
+    EXPECT_EQ(h.Results().back().code, ERROR_ACCESS_DENIED);
+    thread.reset();
+    auto missing = h.Start(SerialPort("COM98"), MakeDevice(FastConfig()), 0, 0);
+    ASSERT_TRUE(h.PumpResults(before + 2, 5000));
+    EXPECT_NE(h.Results().back().code, 0u);
+    EXPECT_EQ(h.LastWindow()->Texts(), std::vector<uint32_t>{IDS_INTERFACE_NOT_INITIALIZED});
+}
+
+TEST_F(UpdateThreadTest, FourUpdatesOnFourPortsAtOnce) {
+    std::vector<std::unique_ptr<sim::CPtyInstrument>> sims;
+    std::vector<std::unique_ptr<CDevUpdateThread>> threads;
+    for (int i = 0; i < 4; ++i) sims.push_back(StartSim(FastConfig()));
+    for (auto& s : sims) threads.push_back(m_harness.Start(SerialPort(s->ComName()), MakeDevice(FastConfig()), 1, 1));
+    ASSERT_TRUE(m_harness.PumpResults(4, 120000));
+    for (const auto& r : m_harness.Results()) EXPECT_EQ(r.code, RC_UPDATE_FINISHED);
+    threads.clear();
+    for (auto& s : sims) {
+        const auto snap = s->GetSnapshot();
+        EXPECT_EQ(snap.identity.version1 + "-" + snap.identity.version2, "05.306-02.011");
+        EXPECT_EQ(snap.counters.calibrations, 1u);
+    }
+    EXPECT_EQ(m_harness.Destroyed(), 4);
+}
+
+}  // namespace

@@ -1,0 +1,243 @@
+#include "UpdateTestSupport.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "base/LogScrambler.h"
+#include "base/WindowMessages.h"
+#include "platform/PseudoTerminal.h"
+#include "resources/FirmwareImage.h"
+
+namespace updtest {
+
+PrivateRuntimeDir::PrivateRuntimeDir() {
+    char pattern[] = "/tmp/korva-update-test-XXXXXX";
+    if (::mkdtemp(pattern) != nullptr) m_dir = pattern;
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    m_hadOld = old != nullptr;
+    if (old) m_old = old;
+    ::setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
+}
+
+PrivateRuntimeDir::~PrivateRuntimeDir() {
+    if (m_hadOld)
+        ::setenv("XDG_RUNTIME_DIR", m_old.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+    std::error_code ec;
+    if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
+}
+
+bool CRecordingProgressWindow::PostMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_posts.push_back({msg, wParam, lParam});
+    }
+    if (m_wake) m_wake->PostMessage(0);
+    return true;
+}
+
+std::vector<CRecordingProgressWindow::Post> CRecordingProgressWindow::Posts() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_posts;
+}
+
+std::vector<uint32_t> CRecordingProgressWindow::Texts() {
+    std::vector<uint32_t> texts;
+    for (const Post& p : Posts())
+        if (p.msg == WM_SET_UPDATE_MESSAGE) texts.push_back(static_cast<uint32_t>(p.lParam));
+    return texts;
+}
+
+bool CRecordingProgressWindow::HasText(uint32_t id) {
+    for (uint32_t t : Texts())
+        if (t == id) return true;
+    return false;
+}
+
+DevicePtr MakeDevice(const sim::Config& config) {
+    auto device = std::make_shared<CDeviceParameter>();
+    char hw[16];
+    std::snprintf(hw, sizeof hw, "HW%08X", config.identity.hardwareId);
+    const std::string idn = config.identity.maker + "," + config.identity.deviceName + "," +
+                            config.identity.serialNumber + "," + hw + ",SW" + config.identity.version1 + "-" +
+                            config.identity.version2;
+    device->SetIdnParameter(idn);
+    std::string data;
+    for (const sim::BoardRecord& r : config.boards) {
+        data += static_cast<char>(r.code & 0xFF);
+        data += static_cast<char>(r.code >> 8);
+        data += static_cast<char>(r.value & 0xFF);
+        data += static_cast<char>(r.value >> 8);
+    }
+    const std::string digits = std::to_string(data.size());
+    const std::string block = "#" + std::to_string(digits.size()) + digits + data;
+    device->SetBoardIds(CByteBuffer(block.data(), block.size()));
+    return device;
+}
+
+PortPtr SerialPort(const std::string& comName) {
+    auto port = std::make_shared<CInterfaceParameter>();
+    port->SetSerialPort(comName.c_str());
+    return port;
+}
+
+PortPtr UsbPort(uint32_t deviceId, const std::string& serial) {
+    auto port = std::make_shared<CInterfaceParameter>();
+    port->SetUsbPort(deviceId, serial.c_str());
+    return port;
+}
+
+sim::Config FastConfig() {
+    sim::Config config;
+    config.timing.fast = true;
+    return config;
+}
+
+// ---------------------------------------------------------------- harness
+
+CUpdateHarness::CUpdateHarness() {
+    m_window.SetHandler([this](uint32_t msg, WPARAM w, LPARAM l) { return Handle(msg, w, l); });
+    CMessageWindow::SetMain(&m_window);
+}
+
+CUpdateHarness::~CUpdateHarness() { CMessageWindow::SetMain(nullptr); }
+
+LRESULT CUpdateHarness::Handle(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_CREATE_DEVICE_UPDATE_WINDOW) {
+        auto* thread = CObject::DownCast<CDevUpdateThread>(reinterpret_cast<CObject*>(lParam));
+        if (thread == nullptr) return 0;
+        auto window = std::make_shared<CRecordingProgressWindow>(reinterpret_cast<const char*>(wParam), thread,
+                                                                 &m_window);
+        m_windows.push_back(window);
+        ++m_created;
+        return reinterpret_cast<LRESULT>(window.get());
+    }
+    if (msg == WM_DESTROY_DEVICE_UPDATE_WINDOW) {
+        auto* window = CObject::DownCast<CRecordingProgressWindow>(reinterpret_cast<CObject*>(lParam));
+        if (window != nullptr) ++m_destroyed;
+        return 0;
+    }
+    return 0;
+}
+
+void CUpdateHarness::OnResult(CDevUpdateThread* thread, uint32_t code, const PortPtr&, const DevicePtr&,
+                              CObject* context) {
+    auto* self = reinterpret_cast<CUpdateHarness*>(context);
+    {
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        self->m_results.push_back({thread, code});
+    }
+    self->m_window.PostMessage(0);
+}
+
+std::unique_ptr<CDevUpdateThread> CUpdateHarness::Start(const PortPtr& port, const DevicePtr& device,
+                                                        uint32_t keepSettings, uint32_t calibrate) {
+    const uint32_t flags[2] = {keepSettings, calibrate};
+    // The harness is no CObject; the callback gets it back unchanged.
+    return std::make_unique<CDevUpdateThread>(port, device, flags, FirmwareImageData(),
+                                              static_cast<uint32_t>(FirmwareImageSize()), &CUpdateHarness::OnResult,
+                                              reinterpret_cast<CObject*>(this), &m_window);
+}
+
+bool CUpdateHarness::PumpResults(size_t count, uint32_t timeoutMs, const std::function<void()>& step) {
+    return m_window.PumpUntil(
+        [&] {
+            if (step) step();
+            std::lock_guard<std::mutex> lock(m_mutex);
+            return m_results.size() >= count;
+        },
+        timeoutMs);
+}
+
+uint32_t CUpdateHarness::Run(const PortPtr& port, const DevicePtr& device, uint32_t keepSettings, uint32_t calibrate,
+                             const std::function<void(CRecordingProgressWindow&, CDevUpdateThread&)>& step,
+                             uint32_t timeoutMs) {
+    const size_t before = Results().size();
+    auto thread = Start(port, device, keepSettings, calibrate);
+    auto window = LastWindow();
+    const bool done = PumpResults(before + 1, timeoutMs, [&] {
+        if (step && window) step(*window, *thread);
+    });
+    thread.reset();
+    if (!done) return kNoResult;
+    return Results()[before].code;
+}
+
+std::vector<CUpdateHarness::Result> CUpdateHarness::Results() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_results;
+}
+
+std::shared_ptr<CRecordingProgressWindow> CUpdateHarness::LastWindow() {
+    return m_windows.empty() ? nullptr : m_windows.back();
+}
+
+// ---------------------------------------------------------------- log
+
+CCapturedLog::CCapturedLog() {
+    char pattern[] = "/tmp/korva-update-log-XXXXXX";
+    if (::mkdtemp(pattern) != nullptr) m_dir = pattern;
+    ::chmod(m_dir.c_str(), 0700);
+    m_log = std::make_unique<CUpdateLogFile>(m_dir);
+    CUpdateLogFile::SetCurrent(m_log.get());
+}
+
+CCapturedLog::~CCapturedLog() {
+    CUpdateLogFile::SetCurrent(nullptr);
+    m_log.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(m_dir, ec);
+}
+
+std::string CCapturedLog::Text() {
+    if (!m_log) return {};
+    // A kept entry, so that closing leaves the file to read.
+    m_log->LogMessage("Test", "end of test", "Text", false);
+    const std::string path = m_log->GetFilePath();
+    CUpdateLogFile::SetCurrent(nullptr);
+    m_log->Close();
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    CLogScrambler scrambler;
+    scrambler.Apply(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
+    return bytes;
+}
+
+int CCapturedLog::CountCommand(const std::string& command) {
+    const std::string text = Text();
+    const std::string needle = "::SendCommand\r\n" + command + "\r\n";
+    int count = 0;
+    for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++count;
+    return count;
+}
+
+std::string QueryInstrument(const std::string& devicePath, const std::string& query) {
+    platform::TerminalClient terminal;
+    if (terminal.Open(devicePath) != 0) return {};
+    const std::string message = query + "\n\r";
+    size_t written = 0;
+    terminal.Write(reinterpret_cast<const uint8_t*>(message.data()), message.size(), written);
+    std::string reply;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (reply.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
+        platform::Waitable readable = terminal.Readable();
+        // Bounded: the simulator answers in milliseconds.
+        if (platform::WaitForAny(&readable, 1, 200) == platform::kWaitTimeout) continue;
+        uint8_t buffer[512];
+        size_t got = 0;
+        if (terminal.Read(buffer, sizeof buffer, got) != 0) break;
+        reply.append(reinterpret_cast<const char*>(buffer), got);
+    }
+    const size_t lineEnd = reply.find('\n');
+    return lineEnd == std::string::npos ? reply : reply.substr(0, lineEnd);
+}
+
+}  // namespace updtest
