@@ -65,13 +65,16 @@ TEST(ThreadList, WorkerRemovesItselfFromItsOwnThread) {
     auto* w = new Worker;
     ASSERT_EQ(list.Add(w, &port), 0);
     platform::Event removed{platform::Event::kManualReset};
+    platform::Event go{platform::Event::kManualReset};
     // As a search thread's report does: the destruction must not run here,
     // because the destructor joins this very thread.
-    w->thread = std::thread([&list, w, &removed] {
+    w->thread = std::thread([&list, w, &removed, &go] {
+        platform::WaitFor(go, platform::kInfinite);  // until `thread` is assigned
         list.RemoveThread(w);
         removed.Set();
         platform::WaitFor(w->stop, platform::kInfinite);
     });
+    go.Set();
     ASSERT_EQ(platform::WaitFor(removed, 5000), 0u);
     EXPECT_TRUE(list.WaitForDestructions(5000));
     EXPECT_EQ(list.GetCount(), 0);
