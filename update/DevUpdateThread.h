@@ -86,6 +86,7 @@ public:
 
     // --- for the owner's diagnostics and tests ---
     bool IsRunning() { return m_Thread.IsStarted() && !m_Thread.Finished().TryAcquire(); }
+    bool HasWorker() const { return m_Thread.IsStarted(); }
     bool WaitUntilFinished(uint32_t timeoutMs) { return m_Thread.Join(timeoutMs); }
     IProgressWindow* GetProgressWindow() const { return m_pProgressWnd; }
     const std::string& GetTitle() const { return m_strTitle; }

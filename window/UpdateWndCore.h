@@ -30,6 +30,7 @@
 #include "window/UpdateWndView.h"
 
 class CDeviceSearchDoc;
+class CDeviceUpdateDoc;
 
 // Menu command numbers of the Settings menu.
 inline constexpr uint32_t ID_SERIAL_ACTIVATE = 46001;
@@ -108,6 +109,7 @@ public:
     // --- state (main thread) ---
     CDeviceList& GetDeviceList() { return m_DeviceList; }
     CDeviceSearchDoc* GetSearchDoc() const { return m_pSearchDoc.get(); }
+    CDeviceUpdateDoc* GetUpdateDoc() const { return m_pUpdateDoc.get(); }
     IMessageWindow& GetWindow() { return m_Window; }
     IUpdateWndView& GetView() { return m_View; }
     bool IsSerialOn() const { return m_bSerialOn != 0; }
@@ -126,7 +128,7 @@ private:
 
     CDeviceList m_DeviceList;
     std::unique_ptr<CDeviceSearchDoc> m_pSearchDoc;
-    // UPDATE HOOK: the update document (m_pUpdateDoc) goes here.
+    std::unique_ptr<CDeviceUpdateDoc> m_pUpdateDoc;  // made on the first update start
     int m_bSerialOn = 0;
     int m_bUsbOn = 0;
     int m_bIpOn = 0;

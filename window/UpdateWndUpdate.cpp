@@ -1,35 +1,58 @@
 // The update side of the main window's logic (UPDATE HOOKS of
-// UpdateWndCore.h). The update document is not part of this library yet:
-// until it is, an update cannot start and the update messages only do what
-// needs no document.
+// UpdateWndCore.h): starting an update, its two outcomes, the progress
+// window an update thread asks for, and the message dialog.
 #include "base/ResultCodes.h"
+#include "base/WindowMessages.h"
+#include "update/DeviceUpdateDoc.h"
 #include "window/UpdateWndCore.h"
 
 void CUpdateWndCore::OnStartDeviceUpdate() {
-    // UPDATE HOOK: look up m_pSelectedPort, create the update document,
-    // mark the entry running and start the update.
+    if (!m_pSelectedPort) return;
+    const int index = m_DeviceList.FindEntry(m_pSelectedPort.get());
+    PortPtr port;
+    DevicePtr device;
+    if (index < 0 || !m_DeviceList.GetDeviceAt(index, &port, &device, nullptr) || !port || !device) return;
+    if (!m_pUpdateDoc) m_pUpdateDoc = std::make_unique<CCustomUpdateDoc>(&m_Window, m_View.UpdateDialogs());
+    m_DeviceList.SetDeviceState(port.get(), DEVICE_STATE_RUNNING);
+    UpdateWnd();
+    m_View.EnableStartUpdate(false);
+    m_pUpdateDoc->StartDeviceUpdate(port, device);
 }
 
 LRESULT CUpdateWndCore::OnUpdateCanceled(const CInterfaceParameter* port, uint32_t code) {
     if (port == nullptr) return -1;
-    // UPDATE HOOK
+    m_DeviceList.SetDeviceState(port, DEVICE_STATE_FAILED);
+    // Only the program's own result codes have a text worth a dialog.
+    if (IsResultCode(code))
+        m_Window.SendMessage(WM_SHOW_MESSAGE_DLG, code, reinterpret_cast<LPARAM>(port));
+    UpdateWnd();
     return 0;
 }
 
 LRESULT CUpdateWndCore::OnUpdateFinished(const CInterfaceParameter* port, const DevicePtr* device) {
     if (port == nullptr || device == nullptr || !*device) return -1;
-    // UPDATE HOOK
+    PortPtr listedPort;
+    const int existing = m_DeviceList.FindEntry(port);
+    if (existing >= 0) m_DeviceList.GetDeviceAt(existing, &listedPort, nullptr, nullptr);
+    if (!listedPort) listedPort = std::make_shared<CInterfaceParameter>(*port);
+    const int index = m_DeviceList.Add(*device, listedPort, DEVICE_STATE_SUCCEEDED);
+    PortPtr entryPort;
+    DevicePtr entryDevice;
+    if (index >= 0 && m_DeviceList.GetDeviceAt(index, &entryPort, &entryDevice, nullptr) && entryPort && entryDevice)
+        m_DeviceList.SetDeviceState(entryPort.get(), SetDeviceInitialState(entryPort, entryDevice));
+    UpdateWnd();
     return 0;
 }
 
 LRESULT CUpdateWndCore::OnCreateDeviceUpdateWindow(WPARAM title, LPARAM thread) {
-    // UPDATE HOOK
-    return 0;
+    const char* text = reinterpret_cast<const char*>(title);
+    IProgressWindow* window = m_View.CreateProgressWindow(text ? text : "", reinterpret_cast<CObject*>(thread));
+    return reinterpret_cast<LRESULT>(window);
 }
 
 LRESULT CUpdateWndCore::OnDestroyDeviceUpdateWindow(LPARAM window) {
-    // UPDATE HOOK
-    return 0;
+    if (window == 0) return -1;
+    return m_View.DestroyProgressWindow(reinterpret_cast<CObject*>(window)) < 0 ? -1 : 0;
 }
 
 LRESULT CUpdateWndCore::OnShowMessageDlg(uint32_t code, const CInterfaceParameter* port) {
@@ -45,5 +68,6 @@ LRESULT CUpdateWndCore::OnShowMessageDlg(uint32_t code, const CInterfaceParamete
 }
 
 void CUpdateWndCore::StopDeviceUpdate() {
-    // UPDATE HOOK: delete the update document.
+    // Stops every running update; each reports nothing.
+    m_pUpdateDoc.reset();
 }

@@ -40,3 +40,16 @@ const CDeviceRow* CRecordingUpdateWndView::FindRow(const std::string& address) c
     }
     return nullptr;
 }
+
+IProgressWindow* CRecordingUpdateWndView::CreateProgressWindow(const std::string& title, CObject* thread) {
+    if (CObject::DownCast<CDevUpdateThread>(thread) == nullptr) return nullptr;
+    progressWindows.push_back(std::make_shared<CRecordingProgressSink>(title, thread));
+    ++progressWindowsOpen;
+    return progressWindows.back().get();
+}
+
+int CRecordingUpdateWndView::DestroyProgressWindow(CObject* window) {
+    if (CObject::DownCast<CRecordingProgressSink>(window) == nullptr) return -1;
+    --progressWindowsOpen;
+    return 0;
+}

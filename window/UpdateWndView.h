@@ -11,6 +11,10 @@
 #include <vector>
 
 #include "device/DeviceList.h"
+#include "update/ProgressWindow.h"
+#include "window/UpdateSinks.h"
+
+class IUpdateDialogs;
 
 // One row of the device list as the window shows it, in the list's order.
 struct CDeviceRow {
@@ -58,6 +62,14 @@ public:
     virtual void ShowMessageDialog(uint32_t code, const PortPtr& port, const DevicePtr& device) = 0;
     // The window ends (closing).
     virtual void EndDialog() = 0;
+    // The progress window an update thread asks for (`thread`: the
+    // CDevUpdateThread), made on this thread; null for anything that is no
+    // update thread.
+    virtual IProgressWindow* CreateProgressWindow(const std::string& title, CObject* thread) { return nullptr; }
+    // Deletes a window made by CreateProgressWindow; -1 for anything else.
+    virtual int DestroyProgressWindow(CObject* window) { return -1; }
+    // The questions before an update; null answers every one with No.
+    virtual IUpdateDialogs* UpdateDialogs() { return nullptr; }
 };
 
 // Records what the logic did to the window. Thread: the main thread.
@@ -78,6 +90,15 @@ public:
     bool AskSerialSettingsNotice() override;
     void ShowMessageDialog(uint32_t code, const PortPtr& port, const DevicePtr& device) override;
     void EndDialog() override;
+    IProgressWindow* CreateProgressWindow(const std::string& title, CObject* thread) override;
+    int DestroyProgressWindow(CObject* window) override;
+    IUpdateDialogs* UpdateDialogs() override { return &dialogs; }
+
+    // The answers to the questions before an update, and what was asked.
+    CScriptedUpdateDialogs dialogs;
+    // Every progress window made, kept after its deletion for inspection.
+    std::vector<std::shared_ptr<CRecordingProgressSink>> progressWindows;
+    int progressWindowsOpen = 0;
 
     // The answer AskSerialSettingsNotice gives.
     bool answerSerialNotice = true;
