@@ -79,8 +79,9 @@ std::string UiTestEnvironment::LogText() {
 }
 
 int main(int argc, char** argv) {
-    // Windows need an application; the offscreen platform comes from the
-    // test's environment.
+    // Windows need an application. The tests set the offscreen platform in
+    // their environment; test discovery runs the program without it.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
