@@ -3,8 +3,8 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 
-#include "app/ProgramVersion.h"
-#include "app/StartupInfo.h"
+#include "window/ProgramVersion.h"
+#include "window/StartupInfo.h"
 #include "base/Strings.h"
 #include "platform/StopSignal.h"
 #include "platform/SysError.h"

@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/ProgramVersion.h"
+#include "window/ProgramVersion.h"
 #include "ui/DialogTemplate.h"
 #include "ui/Icons.h"
 

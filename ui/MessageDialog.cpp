@@ -9,11 +9,8 @@
 #include "device/DeviceParameter.h"
 #include "transport/InterfaceParameter.h"
 #include "ui/DialogTemplate.h"
+#include "window/MessageText.h"
 
-namespace {
-// Longest message the dialog shows for text 6264 with its version filled in.
-constexpr size_t kFormattedMessageMaxChars = 127;
-}
 
 CMessageDialog::CMessageDialog(const CInterfaceParameter* port, const CDeviceParameter* record, uint32_t code,
                                QWidget* parent)
@@ -25,21 +22,7 @@ CMessageDialog::CMessageDialog(const CInterfaceParameter* port, const CDevicePar
 }
 
 QString CMessageDialog::MessageText(uint32_t code, const CDeviceParameter& record) {
-    if (code >= 0x20000000u) {
-        uint32_t textId = 0;
-        uint32_t discardable = 0;
-        if (LookupResultCode(code, &textId, &discardable)) return LoadText(textId);
-        return QStringLiteral("Unknown Error!");
-    }
-    if (code == IDS_SW_VERSION_REQUIRED) {
-        // The version is put in by hand rather than handing a stored text to
-        // a printf format: only the one "%s" is meant to be replaced.
-        std::string text = LoadStringResource(IDS_SW_VERSION_REQUIRED);
-        const size_t at = text.find("%s");
-        if (at != std::string::npos) text.replace(at, 2, record.GetRequiredSoftwareVersion());
-        return Qs(TruncateUtf8(text, kFormattedMessageMaxChars));
-    }
-    return LoadText(code);
+    return Qs(MessageDialogText(code, &record));
 }
 
 void CMessageDialog::OnInitDialog() {

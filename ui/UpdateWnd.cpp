@@ -13,7 +13,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "app/ProgramVersion.h"
+#include "window/ProgramVersion.h"
 #include "base/StringIds.h"
 #include "base/Strings.h"
 #include "transport/UsbLibraryFile.h"

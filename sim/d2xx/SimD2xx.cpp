@@ -48,6 +48,20 @@ struct SimDevice {
     int writersWaiting = 0;  // FT_Write calls waiting for the instrument to take input
     std::thread host;
 
+    // A device still attached when the library is unloaded (at exit) stops
+    // its host thread here.
+    ~SimDevice() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stop = true;
+        }
+        wake.notify_all();
+        if (host.joinable()) {
+            if (host.get_id() == std::this_thread::get_id()) host.detach();
+            else host.join();
+        }
+    }
+
     void Notify() {
         if ((mask & FT_EVENT_RXCHAR) && notifyFd >= 0) {
             const uint64_t one = 1;

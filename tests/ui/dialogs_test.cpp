@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
-#include "app/StartupInfo.h"
+#include "window/StartupInfo.h"
 #include "base/ResultCodes.h"
 #include "base/StringIds.h"
 #include "base/Strings.h"

@@ -1,8 +1,8 @@
-#include "app/StartupInfo.h"
+#include "window/StartupInfo.h"
 
 #include <cstdio>
 
-#include "app/ProgramVersion.h"
+#include "window/ProgramVersion.h"
 #include "platform/Locale.h"
 #include "platform/SystemInfo.h"
 

@@ -1,0 +1,320 @@
+#include "cli/CliFrontEnd.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/ResultCodes.h"
+#include "base/StringIds.h"
+#include "base/Strings.h"
+#include "base/WindowMessages.h"
+#include "device/DeviceParameter.h"
+#include "platform/SysError.h"
+#include "search/DeviceSearchDoc.h"
+
+namespace {
+
+// Posted by the stop-signal watcher.
+constexpr uint32_t WM_CLI_STOP = 0x8002;
+// A search ends early once no search thread has run for this many ticks
+// after the first ones; a full cycle has 20 ticks (10 s).
+constexpr int kIdleTicksToEnd = 2;
+constexpr uint16_t kFirstTicks = 2;
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                    out += escaped;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+const char* CliUsage() {
+    return "usage: korva-upgrader-cli [options] list\n"
+           "       korva-upgrader-cli [options] show ADDRESS\n"
+           "       korva-upgrader-cli [options] update ADDRESS [--yes]\n"
+           "\n"
+           "Finds KORVA instruments on serial ports and FTDI USB chips, shows them and\n"
+           "installs the firmware this program carries (QV3108-2, 05.306-02.011).\n"
+           "ADDRESS is the address column of `list` (COM3, \"USB Pid_6001 #FT123456\") or a\n"
+           "USB serial number.\n"
+           "\n"
+           "options:\n"
+           "  --serial        search the serial ports\n"
+           "  --usb           search the USB devices (both kinds when neither is given)\n"
+           "  --yes           answer the questions before an update with Yes\n"
+           "  --json          machine-readable output\n"
+           "  --cycle         search a whole cycle (10 s) instead of stopping when quiet\n"
+           "  --lang de|en    language of the texts (default: the user's locale)\n"
+           "  --simulate[=N]  N simulated instruments (default 1) take the place of the\n"
+           "                  USB devices; for trying the program without hardware\n"
+           "  --help          this text\n"
+           "\n"
+           "exit status: 0 success, 1 failure or not found, 2 refused, 64 usage error\n"
+           "Every run writes the update log as the window does (korva-logread reads it).\n";
+}
+
+CliOptions ParseCliOptions(int argc, const char* const* argv) {
+    CliOptions o;
+    auto setCommand = [&](CliOptions::Command c) {
+        if (o.command != CliOptions::Command::kNone) o.error = "more than one command";
+        o.command = c;
+    };
+    for (int i = 1; i < argc && o.error.empty(); ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--serial") o.serial = true;
+        else if (arg == "--usb") o.usb = true;
+        else if (arg == "--json") o.json = true;
+        else if (arg == "--yes" || arg == "-y") o.yes = true;
+        else if (arg == "--cycle") o.fullCycle = true;
+        else if (arg == "--help" || arg == "-h") setCommand(CliOptions::Command::kHelp);
+        else if (arg == "--simulate") o.simulate = 1;
+        else if (arg.rfind("--simulate=", 0) == 0) {
+            const int n = std::atoi(arg.c_str() + 11);
+            if (n < 1 || n > 16) o.error = "--simulate takes 1 to 16";
+            o.simulate = n;
+        } else if (arg == "--lang" && i + 1 < argc) {
+            const std::string lang = argv[++i];
+            if (lang == "de") o.language = LANG_GERMAN;
+            else if (lang == "en") o.language = LANG_ENGLISH;
+            else o.error = "--lang takes de or en";
+        } else if (arg == "list") setCommand(CliOptions::Command::kList);
+        else if (arg == "show" || arg == "update") {
+            setCommand(arg == "show" ? CliOptions::Command::kShow : CliOptions::Command::kUpdate);
+            if (i + 1 >= argc) o.error = arg + " needs an address";
+            else o.address = argv[++i];
+        } else {
+            o.error = "unknown argument: " + arg;
+        }
+    }
+    if (o.error.empty() && o.command == CliOptions::Command::kNone) o.error = "no command given";
+    if (!o.serial && !o.usb) {
+        // A simulation stands in for the USB devices only, so the machine's
+        // real serial ports stay untouched unless asked for.
+        o.usb = true;
+        o.serial = o.simulate == 0;
+    }
+    return o;
+}
+
+CCliFrontEnd::CCliFrontEnd(const CliOptions& options, bool usbLibraryCreated, bool terminal)
+    : m_Options(options), m_Output{options.json, terminal}, m_View(m_Window, m_Output, options.yes) {
+    m_pCore = std::make_unique<CUpdateWndCore>(m_Window, m_View, usbLibraryCreated);
+    m_Window.SetHandler([this](uint32_t msg, WPARAM w, LPARAM l) { return Dispatch(msg, w, l); });
+    CMessageWindow::SetMain(&m_Window);
+    m_pCore->OnInitDialog();
+}
+
+CCliFrontEnd::~CCliFrontEnd() {
+    // Stops every update and search, as closing the window does.
+    m_pCore->OnCancel();
+    m_pCore.reset();
+    CMessageWindow::SetMain(nullptr);
+}
+
+void CCliFrontEnd::RequestStop() { m_Window.PostMessage(WM_CLI_STOP); }
+
+LRESULT CCliFrontEnd::Dispatch(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_CLI_PROGRESS:
+            m_View.HandleProgressPosts();
+            return 0;
+        case WM_CLI_STOP:
+            m_bStop = true;
+            if (m_View.CancelUpdates() && !m_Output.json) std::fprintf(stderr, "\nCancelling ...\n");
+            return 0;
+        case WM_DEVICE_SEARCH_STEP: {
+            m_wStep = static_cast<uint16_t>(wParam);
+            CDeviceSearchDoc* search = m_pCore->GetSearchDoc();
+            m_nIdleTicks = search != nullptr && search->GetThreadCount() == 0 ? m_nIdleTicks + 1 : 0;
+            break;
+        }
+        case WM_UPDATE_FINISHED:
+            m_bUpdateEnded = true;
+            m_bUpdateSucceeded = true;
+            break;
+        case WM_UPDATE_CANCELED:
+            m_bUpdateEnded = true;
+            m_dwUpdateCode = static_cast<uint32_t>(lParam);
+            break;
+        default:
+            break;
+    }
+    return m_pCore->Dispatch(msg, wParam, lParam);
+}
+
+bool CCliFrontEnd::Search(const std::string& address) {
+    if (m_Options.serial) m_pCore->SwitchSerial(true);
+    if (m_Options.usb && !m_pCore->SwitchUsb(true) && !m_Options.serial) {
+        std::fprintf(stderr, "korva-upgrader-cli: the USB library could not be written; USB is not available\n");
+    }
+    if (!m_pCore->IsSerialOn() && !m_pCore->IsUsbOn()) return true;
+    const auto done = [&] {
+        if (m_bStop) return true;
+        if (!address.empty() && FindRow(address) != nullptr) return true;
+        if (m_Options.fullCycle) return m_wStep >= CDeviceSearchDoc::kTicksPerCycle;
+        return m_wStep >= CDeviceSearchDoc::kTicksPerCycle ||
+               (m_wStep >= kFirstTicks && m_nIdleTicks >= kIdleTicksToEnd);
+    };
+    // Every wake-up comes from the search: its steps and its reports.
+    m_Window.PumpUntil(done, platform::kInfinite);
+    return !m_bStop;
+}
+
+const CDeviceRow* CCliFrontEnd::FindRow(const std::string& address) const {
+    for (const CDeviceRow& row : m_View.rows) {
+        if (row.address == address) return &row;
+        const size_t hash = row.address.rfind('#');
+        if (hash != std::string::npos && row.address.compare(0, 4, "USB ") == 0 &&
+            row.address.substr(hash + 1) == address) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+std::string CCliFrontEnd::ReasonOf(const CDeviceRow& row) const {
+    const auto it = m_View.messages.find(row.address);
+    return it == m_View.messages.end() || it->second.empty() ? std::string() : it->second.front().second;
+}
+
+int CCliFrontEnd::Run() {
+    switch (m_Options.command) {
+        case CliOptions::Command::kList: return List();
+        case CliOptions::Command::kShow: return Show();
+        case CliOptions::Command::kUpdate: return Update();
+        default: return kExitUsage;
+    }
+}
+
+void CCliFrontEnd::PrintRow(const CDeviceRow& row, bool last) {
+    const bool possible = (row.state & 0x02) != 0;
+    if (m_Output.json) {
+        std::printf("  {\"address\": %s, \"device\": %s, \"type\": %s, \"version\": %s, \"updatePossible\": %s",
+                    JsonString(row.address).c_str(), JsonString(row.device).c_str(), JsonString(row.type).c_str(),
+                    JsonString(row.version).c_str(), possible ? "true" : "false");
+        if (!possible) std::printf(", \"reason\": %s", JsonString(ReasonOf(row)).c_str());
+        std::printf("}%s\n", last ? "" : ",");
+        return;
+    }
+    std::printf("%-28s %-12s %-24s %-14s %s\n", row.address.c_str(), row.device.c_str(), row.type.c_str(),
+                row.version.c_str(), possible ? "update possible" : "no update");
+    if (!possible) {
+        const std::string reason = ReasonOf(row);
+        if (!reason.empty()) std::printf("    %s\n", reason.c_str());
+    }
+}
+
+int CCliFrontEnd::List() {
+    if (!Search("")) return kExitFailure;
+    if (m_Output.json) {
+        std::printf("[\n");
+        for (size_t i = 0; i < m_View.rows.size(); ++i) PrintRow(m_View.rows[i], i + 1 == m_View.rows.size());
+        std::printf("]\n");
+    } else if (m_View.rows.empty()) {
+        std::printf("No instrument found.\n");
+    } else {
+        std::printf("%-28s %-12s %-24s %-14s %s\n", "ADDRESS", "DEVICE", "TYPE", "VERSION", "UPDATE");
+        for (const CDeviceRow& row : m_View.rows) PrintRow(row, false);
+    }
+    return kExitSuccess;
+}
+
+int CCliFrontEnd::Show() {
+    if (!Search(m_Options.address)) return kExitFailure;
+    const CDeviceRow* row = FindRow(m_Options.address);
+    if (row == nullptr) {
+        std::fprintf(stderr, "korva-upgrader-cli: no instrument found at %s\n", m_Options.address.c_str());
+        return kExitFailure;
+    }
+    DevicePtr device;
+    const int index = m_pCore->GetDeviceList().FindEntry(row->port.get());
+    if (index < 0 || !m_pCore->GetDeviceList().GetDeviceAt(index, nullptr, &device, nullptr) || !device) {
+        return kExitFailure;
+    }
+    const std::pair<uint32_t, std::string> fields[] = {
+        {IDS_LABEL_ADDRESS, row->address},
+        {IDS_LABEL_DEVICE_NAME, device->GetDeviceName()},
+        {IDS_LABEL_SERIAL_NUMBER, device->GetSerialNumber()},
+        {IDS_LABEL_HARDWARE_ID, device->GetHardwareIdText()},
+        {IDS_LABEL_SOFTWARE_VERSION, device->GetSoftwareVersion()},
+    };
+    if (m_Output.json) {
+        std::printf("{\"address\": %s, \"device\": %s, \"serialNumber\": %s, \"hardwareId\": %s, "
+                    "\"version\": %s, \"type\": %s, \"updatePossible\": %s, \"description\": %s}\n",
+                    JsonString(row->address).c_str(), JsonString(device->GetDeviceName()).c_str(),
+                    JsonString(device->GetSerialNumber()).c_str(), JsonString(device->GetHardwareIdText()).c_str(),
+                    JsonString(device->GetSoftwareVersion()).c_str(), JsonString(row->type).c_str(),
+                    (row->state & 0x02) ? "true" : "false", JsonString(device->GetDescription()).c_str());
+        return kExitSuccess;
+    }
+    for (const auto& [label, value] : fields) std::printf("%-24s %s\n", LoadStringResource(label).c_str(), value.c_str());
+    std::printf("%-24s %s\n", LoadStringResource(IDS_LABEL_BOARD_IDS).c_str(), device->GetDescription().c_str());
+    const std::string reason = ReasonOf(*row);
+    std::printf("\n%s\n", (row->state & 0x02) ? "Update possible." : (reason.empty() ? "No update possible." : reason.c_str()));
+    return kExitSuccess;
+}
+
+int CCliFrontEnd::Update() {
+    if (!Search(m_Options.address)) return kExitFailure;
+    const CDeviceRow* row = FindRow(m_Options.address);
+    if (row == nullptr) {
+        std::fprintf(stderr, "korva-upgrader-cli: no instrument found at %s\n", m_Options.address.c_str());
+        return kExitFailure;
+    }
+    const PortPtr port = row->port;
+    const std::string address = row->address;
+    auto refuse = [&](const std::string& why) {
+        if (m_Output.json) std::printf("{\"address\": %s, \"result\": \"refused\", \"reason\": %s}\n",
+                                       JsonString(address).c_str(), JsonString(why).c_str());
+        else std::printf("%s: update refused.\n%s\n", address.c_str(), why.c_str());
+        return kExitRefused;
+    };
+    m_pCore->OnActivateDevice(port);
+    if (!m_View.startUpdateEnabled) return refuse(ReasonOf(*row));
+    m_pCore->OnStartDeviceUpdate();
+    // Ends with WM_UPDATE_FINISHED or WM_UPDATE_CANCELED; the update bounds
+    // every wait of its own.
+    m_Window.PumpUntil([&] { return m_bUpdateEnded; }, platform::kInfinite);
+    if (m_bUpdateSucceeded) {
+        const CDeviceRow* now = FindRow(address);
+        const std::string version = now ? now->version : std::string();
+        if (m_Output.json) {
+            std::printf("{\"address\": %s, \"result\": \"updated\", \"version\": %s}\n", JsonString(address).c_str(),
+                        JsonString(version).c_str());
+        } else {
+            std::printf("%s: %s\n", address.c_str(), LoadStringResource(IDS_UPDATE_SUCCESSFUL).c_str());
+            if (!version.empty()) std::printf("Software version now %s.\n", version.c_str());
+        }
+        return kExitSuccess;
+    }
+    if (!IsResultCode(m_dwUpdateCode)) {
+        // Refused before it began: a question answered No, or the rules.
+        const auto& refused = m_View.Dialogs().refused;
+        return refuse(refused.empty() ? std::string("The update did not start.") : refused.back());
+    }
+    const auto it = m_View.messages.find(address);
+    const std::string text = it != m_View.messages.end() && !it->second.empty() ? it->second.back().second : "";
+    if (m_Output.json) {
+        std::printf("{\"address\": %s, \"result\": \"failed\", \"code\": \"0x%08X\", \"message\": %s}\n",
+                    JsonString(address).c_str(), m_dwUpdateCode, JsonString(text).c_str());
+    } else {
+        std::printf("%s: the update failed (0x%08X).\n%s\n", address.c_str(), m_dwUpdateCode, text.c_str());
+    }
+    return kExitFailure;
+}

@@ -1,0 +1,89 @@
+// korva-upgrader-cli: the program's search and update without a window.
+#include <unistd.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "base/Strings.h"
+#include "base/UpdateLogFile.h"
+#include "cli/CliFrontEnd.h"
+#include "platform/StopSignal.h"
+#include "platform/SysError.h"
+#include "sim/SimConfig.h"
+#include "sim/d2xx/SimD2xxControl.h"
+#include "transport/UsbLibraryFile.h"
+#include "window/StartupInfo.h"
+
+extern "C" const uint8_t korva_cli_usb_sim_begin[];
+extern "C" const uint8_t korva_cli_usb_sim_end[];
+
+namespace {
+
+// Writes the simulated USB library in place of the real one and attaches
+// `count` simulated QV3108-2 instruments to it.
+std::string WriteSimulatedUsbLibrary(int count) {
+    EmbeddedFile simulated{korva_cli_usb_sim_begin,
+                           static_cast<size_t>(korva_cli_usb_sim_end - korva_cli_usb_sim_begin)};
+    std::string line = WriteUsbLibraryFile(&simulated);
+    platform::SharedLibrary library;
+    if (LoadUsbLibrary(library) != 0) return line;
+    auto attach = library.Bind<PFN_KORVA_SimAttach>("KORVA_SimAttach");
+    if (attach == nullptr) return line;
+    sim::Config config;
+    // No line-rate emulation: the demonstration takes seconds, not minutes.
+    config.timing.fast = true;
+    for (int i = 1; i <= count; ++i) {
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "SIM%05d", i);
+        config.identity.serialNumber = std::to_string(100230 + i);
+        attach(0x04036001, serial, &config);
+    }
+    return line;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const CliOptions options = ParseCliOptions(argc, argv);
+    if (options.command == CliOptions::Command::kHelp) {
+        std::fputs(CliUsage(), stdout);
+        return kExitSuccess;
+    }
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "korva-upgrader-cli: %s\n\n%s", options.error.c_str(), CliUsage());
+        return kExitUsage;
+    }
+    if (options.language != 0) SetLanguageOverride(options.language);
+
+    // The same log as the window writes, with the same start-up entry.
+    CUpdateLogFile log;
+    CUpdateLogFile::SetCurrent(&log);
+    StartupFacts facts = GatherStartupFacts();
+    if (options.usb) {
+        facts.usbLibraryLine = options.simulate ? WriteSimulatedUsbLibrary(options.simulate) : WriteUsbLibraryFile();
+    }
+    log.LogMessage("CWinApp", BuildStartupReport(facts), nullptr, true);
+    int exitCode;
+    {
+        CCliFrontEnd frontEnd(options, g_bUsbDllCreated != 0, ::isatty(STDERR_FILENO) == 1);
+        // Ctrl-C cancels an update while that is still possible, and ends a search.
+        platform::Event* stop = platform::InstallStopSignalHandlers();
+        platform::Event quit(platform::Event::kManualReset);
+        std::thread watcher;
+        if (stop != nullptr) {
+            watcher = std::thread([&] {
+                while (platform::WaitForAny({&quit, stop}, platform::kInfinite) == 1) {
+                    stop->Reset();
+                    frontEnd.RequestStop();
+                }
+            });
+        }
+        exitCode = frontEnd.Run();
+        quit.Set();
+        if (watcher.joinable()) watcher.join();
+    }
+    DeleteUsbLibraryFile();
+    CUpdateLogFile::SetCurrent(nullptr);
+    if (!log.IsDiscardable() && !options.json) std::fprintf(stderr, "Update log: %s\n", log.GetFilePath().c_str());
+    return exitCode;
+}
