@@ -63,6 +63,8 @@ const char* CliUsage() {
            "  --lang de|en    language of the texts (default: the user's locale)\n"
            "  --simulate[=N]  N simulated instruments (default 1) take the place of the\n"
            "                  USB devices; for trying the program without hardware\n"
+           "  --simulate-version=NN.NNN-NN.NNN\n"
+           "                  the software version the simulated instruments report\n"
            "  --help          this text\n"
            "\n"
            "exit status: 0 success, 1 failure or not found, 2 refused, 64 usage error\n"
@@ -88,6 +90,13 @@ CliOptions ParseCliOptions(int argc, const char* const* argv) {
             const int n = std::atoi(arg.c_str() + 11);
             if (n < 1 || n > 16) o.error = "--simulate takes 1 to 16";
             o.simulate = n;
+        } else if (arg.rfind("--simulate-version=", 0) == 0) {
+            o.simulateVersion = arg.substr(19);
+            // NN.NNN-NN.NNN, as an instrument reports it.
+            const bool shape = o.simulateVersion.size() == 13 && o.simulateVersion[2] == '.' &&
+                               o.simulateVersion[6] == '-' && o.simulateVersion[9] == '.';
+            if (!shape) o.error = "--simulate-version takes NN.NNN-NN.NNN";
+            if (o.simulate == 0) o.simulate = 1;
         } else if (arg == "--lang" && i + 1 < argc) {
             const std::string lang = argv[++i];
             if (lang == "de") o.language = LANG_GERMAN;
@@ -215,7 +224,10 @@ void CCliFrontEnd::PrintRow(const CDeviceRow& row, bool last) {
     std::printf("%-28s %-12s %-24s %-14s %s\n", row.address.c_str(), row.device.c_str(), row.type.c_str(),
                 row.version.c_str(), possible ? "update possible" : "no update");
     if (!possible) {
-        const std::string reason = ReasonOf(row);
+        // The reason under its row, every line indented.
+        std::string reason = ReasonOf(row);
+        for (size_t at = reason.find('\n'); at != std::string::npos; at = reason.find('\n', at + 5))
+            reason.replace(at, 1, "\n    ");
         if (!reason.empty()) std::printf("    %s\n", reason.c_str());
     }
 }

@@ -32,6 +32,7 @@ struct CliOptions {
     bool fullCycle = false;
     uint16_t language = 0;  // 0: the user's locale
     int simulate = 0;       // simulated USB instruments instead of the real USB library
+    std::string simulateVersion;  // their software version ("05.100-02.005" when empty)
     std::string error;      // set when the command line is wrong
 };
 

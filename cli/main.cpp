@@ -21,7 +21,7 @@ namespace {
 
 // Writes the simulated USB library in place of the real one and attaches
 // `count` simulated QV3108-2 instruments to it.
-std::string WriteSimulatedUsbLibrary(int count) {
+std::string WriteSimulatedUsbLibrary(int count, const std::string& version) {
     EmbeddedFile simulated{korva_cli_usb_sim_begin,
                            static_cast<size_t>(korva_cli_usb_sim_end - korva_cli_usb_sim_begin)};
     std::string line = WriteUsbLibraryFile(&simulated);
@@ -32,6 +32,10 @@ std::string WriteSimulatedUsbLibrary(int count) {
     sim::Config config;
     // No line-rate emulation: the demonstration takes seconds, not minutes.
     config.timing.fast = true;
+    if (!version.empty()) {
+        config.identity.version1 = version.substr(0, 6);
+        config.identity.version2 = version.substr(7);
+    }
     for (int i = 1; i <= count; ++i) {
         char serial[16];
         std::snprintf(serial, sizeof serial, "SIM%05d", i);
@@ -60,7 +64,7 @@ int main(int argc, char** argv) {
     CUpdateLogFile::SetCurrent(&log);
     StartupFacts facts = GatherStartupFacts();
     if (options.usb) {
-        facts.usbLibraryLine = options.simulate ? WriteSimulatedUsbLibrary(options.simulate) : WriteUsbLibraryFile();
+        facts.usbLibraryLine = options.simulate ? WriteSimulatedUsbLibrary(options.simulate, options.simulateVersion) : WriteUsbLibraryFile();
     }
     log.LogMessage("CWinApp", BuildStartupReport(facts), nullptr, true);
     int exitCode;
