@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "usb/D2xxSupport.h"
 #include "usb/ftd2xx.h"
 
 namespace {
@@ -48,24 +49,12 @@ struct Device {
     std::mutex writeMutex;  // one write at a time per device
 };
 
-std::mutex g_mutex;  // guards g_devices, g_list and g_nextId
-std::map<uintptr_t, std::shared_ptr<Device>> g_devices;
-std::vector<ListedDevice> g_list;
-uintptr_t g_nextId = 0x4B000001;
+d2xx::HandleTable<Device> g_handles(0x4B000001);
+std::mutex g_listMutex;  // guards g_list
+std::vector<FT_DEVICE_LIST_INFO_NODE> g_list;
 
-std::shared_ptr<Device> Find(FT_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    auto it = g_devices.find(reinterpret_cast<uintptr_t>(handle));
-    return it == g_devices.end() ? nullptr : it->second;
-}
-
-void Notify(int fd) {
-    if (fd < 0) return;
-    const uint64_t one = 1;
-    // The caller's eventfd; a full counter still reads as signalled.
-    ssize_t ignored = ::write(fd, &one, sizeof one);
-    (void)ignored;
-}
+std::shared_ptr<Device> Find(FT_HANDLE handle) { return g_handles.Find(handle); }
+void Notify(int fd) { d2xx::NotifyEventFd(fd); }
 
 void ReaderLoop(Device* device) {
     uint8_t buffer[4096];
@@ -120,14 +109,12 @@ FT_STATUS ListDevices(std::vector<ListedDevice>& out) {
             std::memcpy(entry.node.SerialNumber, serial, sizeof serial - 1);
             std::memcpy(entry.node.Description, description, sizeof description - 1);
         }
-        std::lock_guard<std::mutex> lock(g_mutex);
-        for (const auto& [id, device] : g_devices) {
-            if (device->ctx && device->ctx->usb_dev &&
-                libusb_get_device(device->ctx->usb_dev) == d->dev) {
+        g_handles.ForEach([&](FT_HANDLE handle, const std::shared_ptr<Device>& device) {
+            if (device->ctx && device->ctx->usb_dev && libusb_get_device(device->ctx->usb_dev) == d->dev) {
                 entry.node.Flags |= FT_FLAGS_OPENED;
-                entry.node.ftHandle = reinterpret_cast<FT_HANDLE>(id);
+                entry.node.ftHandle = handle;
             }
-        }
+        });
         out.push_back(entry);
     }
     ftdi_list_free(&list);
@@ -144,26 +131,23 @@ FT_STATUS FT_CreateDeviceInfoList(DWORD* lpdwNumDevs) {
     std::vector<ListedDevice> list;
     const FT_STATUS status = ListDevices(list);
     if (status != FT_OK) return status;
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_list = std::move(list);
+    std::lock_guard<std::mutex> lock(g_listMutex);
+    g_list.clear();
+    for (const ListedDevice& d : list) g_list.push_back(d.node);
     *lpdwNumDevs = static_cast<DWORD>(g_list.size());
     return FT_OK;
 }
 
 FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, DWORD* lpdwNumDevs) {
-    if (pDest == nullptr || lpdwNumDevs == nullptr) return FT_INVALID_PARAMETER;
-    std::lock_guard<std::mutex> lock(g_mutex);
-    const DWORD n = std::min<DWORD>(*lpdwNumDevs, static_cast<DWORD>(g_list.size()));
-    for (DWORD i = 0; i < n; ++i) pDest[i] = g_list[i].node;
-    *lpdwNumDevs = n;
-    return FT_OK;
+    std::lock_guard<std::mutex> lock(g_listMutex);
+    return d2xx::CopyDeviceInfoList(g_list, pDest, lpdwNumDevs);
 }
 
 FT_STATUS FT_OpenEx(PVOID pArg1, DWORD Flags, FT_HANDLE* pHandle) {
     if (pArg1 == nullptr || pHandle == nullptr) return FT_INVALID_PARAMETER;
     if (Flags != FT_OPEN_BY_SERIAL_NUMBER) return FT_NOT_SUPPORTED;
     *pHandle = nullptr;
-    const std::string serial(static_cast<const char*>(pArg1), strnlen(static_cast<const char*>(pArg1), 16));
+    const std::string serial = d2xx::SerialNumberArgument(pArg1);
     if (serial.empty()) return FT_DEVICE_NOT_FOUND;
     std::vector<ListedDevice> list;
     if (ListDevices(list) != FT_OK) return FT_OTHER_ERROR;
@@ -186,22 +170,13 @@ FT_STATUS FT_OpenEx(PVOID pArg1, DWORD Flags, FT_HANDLE* pHandle) {
         ftdi_free(device->ctx);
         return FT_INSUFFICIENT_RESOURCES;
     }
-    std::lock_guard<std::mutex> lock(g_mutex);
-    const uintptr_t id = g_nextId++;
-    g_devices[id] = device;
-    *pHandle = reinterpret_cast<FT_HANDLE>(id);
+    *pHandle = g_handles.Add(device);
     return FT_OK;
 }
 
 FT_STATUS FT_Close(FT_HANDLE ftHandle) {
-    std::shared_ptr<Device> device;
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        auto it = g_devices.find(reinterpret_cast<uintptr_t>(ftHandle));
-        if (it == g_devices.end()) return FT_INVALID_HANDLE;
-        device = it->second;
-        g_devices.erase(it);
-    }
+    std::shared_ptr<Device> device = g_handles.Take(ftHandle);
+    if (!device) return FT_INVALID_HANDLE;
     device->stop = true;
     device->drained.notify_all();
     if (device->reader.joinable()) device->reader.join();
@@ -221,7 +196,7 @@ FT_STATUS FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency) {
 FT_STATUS FT_SetEventNotification(FT_HANDLE ftHandle, DWORD Mask, PVOID Param) {
     auto device = Find(ftHandle);
     if (!device) return FT_INVALID_HANDLE;
-    const int fd = static_cast<int>(reinterpret_cast<intptr_t>(Param));
+    const int fd = d2xx::EventFdArgument(Param);
     if (Mask != 0 && fd < 0) return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(device->mutex);
     device->mask = Mask;

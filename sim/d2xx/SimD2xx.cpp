@@ -20,6 +20,7 @@
 
 #include "sim/Instrument.h"
 #include "sim/d2xx/SimD2xxControl.h"
+#include "usb/D2xxSupport.h"
 
 namespace {
 
@@ -63,11 +64,7 @@ struct SimDevice {
     }
 
     void Notify() {
-        if ((mask & FT_EVENT_RXCHAR) && notifyFd >= 0) {
-            const uint64_t one = 1;
-            ssize_t ignored = ::write(notifyFd, &one, sizeof one);
-            (void)ignored;
-        }
+        if (mask & FT_EVENT_RXCHAR) d2xx::NotifyEventFd(notifyFd);
     }
 
     // The instrument's clock runs on this thread; it sleeps until the
@@ -100,17 +97,12 @@ struct SimDevice {
     }
 };
 
-std::mutex g_mutex;  // guards g_devices, g_handles, g_list, g_nextHandle
+std::mutex g_mutex;  // guards g_devices and g_list
 std::map<std::string, std::shared_ptr<SimDevice>> g_devices;
-std::map<uintptr_t, std::shared_ptr<SimDevice>> g_handles;
 std::vector<FT_DEVICE_LIST_INFO_NODE> g_list;
-uintptr_t g_nextHandle = 0x51000001;
+d2xx::HandleTable<SimDevice> g_handles(0x51000001);
 
-std::shared_ptr<SimDevice> FindHandle(FT_HANDLE handle) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    auto it = g_handles.find(reinterpret_cast<uintptr_t>(handle));
-    return it == g_handles.end() ? nullptr : it->second;
-}
+std::shared_ptr<SimDevice> FindHandle(FT_HANDLE handle) { return g_handles.Find(handle); }
 
 std::shared_ptr<SimDevice> FindSerial(const char* serial) {
     if (serial == nullptr) return nullptr;
@@ -153,20 +145,15 @@ FT_STATUS FT_CreateDeviceInfoList(DWORD* lpdwNumDevs) {
 }
 
 FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, DWORD* lpdwNumDevs) {
-    if (pDest == nullptr || lpdwNumDevs == nullptr) return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(g_mutex);
-    const DWORD n = std::min<DWORD>(*lpdwNumDevs, static_cast<DWORD>(g_list.size()));
-    std::copy(g_list.begin(), g_list.begin() + n, pDest);
-    *lpdwNumDevs = n;
-    return FT_OK;
+    return d2xx::CopyDeviceInfoList(g_list, pDest, lpdwNumDevs);
 }
 
 FT_STATUS FT_OpenEx(PVOID pArg1, DWORD Flags, FT_HANDLE* pHandle) {
     if (pArg1 == nullptr || pHandle == nullptr) return FT_INVALID_PARAMETER;
     if (Flags != FT_OPEN_BY_SERIAL_NUMBER) return FT_NOT_SUPPORTED;
     *pHandle = nullptr;
-    const std::string serial(static_cast<const char*>(pArg1), strnlen(static_cast<const char*>(pArg1), 16));
-    auto device = FindSerial(serial.c_str());
+    auto device = FindSerial(d2xx::SerialNumberArgument(pArg1).c_str());
     if (!device) return FT_DEVICE_NOT_FOUND;
     {
         std::lock_guard<std::mutex> lock(device->mutex);
@@ -175,22 +162,13 @@ FT_STATUS FT_OpenEx(PVOID pArg1, DWORD Flags, FT_HANDLE* pHandle) {
         device->open = true;
         device->rx.clear();
     }
-    std::lock_guard<std::mutex> lock(g_mutex);
-    const uintptr_t handle = g_nextHandle++;
-    g_handles[handle] = device;
-    *pHandle = reinterpret_cast<FT_HANDLE>(handle);
+    *pHandle = g_handles.Add(device);
     return FT_OK;
 }
 
 FT_STATUS FT_Close(FT_HANDLE ftHandle) {
-    std::shared_ptr<SimDevice> device;
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        auto it = g_handles.find(reinterpret_cast<uintptr_t>(ftHandle));
-        if (it == g_handles.end()) return FT_INVALID_HANDLE;
-        device = it->second;
-        g_handles.erase(it);
-    }
+    std::shared_ptr<SimDevice> device = g_handles.Take(ftHandle);
+    if (!device) return FT_INVALID_HANDLE;
     std::lock_guard<std::mutex> lock(device->mutex);
     device->open = false;
     device->notifyFd = -1;
@@ -209,7 +187,7 @@ FT_STATUS FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency) {
 FT_STATUS FT_SetEventNotification(FT_HANDLE ftHandle, DWORD Mask, PVOID Param) {
     auto device = FindHandle(ftHandle);
     if (!device) return FT_INVALID_HANDLE;
-    const int fd = static_cast<int>(reinterpret_cast<intptr_t>(Param));
+    const int fd = d2xx::EventFdArgument(Param);
     if (Mask != 0 && fd < 0) return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(device->mutex);
     device->mask = Mask;
