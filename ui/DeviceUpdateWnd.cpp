@@ -104,10 +104,13 @@ LRESULT CDeviceUpdateWnd::Dispatch(uint32_t msg, WPARAM wParam, LPARAM lParam) {
         case WM_UPDATE_PROGRESS_BAR: OnUpdateProgressBar(static_cast<uint16_t>(lParam & 0xFFFF)); break;
         case WM_HIDE_PROGRESS_BAR: OnHideProgressBar(); break;
         case WM_SHOW_CANCEL_BUTTON: OnShowCancelButton(lParam != 0); break;
-        default: break;
+        default: return 0;
     }
+    if (m_Watch) m_Watch(*this, msg);
     return 0;
 }
+
+QString CDeviceUpdateWnd::StepText() const { return m_pText->text(); }
 
 void CDeviceUpdateWnd::OnSetUpdateMessage(uint32_t stringId) { m_pText->setText(Qs(LoadStringResource(stringId))); }
 

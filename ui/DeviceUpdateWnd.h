@@ -15,6 +15,7 @@
 // a blocking call into the GUI thread could meet it waiting for that very
 // thread. The members are the GUI thread's alone, so no lock guards them.
 // The update thread sees the window as its IProgressWindow.
+// SetWatcher: the GUI thread, before the first post is handled.
 #pragma once
 
 #include <QDialog>
@@ -37,6 +38,9 @@ public:
 
     // Asks the update thread to cancel (its CancelUpdate).
     using CancelFn = std::function<void(CObject* thread)>;
+    // Told after each message the window has handled (the screenshot tool
+    // and the tests look at the window at that moment).
+    using WatchFn = std::function<void(CDeviceUpdateWnd& window, uint32_t msg)>;
 
     // Creates and shows the window at once, owned by the desktop.
     CDeviceUpdateWnd(const QString& title, CObject* thread, CancelFn cancel);
@@ -52,6 +56,11 @@ public:
     // The window was closed by Cancel; the object waits for the thread's
     // request to delete it.
     bool IsWindowDestroyed() const { return m_bWindowDestroyed; }
+    void SetWatcher(WatchFn watcher) { m_Watch = std::move(watcher); }
+    // The step text and the bar as shown now.
+    QString StepText() const;
+    QProgressBar* ProgressBar() const { return m_pProgress; }
+    QPushButton* CancelButton() const { return m_btnCancel; }
 
     // Handlers (GUI thread).
     void OnSetUpdateMessage(uint32_t stringId);
@@ -72,6 +81,7 @@ private:
     QString m_strTitle;
     CObject* m_pThread;  // not owned
     CancelFn m_Cancel;
+    WatchFn m_Watch;
     bool m_bWindowDestroyed = false;
     QLabel* m_pText = nullptr;
     QProgressBar* m_pProgress = nullptr;

@@ -7,7 +7,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <cstdint>
+
+#include "update/DeviceUpdateDoc.h"
 
 // Serial settings notice (templates 6202/6402). exec() returns the number of
 // the button pressed: 1 Yes, 2 No (also for the close box and Escape).
@@ -31,3 +34,15 @@ int ShowSerialSettingsNotice(QWidget* parent);
 int ShowVersionQuestion(uint32_t flags, QWidget* parent);
 int ShowAdjustmentNotice(QWidget* parent);
 int ShowStepNotice(QWidget* parent);  // always 0
+
+// The update document's questions as these dialogs, over `parent`.
+class CUpdateQuestions : public IUpdateDialogs {
+public:
+    explicit CUpdateQuestions(QWidget* parent) : m_pParent(parent) {}
+    int ShowVersionNotAtOnce() override { return ShowStepNotice(m_pParent); }
+    int AskVersionChange(uint32_t flags) override { return ShowVersionQuestion(flags, m_pParent); }
+    int AskAdjustment() override { return ShowAdjustmentNotice(m_pParent); }
+
+private:
+    QPointer<QWidget> m_pParent;
+};

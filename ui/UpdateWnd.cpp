@@ -73,6 +73,7 @@ QString MainTitle() {
 CUpdateWnd::CUpdateWnd(QWidget* parent) : CUpdateWnd(g_bUsbDllCreated.load() != 0, parent) {}
 
 CUpdateWnd::CUpdateWnd(bool usbLibraryCreated, QWidget* parent) : QDialog(parent) {
+    m_pQuestions = std::make_unique<CUpdateQuestions>(this);
     m_pCore = std::make_unique<CUpdateWndCore>(m_Window, *this, usbLibraryCreated);
     m_Window.SetHandler(m_pCore->Handler());
     CMessageWindow::SetMain(&m_Window);
@@ -282,10 +283,10 @@ void CUpdateWnd::ShowDeviceProperties(QTreeWidgetItem* row) {
 }
 
 IProgressWindow* CUpdateWnd::CreateProgressWindow(const std::string& title, CObject* thread) {
-    if (CObject::DownCast<CDevUpdateThread>(thread) == nullptr) return nullptr;
-    return new CDeviceUpdateWnd(Qs(title), thread, [](CObject* owner) {
-        if (auto* update = CObject::DownCast<CDevUpdateThread>(owner)) update->CancelUpdate();
-    });
+    auto* update = CObject::DownCast<CDevUpdateThread>(thread);
+    if (update == nullptr) return nullptr;
+    // The thread outlives its window: it asks for the deletion itself.
+    return new CDeviceUpdateWnd(Qs(title), thread, [update](CObject*) { update->CancelUpdate(); });
 }
 
 int CUpdateWnd::DestroyProgressWindow(CObject* window) {

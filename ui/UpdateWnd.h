@@ -59,14 +59,15 @@ public:
     // Opens the properties of the row's device (the context menu's entry).
     void ShowDeviceProperties(QTreeWidgetItem* row);
 
+    // IUpdateWndView
     // The progress window an update thread asks for, created and deleted on
     // this thread; its Cancel asks the thread (a CDevUpdateThread) to cancel.
     // Null when `thread` is no update thread.
-    IProgressWindow* CreateProgressWindow(const std::string& title, CObject* thread);
+    IProgressWindow* CreateProgressWindow(const std::string& title, CObject* thread) override;
     // Deletes a window made by CreateProgressWindow; -1 for anything else.
-    int DestroyProgressWindow(CObject* window);
-
-    // IUpdateWndView
+    int DestroyProgressWindow(CObject* window) override;
+    // The questions before an update, as dialogs over this window.
+    IUpdateDialogs* UpdateDialogs() override { return m_pQuestions.get(); }
     void SetRows(const std::vector<CDeviceRow>& rows) override;
     void ShowSearchProgress(uint16_t range, uint16_t position) override;
     void MoveSearchProgress(uint16_t position) override;
@@ -90,6 +91,7 @@ private:
     PortPtr PortOfRow(const QTreeWidgetItem* row) const;
 
     CMessageWindow m_Window;
+    std::unique_ptr<IUpdateDialogs> m_pQuestions;  // before the logic, which keeps its address
     std::unique_ptr<CUpdateWndCore> m_pCore;
     CQtMessagePump* m_pPump = nullptr;
     std::function<void()> m_About;

@@ -1,0 +1,275 @@
+// Whole updates from the main window: a simulated instrument on a
+// pseudo-terminal is found, selected and updated with Start Update; the
+// real progress window, questions and message dialog are watched and
+// answered as a user would.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "base/StringIds.h"
+#include "base/Strings.h"
+#include "base/WindowMessages.h"
+#include "device/DeviceList.h"
+#include "sim/PtyInstrument.h"
+#include "tests/ui/support/UiTestSupport.h"
+#include "ui/DeviceUpdateWnd.h"
+#include "ui/DialogTemplate.h"
+#include "ui/Icons.h"
+#include "ui/UpdateWnd.h"
+#include "update/DeviceUpdateDoc.h"
+#include "update/UpdateTiming.h"
+
+namespace {
+
+// Answers every modal dialog with its button 1 (Yes, OK) or, where that is
+// hidden, button 2, and keeps its title and its first text (control 6013 of
+// the message dialog, 6021 of the update questions).
+class ModalAnswerer {
+public:
+    struct Seen {
+        QString title;
+        QString text;
+    };
+    ModalAnswerer() {
+        m_Timer.setInterval(10);
+        QObject::connect(&m_Timer, &QTimer::timeout, [this] { Poll(); });
+        m_Timer.start();
+    }
+    std::vector<Seen> seen;
+
+private:
+    void Poll() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) return;
+        auto* button = modal->findChild<QAbstractButton*>(QStringLiteral("ctl1"));
+        if (button == nullptr || !button->isVisible())
+            button = modal->findChild<QAbstractButton*>(QStringLiteral("ctl2"));
+        if (button == nullptr || !button->isVisible()) return;
+        auto* text = modal->findChild<QLabel*>(QStringLiteral("ctl6013"));
+        if (text == nullptr) text = modal->findChild<QLabel*>(QStringLiteral("ctl6021"));
+        seen.push_back({modal->windowTitle(), text ? text->text() : QString()});
+        button->click();
+    }
+    QTimer m_Timer;
+};
+
+// What one progress window showed, recorded as each post was handled.
+struct ProgressLog {
+    std::vector<QString> texts;  // each step text as it appeared
+    bool barShown = false;
+    int barMaximum = -1;
+    std::vector<int> positions;  // bar positions while it was visible
+    bool positionsOutsideRange = false;
+    bool textShrunkWhileBarShown = true;
+    bool cancelHidden = false;
+    QPointer<CDeviceUpdateWnd> window;
+};
+
+QString Text(uint32_t id) { return Qs(LoadStringResource(id)); }
+
+class UpdateFromWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetLanguageOverride(9);
+        SetUpdateTiming(UpdateTiming::Shortened());
+    }
+    void TearDown() override { SetUpdateTiming(UpdateTiming::Standard()); }
+
+    // Starts the instrument, switches serial on (answering the notice) and
+    // waits for the instrument's row.
+    void FindInstrument(const sim::Config& config) {
+        instrument = std::make_unique<sim::CPtyInstrument>(config);
+        ASSERT_EQ(instrument->Start(20), 0u);
+        window = std::make_unique<CUpdateWnd>(false);
+        window->show();
+        window->Command(ID_SERIAL_ACTIVATE)->trigger();
+        ASSERT_TRUE(WaitUntil([&] { return window->List()->topLevelItemCount() == 1; }, 15000));
+        ASSERT_EQ(Row()->text(3), Qs(instrument->ComName()));
+    }
+    QTreeWidgetItem* Row() const { return window->List()->topLevelItem(0); }
+    bool RowShows(int image) const {
+        return Row() && Row()->icon(0).pixmap(14, 14).toImage() == RowStateImage(image, 14).toImage();
+    }
+
+    // Selects the row and presses Start Update; the progress window exists
+    // when the press returns (the update thread asks for it before it runs),
+    // so its watcher is in place before the first post is handled.
+    void StartUpdate(const std::function<void(CDeviceUpdateWnd&, uint32_t)>& also = {}) {
+        const QRect rect = window->List()->visualItemRect(Row());
+        QTest::mouseClick(window->List()->viewport(), Qt::LeftButton, {}, rect.center());
+        auto* start = FindControl<QPushButton>(window.get(), 6017);
+        ASSERT_TRUE(start->isEnabled());
+        start->click();
+        EXPECT_FALSE(start->isEnabled());
+        EXPECT_TRUE(RowShows(ROW_IMAGE_RUNNING));
+        CDeviceUpdateWnd* progress = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* candidate = dynamic_cast<CDeviceUpdateWnd*>(widget)) progress = candidate;
+        ASSERT_NE(progress, nullptr);
+        EXPECT_TRUE(progress->isVisible());
+        EXPECT_EQ(progress->windowTitle(),
+                  "KORVA - " + Qs(instrument->ComName()) + " - QV3108-2 - Version: 05.306-02.011");
+        log.window = progress;
+        const int fullHeight = FindControl<QLabel>(progress, 6013)->height();
+        progress->SetWatcher([this, fullHeight, also](CDeviceUpdateWnd& w, uint32_t msg) {
+            QProgressBar* bar = w.ProgressBar();
+            switch (msg) {
+                case WM_SET_UPDATE_MESSAGE: log.texts.push_back(w.StepText()); break;
+                case WM_SHOW_PROGRESS_BAR:
+                    log.barShown = bar->isVisible();
+                    log.barMaximum = bar->maximum();
+                    [[fallthrough]];
+                case WM_UPDATE_PROGRESS_BAR:
+                    log.positions.push_back(bar->value());
+                    if (bar->value() < bar->minimum() || bar->value() > bar->maximum())
+                        log.positionsOutsideRange = true;
+                    if (FindControl<QLabel>(&w, 6013)->height() != fullHeight - 28) log.textShrunkWhileBarShown = false;
+                    break;
+                case WM_SHOW_CANCEL_BUTTON: log.cancelHidden = !w.CancelButton()->isVisible(); break;
+                default: break;
+            }
+            if (also) also(w, msg);
+        });
+    }
+
+    // Until the update has ended: the row no longer running, its thread
+    // gone and its progress window deleted.
+    bool WaitForEnd() {
+        return WaitUntil(
+            [&] {
+                CDeviceUpdateDoc* doc = window->Core().GetUpdateDoc();
+                return Row() && !RowShows(ROW_IMAGE_RUNNING) && doc && doc->GetThreadCount() == 0 &&
+                       doc->WaitForDestructions(0) && log.window.isNull();
+            },
+            30000);
+    }
+
+    UiTestEnvironment env;
+    ModalAnswerer answers;
+    std::unique_ptr<sim::CPtyInstrument> instrument;
+    std::unique_ptr<CUpdateWnd> window;
+    ProgressLog log;
+};
+
+sim::Config FastInstrument() {
+    sim::Config config;
+    config.timing.fast = true;
+    return config;
+}
+
+TEST_F(UpdateFromWindow, RunsToSuccessWithTheStepsInOrderAndTheTransferOnTheBar) {
+    sim::Config config = FastInstrument();
+    config.identity.version1 = "04.500";  // keeps its settings and is adjusted: the notice 6018 comes first
+    ASSERT_NO_FATAL_FAILURE(FindInstrument(config));
+    ASSERT_NO_FATAL_FAILURE(StartUpdate());
+    ASSERT_TRUE(WaitForEnd());
+
+    // The serial notice, then the adjustment notice answered Yes; no message.
+    ASSERT_EQ(answers.seen.size(), 2u);
+    EXPECT_EQ(answers.seen[1].title, "KORVA - Verification of Software Version");
+    EXPECT_EQ(answers.seen[1].text, PlainLines(Text(IDS_ASK_ADJUST_NOTE)));
+    const std::vector<QString> steps = {
+        Text(IDS_PROG_READ_USER_SETTINGS), Text(IDS_PROG_UPDATE_STARTED), Text(IDS_PROG_TRANSMIT_DATA),
+        Text(IDS_PROG_CHECKSUM),           Text(IDS_PROG_PREPARE_FLASH),  Text(IDS_PROG_COPY_FLASH),
+        Text(IDS_PROG_CHECKSUM),           Text(IDS_PROG_RESTART),        Text(IDS_PROG_REQUEST_DATA),
+        Text(IDS_PROG_WRITE_USER_SETTINGS), Text(IDS_PROG_ADJUST)};
+    EXPECT_EQ(log.texts, steps);
+    EXPECT_EQ(log.texts[2], "The new data are transmitted to the device ...");
+
+    // The bar covers the whole image (its length, cut to 16 bits) and only
+    // moves forward, to its end (or just short of it, when the monitor's
+    // answer overtakes the confirmation of the last chunk).
+    EXPECT_TRUE(log.barShown);
+    EXPECT_EQ(log.barMaximum, 65535);
+    ASSERT_GE(log.positions.size(), 3u);
+    EXPECT_EQ(log.positions.front(), 0);
+    EXPECT_TRUE(std::is_sorted(log.positions.begin(), log.positions.end()));
+    EXPECT_GE(log.positions.back(), log.barMaximum - log.barMaximum / 50);
+    EXPECT_FALSE(log.positionsOutsideRange);
+    EXPECT_TRUE(log.textShrunkWhileBarShown);
+    EXPECT_TRUE(log.cancelHidden);  // from the FLASH on nobody can cancel
+
+    EXPECT_TRUE(RowShows(ROW_IMAGE_SUCCEEDED));
+    EXPECT_EQ(Row()->text(2), "05.306-02.011");
+    const auto snapshot = instrument->GetSnapshot();
+    EXPECT_EQ(snapshot.identity.version1 + "-" + snapshot.identity.version2, "05.306-02.011");
+    EXPECT_EQ(snapshot.counters.calibrations, 1u);
+    window->reject();
+}
+
+TEST_F(UpdateFromWindow, CancelDuringTheTransferEndsTheUpdateAndLeavesTheFirmware) {
+    // Paced so that the transfer lasts about a second: the cancel surely
+    // lands in it, long before the FLASH.
+    sim::Config config;
+    config.timing.baud = 10000000;
+    ASSERT_NO_FATAL_FAILURE(FindInstrument(config));
+    bool clicked = false;
+    ASSERT_NO_FATAL_FAILURE(StartUpdate([&](CDeviceUpdateWnd& w, uint32_t msg) {
+        if (clicked || msg != WM_UPDATE_PROGRESS_BAR || w.ProgressBar()->value() == 0) return;
+        clicked = true;
+        QTest::mouseClick(w.CancelButton(), Qt::LeftButton);
+        // The window goes at once; the object waits for the thread.
+        EXPECT_FALSE(w.isVisible());
+        EXPECT_TRUE(w.IsWindowDestroyed());
+    }));
+    ASSERT_TRUE(WaitForEnd());
+    ASSERT_TRUE(clicked);
+
+    EXPECT_NE(env.LogText().find("Msg - CDeviceUpdateWnd\r\nCancel Button was clicked"), std::string::npos);
+    EXPECT_FALSE(env.Log().IsDiscardable());
+    EXPECT_TRUE(RowShows(ROW_IMAGE_FAILED));
+    EXPECT_EQ(Row()->text(2), "05.100-02.005");
+    // The step still running when the cancel arrived ends without a result
+    // code, so no message dialog follows the serial notice.
+    EXPECT_EQ(answers.seen.size(), 1u);
+    // The texts stop with the transfer; nothing was posted to the window
+    // after the cancel took it away.
+    EXPECT_EQ(log.texts.back(), Text(IDS_PROG_TRANSMIT_DATA));
+    const auto snapshot = instrument->GetSnapshot();
+    EXPECT_EQ(snapshot.counters.flashPrograms, 0u);
+    EXPECT_EQ(snapshot.identity.version1 + "-" + snapshot.identity.version2, "05.100-02.005");
+    window->reject();
+}
+
+// A failed update ends with the message dialog of its result code, with the
+// instrument's address, name and hardware id.
+struct FailureCase {
+    const char* name;
+    std::function<void(sim::Config&)> fault;
+    const char* message;
+};
+
+class UpdateFailure : public UpdateFromWindow, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(UpdateFailure, ShowsTheMessageDialogOfItsResult) {
+    sim::Config config = FastInstrument();
+    GetParam().fault(config);
+    ASSERT_NO_FATAL_FAILURE(FindInstrument(config));
+    ASSERT_NO_FATAL_FAILURE(StartUpdate());
+    ASSERT_TRUE(WaitForEnd());
+
+    ASSERT_EQ(answers.seen.size(), 2u);
+    EXPECT_EQ(answers.seen[1].title, "KORVA - Warning");
+    EXPECT_EQ(answers.seen[1].text, GetParam().message);
+    EXPECT_TRUE(RowShows(ROW_IMAGE_FAILED));
+    EXPECT_EQ(instrument->GetSnapshot().counters.flashPrograms, 0u);
+    window->reject();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, UpdateFailure,
+    ::testing::Values(
+        FailureCase{"WrongChecksumAlways", [](sim::Config& c) { c.faults.wrongChecksum = sim::ChecksumFault::kAlways; },
+                    "A part of the software update has to be repeated."},
+        FailureCase{"MonitorWaitsForAnotherCount", [](sim::Config& c) { c.faults.waitingForOtherCount = true; },
+                    "The software update was canceled."}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
