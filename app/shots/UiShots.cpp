@@ -1,12 +1,16 @@
 // korva-ui-shots: pictures of the real windows for the documentation. Switches
 // the serial kind on, waits for the instruments the simulator offers, and
-// saves the main window, a progress window mid-transfer and a message
-// dialog as PNG files into the folder given.
+// saves the main window, the progress window of a real update of the first
+// instrument caught mid-transfer (the update is then cancelled, so the
+// instrument keeps its firmware) and a message dialog as PNG files into the
+// folder given.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
@@ -18,6 +22,7 @@
 #include "ui/DeviceUpdateWnd.h"
 #include "ui/MessageDialog.h"
 #include "ui/UpdateWnd.h"
+#include "update/DeviceUpdateDoc.h"
 
 namespace {
 
@@ -53,10 +58,8 @@ int main(int argc, char** argv) {
         QTimer answer;
         QObject::connect(&answer, &QTimer::timeout, [&] {
             QWidget* modal = QApplication::activeModalWidget();
-            if (auto* yes = modal ? modal->findChild<QAbstractButton*>(QStringLiteral("ctl1")) : nullptr) {
-                answer.stop();
-                yes->click();
-            }
+            // Yes to the serial notice and to any question before the update.
+            if (auto* yes = modal ? modal->findChild<QAbstractButton*>(QStringLiteral("ctl1")) : nullptr) yes->click();
         });
         answer.start(20);
         window.Command(ID_SERIAL_ACTIVATE)->trigger();
@@ -64,18 +67,44 @@ int main(int argc, char** argv) {
         QElapsedTimer waited;
         waited.start();
         while (window.List()->topLevelItemCount() < wanted && waited.elapsed() < 20000) Run(100);
+        // The newer instrument (COM10, as the script starts it) is selected.
         QTreeWidgetItem* first = window.List()->topLevelItem(0);
+        for (int i = 0; i < window.List()->topLevelItemCount(); ++i)
+            if (window.List()->topLevelItem(i)->text(3) == QStringLiteral("COM10")) first = window.List()->topLevelItem(i);
         if (first != nullptr) first->setSelected(true);
         Run(300);
         if (!Save(window, out + "/screenshot-main-window.png")) result = 1;
 
-        CDeviceUpdateWnd progress(QStringLiteral("QV3108-2 - COM10"), nullptr, {});
-        progress.PostMessage(WM_SET_UPDATE_MESSAGE, 0, IDS_PROG_TRANSMIT_DATA);
-        progress.PostMessage(WM_SHOW_PROGRESS_BAR, 0, 100);
-        progress.PostMessage(WM_UPDATE_PROGRESS_BAR, 0, 42);
-        Run(300);
-        if (!Save(progress, out + "/screenshot-progress-window.png")) result = 1;
-        progress.hide();
+        // Start Update on the selected row; the progress window exists when
+        // the press returns. It is grabbed when the transfer passes 40 %.
+        bool grabbed = false;
+        if (auto* start = window.findChild<QPushButton*>(QStringLiteral("ctl6017")); start && start->isEnabled()) {
+            start->click();
+            CDeviceUpdateWnd* progress = nullptr;
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* candidate = dynamic_cast<CDeviceUpdateWnd*>(widget)) progress = candidate;
+            if (progress != nullptr) {
+                progress->SetWatcher([&](CDeviceUpdateWnd& w, uint32_t msg) {
+                    const QProgressBar* bar = w.ProgressBar();
+                    if (grabbed || msg != WM_UPDATE_PROGRESS_BAR || bar->value() * 10 < bar->maximum() * 4) return;
+                    grabbed = true;
+                    if (!Save(w, out + "/screenshot-progress-window.png")) result = 1;
+                    w.OnCancel();
+                });
+            }
+            waited.restart();
+            while (!grabbed && waited.elapsed() < 120000) Run(100);
+            // The cancelled update ends; its window goes.
+            waited.restart();
+            while (window.Core().GetUpdateDoc() && window.Core().GetUpdateDoc()->GetThreadCount() > 0 &&
+                   waited.elapsed() < 20000)
+                Run(100);
+        }
+        answer.stop();
+        if (!grabbed) {
+            std::printf("no update reached its transfer\n");
+            result = 1;
+        }
 
         PortPtr port;
         DevicePtr device;
