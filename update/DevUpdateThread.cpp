@@ -259,11 +259,17 @@ void CDevUpdateThread::Pause(uint32_t ms) {
 uint32_t CDevUpdateThread::SendCommand(std::string_view text) {
     if (!m_pInterface) return ERROR_ACCESS_DENIED;
     LogMessage(this, text, "SendCommand", true);
-    uint32_t result;
-    if (!text.empty() && (text.front() == ':' || text.front() == '*'))
-        result = m_pInterface->SendSCPIMsg(text);
-    else
-        result = m_pInterface->SendMonitorMsg(text);
+    const bool scpi = !text.empty() && (text.front() == ':' || text.front() == '*');
+    uint32_t result = scpi ? m_pInterface->SendSCPIMsg(text) : m_pInterface->SendMonitorMsg(text);
+    // The interface may still be closing the previous exchange (its last
+    // line just woke us): give it up to one reply time, in short cancellable
+    // pauses, rather than lose the command.
+    const uint32_t start = platform::GetTickCount();
+    while (result == ERROR_IO_INCOMPLETE && !IsCancelled() &&
+           Elapsed(start) < CUpdateInterface::kReplyTimeoutMs + 500) {
+        Pause(10);
+        result = scpi ? m_pInterface->SendSCPIMsg(text) : m_pInterface->SendMonitorMsg(text);
+    }
     // Accepted and still being written is as good as written.
     return result == ERROR_IO_PENDING ? 0 : result;
 }
@@ -543,6 +549,10 @@ uint32_t CDevUpdateThread::SendImage() {
         bool locked = false;
         if (!BufferContains(kLoaded, &locked)) {
             result = locked ? RC_UPDATE_REPEAT : ERROR_ACCESS_DENIED;
+            // Let the monitor finish its complaint (its prompt follows), so
+            // that the next load command is not answered by a stale line and
+            // sent again into a load that already runs.
+            if (result == RC_UPDATE_REPEAT) ReplyError(m_Timing.replyErrorPauseMs);
         } else if (BufferContains(kPrompt, nullptr)) {
             result = 0;
         } else {

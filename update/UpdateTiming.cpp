@@ -9,12 +9,12 @@ UpdateTiming g_timing;  // guarded by g_timingMutex
 
 UpdateTiming UpdateTiming::Shortened() {
     UpdateTiming t;
-    t.commandPauseMs = 5;
+    t.commandPauseMs = 20;
     t.presetPauseMs = 10;
     t.calibrationMs = 150;
     t.calibrationFailedMs = 20;
     t.usbReopenPauseMs = 5;
-    t.replyErrorPauseMs = 20;
+    t.replyErrorPauseMs = 50;
     t.checksumReplyErrorPauseMs = 40;
     t.unattendedReplyLimitMs = 5000;
     t.restartAnswerLimitMs = 5000;
