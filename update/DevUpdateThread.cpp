@@ -121,6 +121,9 @@ CDevUpdateThread::~CDevUpdateThread() {
 }
 
 void CDevUpdateThread::CancelUpdate() {
+    // From the FLASH programming on the update must run to its end: a click
+    // that reaches us before the window has hidden its button is ignored.
+    if (m_bUnattended.load(std::memory_order_acquire)) return;
     CObjectLockGuard guard(m_Lock);
     if (!guard) return;
     m_hTerminateEvent.Set();
@@ -217,7 +220,7 @@ void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const 
 
 uint32_t CDevUpdateThread::WaitForInterfaceEvent(uint32_t timeoutMs) {
     // Once nobody can cancel, no wait may last for ever.
-    if (timeoutMs == kInfinite && m_bUnattended) timeoutMs = m_Timing.unattendedReplyLimitMs;
+    if (timeoutMs == kInfinite && m_bUnattended.load(std::memory_order_acquire)) timeoutMs = m_Timing.unattendedReplyLimitMs;
     // Order matters: a cancel beats everything, a time-out beats late data,
     // and a transmit confirmation comes before the reply it leads to.
     platform::Waitable items[4] = {platform::Waitable::Of(m_hTerminateEvent), platform::Waitable::Of(m_hTimeoutEvent),
@@ -619,8 +622,8 @@ uint32_t CDevUpdateThread::VerifyChecksum(uint32_t first) {
 
 uint32_t CDevUpdateThread::ProgramFlash() {
     int tries = 3;
+    m_bUnattended.store(true, std::memory_order_release);
     PostProgress(WM_SHOW_CANCEL_BUTTON, 0, 0);
-    m_bUnattended = true;
     PostUpdateMessage(IDS_PROG_PREPARE_FLASH);
     const std::string command = Format("cf %x %x %x", MONITOR_LOAD_ADDRESS, m_dwImageLength, FlashStart());
     uint32_t result;

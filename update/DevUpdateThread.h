@@ -169,7 +169,8 @@ private:
     // Set while a USB instrument restarts (read by the interface's threads).
     std::atomic<bool> m_bUsbRestarting{false};
     // From FLASH programming on nobody can cancel: waits then get a bound.
-    bool m_bUnattended = false;  // worker only
+    // Set by the worker when the FLASH programming begins; read by CancelUpdate.
+    std::atomic<bool> m_bUnattended{false};
     // Transmit confirmations count only while the image is being sent.
     bool m_bSendingImage = false;  // worker only
     CObjectLock m_Lock;

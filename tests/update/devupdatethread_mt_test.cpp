@@ -318,6 +318,21 @@ INSTANTIATE_TEST_SUITE_P(Steps, UpdateCancelTest,
                          ::testing::Values(IDS_PROG_READ_USER_SETTINGS, IDS_PROG_UPDATE_STARTED,
                                            IDS_PROG_TRANSMIT_DATA, IDS_PROG_CHECKSUM));
 
+// A click that reaches the thread after the FLASH programming has begun (the
+// window may not have hidden its button yet) must not stop it.
+TEST_F(UpdateThreadTest, CancelOnceTheFlashIsBeingProgrammedIsIgnored) {
+    int cancels = 0;
+    const uint32_t code = RunUpdate(FastConfig(), 1, 1, [&](CRecordingProgressWindow& window, CDevUpdateThread& thread) {
+        if (window.HasText(IDS_PROG_PREPARE_FLASH) && cancels < 3) {
+            thread.CancelUpdate();
+            ++cancels;
+        }
+    });
+    EXPECT_GT(cancels, 0);
+    EXPECT_EQ(code, RC_UPDATE_FINISHED);
+    EXPECT_EQ(Running(), "05.306-02.011");
+}
+
 TEST_F(UpdateThreadTest, DestroyedWhileRunningStopsAndReportsNothing) {
     m_sim = StartSim(FastConfig());
     auto thread = m_harness.Start(SerialPort(m_sim->ComName()), MakeDevice(FastConfig()), 0, 0);
