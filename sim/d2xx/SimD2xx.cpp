@@ -25,6 +25,7 @@
 namespace {
 
 constexpr uint32_t kWriteWaitMs = 5000;  // FT_Write gives up when the instrument takes nothing
+constexpr size_t kRxCapacity = 64 * 1024;  // received bytes kept until FT_Read takes them
 
 uint64_t NowNs() {
     timespec ts{};
@@ -77,7 +78,12 @@ struct SimDevice {
             instrument->Advance(now);
             size_t n;
             bool any = false;
-            while ((n = instrument->ReadOutput(buffer, sizeof buffer, now)) > 0) {
+            // As the chip's own buffer: bounded, so an instrument that never
+            // stops talking cannot grow it; while it is full the instrument
+            // waits, and while nobody has the device open its output is lost.
+            const auto room = [&] { return open ? kRxCapacity - std::min(kRxCapacity, rx.size()) : sizeof buffer; };
+            while (room() > 0 && (n = instrument->ReadOutput(buffer, std::min(sizeof buffer, room()), now)) > 0) {
+                if (!open) continue;
                 rx.insert(rx.end(), buffer, buffer + n);
                 any = true;
             }
@@ -92,6 +98,10 @@ struct SimDevice {
                 wake.wait(lock);
             } else if (due > now) {
                 wake.wait_for(lock, std::chrono::nanoseconds(due - now));
+            } else if (room() == 0 || !open) {
+                // Output is due but has nowhere to go (or nobody to go to):
+                // let the callers in instead of spinning under the lock.
+                wake.wait_for(lock, std::chrono::milliseconds(1));
             }
         }
     }
