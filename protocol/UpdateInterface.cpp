@@ -60,6 +60,7 @@ uint32_t CUpdateInterface::SendFramed(std::string_view text, size_t maxLength,
     CByteBuffer framed(text);
     if (!framed.Append(terminator)) return ERROR_NOT_ENOUGH_MEMORY;
 
+    const bool scpiModeBefore = m_bSCPIMode;
     if (monitor) {
         m_bSCPIMode = false;
         m_bAwaitingReply = true;
@@ -71,7 +72,15 @@ uint32_t CUpdateInterface::SendFramed(std::string_view text, size_t maxLength,
     const uint32_t result = SendData(framed);
     if (result == 0) {
         if (m_bAwaitingReply) StartReplyTimer();
-    } else if (result != ERROR_IO_PENDING) {
+    } else if (result == ERROR_IO_PENDING) {
+        // The port is still writing what went before and did not take the
+        // message. Awaiting a reply to it would wait for ever (no reply
+        // timer runs for a message that never left): the exchange stays as
+        // it was and the owner hears "busy" and may send again.
+        m_bAwaitingReply = false;
+        m_bSCPIMode = scpiModeBefore;
+        return ERROR_IO_INCOMPLETE;
+    } else {
         m_bAwaitingReply = false;
         if (!monitor) m_bSCPIMode = false;
     }

@@ -93,12 +93,20 @@ TEST_F(LineProtocol, SendFailuresClearTheFlags) {
     EXPECT_FALSE(port.IsAwaitingReply());
     EXPECT_FALSE(port.IsSCPIMode());
 
-    // A write still running keeps the flags, but no timer is started.
+    // A port still writing what went before does not take the message:
+    // nothing is awaited (no reply could ever end the wait), the owner hears
+    // "busy", and the same message goes out once the port is free.
     port.SetResult(ERROR_IO_PENDING);
-    EXPECT_EQ(port.SendSCPIMsg("*IDN?;"), ERROR_IO_PENDING);
-    EXPECT_TRUE(port.IsAwaitingReply());
-    main.Window().PumpFor(50);
     EXPECT_EQ(port.SendSCPIMsg("*IDN?;"), ERROR_IO_INCOMPLETE);
+    EXPECT_FALSE(port.IsAwaitingReply());
+    EXPECT_EQ(port.SendMonitorMsg("v"), ERROR_IO_INCOMPLETE);
+    EXPECT_FALSE(port.IsAwaitingReply());
+    EXPECT_FALSE(port.IsSCPIMode());
+    port.SetResult(0);
+    EXPECT_EQ(port.SendSCPIMsg("*IDN?;"), 0u);
+    EXPECT_TRUE(port.IsAwaitingReply());
+    EXPECT_TRUE(port.IsSCPIMode());
+    EXPECT_EQ(port.Writes().back(), "*IDN?;\x0A\x0D");
 
     EventRecorder owner2;
     FakeInterface port2(&owner2);
