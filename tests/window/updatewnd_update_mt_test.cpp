@@ -152,6 +152,11 @@ TEST_F(UpdateThroughWindow, UsbUpdateReopensAfterTheRestart) {
     UsbSandbox usb(KORVA_USB_SIM_LIBRARY_PATH);
     ASSERT_TRUE(usb.IsReady());
     ASSERT_EQ(usb.Attach("FT000001", FastInstrument("500000021")), 0);
+    // The reopen attempts at the program's own pace: the port is released
+    // by the interface that goes, and a busy machine may take a while.
+    UpdateTiming timing = UpdateTiming::Shortened();
+    timing.usbReopenPauseMs = UpdateTiming::Standard().usbReopenPauseMs;
+    SetUpdateTiming(timing);
     MakeCore(true);
     ASSERT_TRUE(core->SwitchUsb(true));
     const std::string name = "USB Pid_6001 #FT000001";
