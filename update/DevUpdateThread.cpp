@@ -47,6 +47,54 @@ std::string Format(const char* format, uint32_t a, uint32_t b, uint32_t c) {
 
 bool IsHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
+// A reply line as the log shows it. Lines may carry binary data (the
+// hardware-module block) or garbage; written raw, a lone LF, a NUL or a
+// byte that is no UTF-8 would make the log unreadable from there on, so
+// such bytes are written as \xNN. Printable ASCII, TAB, CR LF and
+// well-formed UTF-8 stay as they are.
+std::string LogText(std::string_view line) {
+    std::string out;
+    out.reserve(line.size());
+    auto escape = [&out](unsigned char c) {
+        static const char kHex[] = "0123456789ABCDEF";
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 0x0F];
+    };
+    for (size_t i = 0; i < line.size();) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        if ((c >= 0x20 && c < 0x7F) || c == '\t') {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        if (c == '\r' && i + 1 < line.size() && line[i + 1] == '\n') {
+            out += "\r\n";
+            i += 2;
+            continue;
+        }
+        size_t n = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        uint32_t cp = n ? (c & (0x7F >> n)) : 0;
+        for (size_t k = 1; k < n; ++k) {
+            const unsigned char next = i + k < line.size() ? static_cast<unsigned char>(line[i + k]) : 0;
+            if ((next & 0xC0) != 0x80) {
+                n = 0;
+                break;
+            }
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        const uint32_t least = n == 2 ? 0x80 : n == 3 ? 0x800 : 0x10000;
+        if (n != 0 && cp >= least && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF)) {
+            out.append(line.substr(i, n));
+            i += n;
+            continue;
+        }
+        escape(c);
+        ++i;
+    }
+    return out;
+}
+
 uint32_t Elapsed(uint32_t start) { return platform::GetTickCount() - start; }
 
 }  // namespace
@@ -171,6 +219,12 @@ uint32_t CDevUpdateThread::Run() {
     m_pInterface.reset();
     if (!IsCancelled() && result == 0) result = RC_UPDATE_FINISHED;
     LogError(this, result, "UpdateThreadProc");
+    // Some codes are routine inside a step (a reply came, try again) and so
+    // leave the log discardable; as the end of an update they are its
+    // failure, and service needs the log of every failed update.
+    uint32_t discardable = 0;
+    if (result != RC_UPDATE_FINISHED && LookupResultCode(result, nullptr, &discardable) && discardable != 0)
+        LogMessage(this, "Update failed", "UpdateThreadProc", false);
     DoOnUpdateEvent(result);
     return 0;
 }
@@ -196,7 +250,7 @@ void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const 
             // without end; what matters is always the latest exchange.
             if (m_ReceiveBuffer.GetLength() + text.GetLength() > kMaxReceiveBuffer) m_ReceiveBuffer.Empty();
             m_ReceiveBuffer.Append(text.View().substr(0, kMaxReceiveBuffer));
-            LogMessage(this, text.View(), "DoOnInterfaceEvent", true);
+            LogMessage(this, LogText(text.View()), "DoOnInterfaceEvent", true);
             m_hReceiveEvent.Set();
             break;
         case IF_EVENT_RECEIVE_TIMEOUT:
@@ -338,7 +392,7 @@ void CDevUpdateThread::ReplyError(uint32_t pauseMs) {
     {
         CObjectLockGuard guard(m_Lock);
         if (guard) {
-            LogMessage(this, "Receive Error: " + m_ReceiveBuffer.ToString(), "ReplyError", true);
+            LogMessage(this, "Receive Error: " + LogText(m_ReceiveBuffer.View()), "ReplyError", true);
             m_ReceiveBuffer.Empty();
         }
     }
@@ -807,7 +861,7 @@ void CDevUpdateThread::WriteDeviceSettings() {
             if (m_ReceiveBuffer.IsEmpty() || m_ReceiveBuffer.Find(kCalibrationOk) != CByteBuffer::npos) {
                 calibrated = true;
             } else {
-                LogMessage(this, m_ReceiveBuffer.View(), "WriteDeviceSettings", false);
+                LogMessage(this, LogText(m_ReceiveBuffer.View()), "WriteDeviceSettings", false);
             }
             m_ReceiveBuffer.Empty();
         }
