@@ -1,0 +1,172 @@
+// Soak: many updates one after another through the headless main window,
+// each against a fresh simulated instrument with a fault picked at random,
+// serial and USB in turn. Afterwards the process must hold the threads and
+// descriptors it held before, and its resident memory must be back where
+// it was once the first rounds had warmed up the allocator and the loaded
+// libraries. Prints the figures. Label slow: run by hand
+//   ctest -L slow -R Soak --output-on-failure -V
+// KORVA_SOAK_UPDATES (default 200) and KORVA_SOAK_SEED change the run.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/ResultCodes.h"
+#include "support/FaultRig.h"
+
+using faults::Transport;
+using sim::Step;
+
+namespace {
+
+struct Figures {
+    long rssKb = 0;
+    int threads = 0;
+    int descriptors = 0;
+};
+
+int CountEntries(const char* dir) {
+    int n = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec))
+        ++n;
+    return n;
+}
+
+Figures Measure() {
+    Figures f;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) f.rssKb = std::atol(line.c_str() + 6);
+    f.threads = CountEntries("/proc/self/task");
+    // The directory iterator holds one descriptor of its own while it counts.
+    f.descriptors = CountEntries("/proc/self/fd") - 1;
+    return f;
+}
+
+unsigned EnvNumber(const char* name, unsigned fallback) {
+    const char* text = std::getenv(name);
+    return text && *text ? static_cast<unsigned>(std::strtoul(text, nullptr, 10)) : fallback;
+}
+
+struct SoakFault {
+    const char* name;
+    bool keep;
+    std::function<void(sim::Config&)> apply;
+};
+
+// Faults whose outcome comes within a second or two with the shortened timing.
+const std::vector<SoakFault>& Faults() {
+    static const std::vector<SoakFault> faults = {
+        {"none", false, [](sim::Config&) {}},
+        {"none_keep", true, [](sim::Config&) {}},
+        {"vanish_settings", true, [](sim::Config& c) { c.faults.vanishAt = Step::kSettings; }},
+        {"vanish_monitor", false, [](sim::Config& c) { c.faults.vanishAt = Step::kMonitor; }},
+        {"vanish_load", false, [](sim::Config& c) { c.faults.vanishAt = Step::kLoad; }},
+        {"vanish_checksum", false, [](sim::Config& c) { c.faults.vanishAt = Step::kChecksum; }},
+        {"vanish_copy", false, [](sim::Config& c) { c.faults.vanishAt = Step::kCopy; }},
+        {"vanish_restart", false, [](sim::Config& c) { c.faults.vanishAt = Step::kRestart; }},
+        {"vanish_identify", false, [](sim::Config& c) { c.faults.vanishAt = Step::kIdentify; }},
+        {"vanish_calibrate", true, [](sim::Config& c) { c.faults.vanishAt = Step::kCalibrate; }},
+        {"drop_once", false, [](sim::Config& c) { c.faults.dropImageByteAt = 300000; }},
+        {"corrupt_every_load",
+         false,
+         [](sim::Config& c) {
+             c.faults.corruptImageByteAt = 100;
+             c.faults.imageFaultEveryLoad = true;
+         }},
+        {"checksum_once", false, [](sim::Config& c) { c.faults.wrongChecksum = sim::ChecksumFault::kOnce; }},
+        {"checksum_always", false, [](sim::Config& c) { c.faults.wrongChecksum = sim::ChecksumFault::kAlways; }},
+        {"old_monitor", false, [](sim::Config& c) { c.faults.oldMonitor = true; }},
+        {"other_count", false, [](sim::Config& c) { c.faults.waitingForOtherCount = true; }},
+        {"rs_three", false, [](sim::Config& c) { c.faults.answerRs = 3; }},
+        {"rs_always", false, [](sim::Config& c) { c.faults.answerRs = -1; }},
+        {"garbage", false, [](sim::Config& c) { c.faults.garbage = true; }},
+        {"endless_lines", false, [](sim::Config& c) { c.faults.endless = sim::EndlessFault::kLines; }},
+        {"modules_text", false, [](sim::Config& c) { c.moduleReply = sim::ModuleReply::kTextLine; }},
+        {"modules_silent", false, [](sim::Config& c) { c.moduleReply = sim::ModuleReply::kSilent; }},
+        {"calibration_fails", true, [](sim::Config& c) { c.faults.failCalibrations = 3; }},
+    };
+    return faults;
+}
+
+TEST(Soak, ConsecutiveUpdatesWithRandomFaultsLeaveNothingBehind) {
+    const unsigned updates = EnvNumber("KORVA_SOAK_UPDATES", 200);
+    const unsigned seed = EnvNumber("KORVA_SOAK_SEED", 20261206);
+    constexpr unsigned kWarmUp = 10;
+    ASSERT_GT(updates, kWarmUp);
+    std::mt19937 random(seed);
+
+    const Figures initial = Measure();
+    Figures start, last;
+    int finished = 0, failed = 0, wrongSuccess = 0, hung = 0;
+    {
+        faults::FaultWorld world(KORVA_USB_SIM_LIBRARY_PATH);
+        ASSERT_TRUE(world.UsbReady());
+        for (unsigned i = 0; i < updates; ++i) {
+            // The first rounds warm up what stays: the loaded USB library,
+            // the allocator's per-thread arenas, the string tables.
+            if (i == kWarmUp) start = Measure();
+            const SoakFault& fault = Faults()[random() % Faults().size()];
+            const Transport transport = i % 2 ? Transport::kUsb : Transport::kSerial;
+            faults::Scenario scenario;
+            scenario.listed.timing.fast = true;
+            if (fault.keep) scenario.listed.identity.version1 = "04.500";
+            scenario.updated = scenario.listed;
+            fault.apply(scenario.updated);
+            scenario.swap = true;
+            const faults::Outcome o = world.Run(transport, scenario);
+            if (!o.listed || !o.ended) {
+                ++hung;
+                ADD_FAILURE() << "update " << i << " (" << fault.name << ", " << faults::TransportName(transport)
+                              << "): " << (o.listed ? "did not end" : "not listed");
+                continue;
+            }
+            if (o.finished) {
+                ++finished;
+                if (o.sim.version != faults::TargetVersion()) {
+                    ++wrongSuccess;
+                    ADD_FAILURE() << "update " << i << " (" << fault.name << ") reported success on "
+                                  << o.sim.version;
+                }
+            } else {
+                ++failed;
+            }
+        }
+        last = Measure();
+    }
+    const Figures end = Measure();
+
+    std::printf("\nsoak: %u updates (seed %u): %d finished, %d failed as defined, %d hung, %d false successes\n",
+                updates, seed, finished, failed, hung, wrongSuccess);
+    std::printf("%-22s %10s %14s %14s %12s\n", "", "before", "after warm-up", "after updates", "torn down");
+    std::printf("%-22s %10ld %14ld %14ld %12ld\n", "resident memory (KiB)", initial.rssKb, start.rssKb, last.rssKb,
+                end.rssKb);
+    std::printf("%-22s %10d %14d %14d %12d\n", "threads", initial.threads, start.threads, last.threads, end.threads);
+    std::printf("%-22s %10d %14d %14d %12d\n", "file descriptors", initial.descriptors, start.descriptors,
+                last.descriptors, end.descriptors);
+
+    EXPECT_EQ(hung, 0);
+    EXPECT_EQ(wrongSuccess, 0);
+    // Between updates nothing runs and nothing is open but the rig's own.
+    EXPECT_EQ(last.threads, start.threads);
+    EXPECT_EQ(last.descriptors, start.descriptors);
+    EXPECT_EQ(end.threads, initial.threads);
+    EXPECT_EQ(end.descriptors, initial.descriptors);
+    // Memory may wobble by what the allocator keeps cached, but not grow
+    // with the number of updates: the updates after the warm-up may not add
+    // more than 8 MiB.
+    EXPECT_LE(last.rssKb - start.rssKb, 8 * 1024);
+    EXPECT_LE(end.rssKb - start.rssKb, 8 * 1024);
+}
+
+}  // namespace

@@ -1,0 +1,398 @@
+#include "FaultRig.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "base/MessageWindow.h"
+#include "base/ResultCodes.h"
+#include "base/LogScrambler.h"
+#include "base/UpdateLogFile.h"
+#include "base/WindowMessages.h"
+#include "device/DeviceList.h"
+#include "platform/Clock.h"
+#include "platform/PseudoTerminal.h"
+#include "resources/Resources.h"
+#include "search/support/SearchTestSupport.h"
+#include "tools/logread/LogReader.h"
+#include "transport/UsbLibraryFile.h"
+#include "update/DeviceUpdateDoc.h"
+#include "window/UpdateWndCore.h"
+
+namespace faults {
+
+namespace {
+
+std::string MakeTempDir(const char* pattern) {
+    std::string dir = pattern;
+    if (::mkdtemp(dir.data()) == nullptr) return {};
+    return dir;
+}
+
+// The log of one run, in a private folder of its own, installed as the
+// process's log while the run lasts.
+class LogCapture {
+public:
+    explicit LogCapture(const std::string& root) {
+        static int run = 0;
+        m_dir = root + "/run" + std::to_string(++run);
+        ::mkdir(m_dir.c_str(), 0700);
+        m_log = std::make_unique<CUpdateLogFile>(m_dir);
+        CUpdateLogFile::SetCurrent(m_log.get());
+    }
+    ~LogCapture() {
+        if (CUpdateLogFile::Current() == m_log.get()) CUpdateLogFile::SetCurrent(nullptr);
+        m_log.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+    // Closes the log as the program does at its end and reads back what
+    // was kept. Only after every thread that logs has gone.
+    void Finish(Outcome& out) {
+        const std::string path = m_log->GetFilePath();
+        CUpdateLogFile::SetCurrent(nullptr);
+        // What was written, for the diagnosis of a failing run even when
+        // closing deletes the file.
+        const std::string before = ReadAll(path);
+        m_log->Close();
+        std::error_code ec;
+        out.logKept = !path.empty() && std::filesystem::exists(path, ec);
+        const std::string bytes = out.logKept ? ReadAll(path) : before;
+        const LogReadResult read = ReadUpdateLog(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        out.logClean = out.logKept && read.clean;
+        out.logText = read.text;
+        if (!read.clean && !bytes.empty()) {
+            std::string plain = bytes;
+            CLogScrambler scrambler;
+            scrambler.Apply(reinterpret_cast<uint8_t*>(plain.data()), plain.size());
+            std::string near;
+            for (size_t i = read.damagedAt; i < plain.size() && i < read.damagedAt + 60; ++i) {
+                const unsigned char c = static_cast<unsigned char>(plain[i]);
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                near += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : std::string(hex);
+            }
+            out.logDamage = read.problem + " at " + std::to_string(read.damagedAt) + ": " + near;
+        }
+    }
+
+private:
+    static std::string ReadAll(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    std::string m_dir;
+    std::unique_ptr<CUpdateLogFile> m_log;
+};
+
+// The headless main window of one run: the window logic with a recording
+// view on a message window that this thread pumps. Records the two update
+// outcomes on their way to the logic.
+class FrontEnd {
+public:
+    FrontEnd(bool usbLibrary, Outcome& out) : m_out(out) {
+        CMessageWindow::SetMain(&m_window);
+        m_core = std::make_unique<CUpdateWndCore>(m_window, m_view, usbLibrary);
+        m_window.SetHandler([this](uint32_t msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+            if (msg == WM_UPDATE_FINISHED) m_out.finished = true;
+            if (msg == WM_UPDATE_CANCELED && wParam != 0) {
+                m_out.canceled = true;
+                m_out.code = static_cast<uint32_t>(lParam);
+            }
+            return m_core ? m_core->Dispatch(msg, wParam, lParam) : 0;
+        });
+        m_core->OnInitDialog();
+    }
+    ~FrontEnd() { Close(); }
+
+    // Closing the window stops every search and update it runs.
+    void Close() {
+        if (!m_core) return;
+        m_core->OnCancel();
+        m_core.reset();
+        m_window.SetHandler({});
+        if (CMessageWindow::Main() == &m_window) CMessageWindow::SetMain(nullptr);
+    }
+
+    CUpdateWndCore& Core() { return *m_core; }
+    const CDeviceRow* Row(const std::string& address) const { return m_view.FindRow(address); }
+
+    bool WaitForRow(const std::string& address, uint32_t timeoutMs) {
+        return m_window.PumpUntil([&] { return Row(address) != nullptr; }, timeoutMs);
+    }
+
+    // Selects the row and presses Start Update.
+    bool Start(const std::string& address) {
+        const CDeviceRow* row = Row(address);
+        if (row == nullptr) return false;
+        m_core->OnActivateDevice(row->port);
+        if (!m_view.startUpdateEnabled) return false;
+        m_core->OnStartDeviceUpdate();
+        return true;
+    }
+
+    // Pumps until the update has ended and its thread object is gone.
+    bool WaitForEnd(const std::string& address, uint32_t timeoutMs) {
+        const bool ended = m_window.PumpUntil(
+            [&] {
+                const CDeviceRow* r = Row(address);
+                CDeviceUpdateDoc* doc = m_core->GetUpdateDoc();
+                return r && !(r->state & DEVICE_STATE_RUNNING) && doc && doc->GetThreadCount() == 0;
+            },
+            timeoutMs);
+        return ended && m_core->GetUpdateDoc()->WaitForDestructions(5000);
+    }
+
+    void Collect(const std::string& address) {
+        if (const CDeviceRow* row = Row(address)) {
+            m_out.rowImage = row->image;
+            m_out.rowVersion = row->version;
+        }
+        for (const auto& message : m_view.messages) m_out.dialogs.push_back(message.code);
+        if (!m_view.progressWindows.empty()) m_out.texts = m_view.progressWindows.back()->Texts();
+        m_out.progressClosed = m_view.progressWindowsOpen == 0;
+    }
+
+private:
+    Outcome& m_out;
+    CMessageWindow m_window;
+    CRecordingUpdateWndView m_view;
+    std::unique_ptr<CUpdateWndCore> m_core;
+};
+
+std::string SettingsText(const std::vector<std::pair<std::string, std::string>>& settings) {
+    std::string text;
+    for (const auto& [key, value] : settings) {
+        if (!text.empty()) text += ';';
+        text += ":ADJ:" + key + " " + value;
+    }
+    return text;
+}
+
+std::string JudgeSettings(const std::string& reply, const sim::Config& config) {
+    if (reply == SettingsText(config.settings)) return "orig";
+    auto blank = config.settings;
+    for (auto& setting : blank) setting.second = "0";
+    if (reply == SettingsText(blank)) return "blank";
+    return "other";
+}
+
+// One SCPI query on the simulator's terminal; "" after `timeoutMs`.
+std::string Query(const std::string& devicePath, const std::string& query, uint32_t timeoutMs) {
+    platform::TerminalClient terminal;
+    if (terminal.Open(devicePath) != 0) return {};
+    const std::string message = query + "\n\r";
+    size_t written = 0;
+    terminal.Write(reinterpret_cast<const uint8_t*>(message.data()), message.size(), written);
+    std::string reply;
+    const uint32_t start = platform::GetTickCount();
+    while (reply.find('\n') == std::string::npos && platform::GetTickCount() - start < timeoutMs) {
+        platform::Waitable readable = terminal.Readable();
+        // Bounded: the fast simulator answers at once.
+        if (platform::WaitForAny(&readable, 1, 50) == platform::kWaitTimeout) continue;
+        uint8_t buffer[512];
+        size_t got = 0;
+        if (terminal.Read(buffer, sizeof buffer, got) != 0) break;
+        reply.append(reinterpret_cast<const char*>(buffer), got);
+    }
+    const size_t end = reply.find('\n');
+    return end == std::string::npos ? std::string() : reply.substr(0, end);
+}
+
+std::string Version(const sim::Identity& identity) { return identity.version1 + "-" + identity.version2; }
+
+EmbeddedFile Image() {
+    EmbeddedFile image;
+    FindEmbeddedFile(IDR_FIRMWARE_IMAGE, image);
+    return image;
+}
+
+// Restores the program's timing whatever way a run ends.
+struct TimingScope {
+    explicit TimingScope(const UpdateTiming& timing) { SetUpdateTiming(timing); }
+    ~TimingScope() { SetUpdateTiming(UpdateTiming::Standard()); }
+};
+
+// The search may need a full listing cycle; the update is bounded by the
+// scenario.
+constexpr uint32_t kListingTimeoutMs = 15000;
+
+}  // namespace
+
+const char* TransportName(Transport transport) { return transport == Transport::kSerial ? "serial" : "usb"; }
+
+std::string TargetVersion() { return "05.306-02.011"; }
+
+std::string CodeName(uint32_t code) {
+    switch (code) {
+        case RC_UPDATE_FINISHED: return "FINISHED";
+        case RC_UPDATE_CANCELED: return "CANCELED";
+        case RC_UPDATE_TIMEOUT: return "TIMEOUT";
+        case RC_UPDATE_REPEAT: return "REPEAT";
+        case RC_UPDATE_DATA_RECEIVED: return "DATA_RECEIVED";
+        case RC_MONITOR_UPDATE_REQUIRED: return "MONITOR_REQUIRED";
+        default: break;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, IsResultCode(code) ? "0x%08X" : "%u", code);
+    return text;
+}
+
+// ---------------------------------------------------------------- UsbWorld
+
+UsbWorld::UsbWorld(const char* libraryPath) {
+    char* cwd = ::getcwd(nullptr, 0);
+    m_previous = cwd ? cwd : "/";
+    std::free(cwd);
+    m_dir = MakeTempDir("/tmp/korva-faults-usb-XXXXXX");
+    if (m_dir.empty() || ::chdir(m_dir.c_str()) != 0) return;
+    std::ifstream in(libraryPath, std::ios::binary);
+    m_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (m_bytes.empty()) return;
+    EmbeddedFile file{m_bytes.data(), m_bytes.size()};
+    WriteUsbLibraryFile(&file);
+    if (g_bUsbDllCreated.load() != 1 || LoadUsbLibrary(m_control) != 0) return;
+    m_attach = m_control.Bind<PFN_KORVA_SimAttach>("KORVA_SimAttach");
+    m_unplug = m_control.Bind<PFN_KORVA_SimUnplug>("KORVA_SimUnplug");
+    m_inspect = m_control.Bind<PFN_KORVA_SimInspect>("KORVA_SimInspect");
+    m_reset = m_control.Bind<PFN_KORVA_SimReset>("KORVA_SimReset");
+    if (!m_attach || !m_unplug || !m_inspect || !m_reset) return;
+    m_reset();
+    m_ready = true;
+}
+
+UsbWorld::~UsbWorld() {
+    if (m_reset) m_reset();
+    DeleteUsbLibraryFile();
+    if (::chdir(m_previous.c_str()) != 0) {
+        // Nothing to restore to; the tests do not depend on it.
+    }
+    if (!m_dir.empty()) ::rmdir(m_dir.c_str());
+}
+
+int UsbWorld::Attach(const std::string& serial, const sim::Config& config) {
+    return m_attach ? m_attach(0x04036001, serial.c_str(), &config) : -1;
+}
+
+int UsbWorld::Unplug(const std::string& serial) { return m_unplug ? m_unplug(serial.c_str()) : -1; }
+
+// ---------------------------------------------------------------- FaultWorld
+
+FaultWorld::FaultWorld(const char* usbLibraryPath)
+    : m_ports(std::make_unique<PortSandbox>()), m_logRoot(MakeTempDir("/tmp/korva-faults-log-XXXXXX")) {
+    if (usbLibraryPath != nullptr) m_usb = std::make_unique<UsbWorld>(usbLibraryPath);
+}
+
+FaultWorld::~FaultWorld() {
+    m_usb.reset();
+    m_ports.reset();
+    std::error_code ignored;
+    if (!m_logRoot.empty()) std::filesystem::remove_all(m_logRoot, ignored);
+}
+
+Outcome FaultWorld::Run(Transport transport, const Scenario& scenario) {
+    const uint32_t start = platform::GetTickCount();
+    Outcome out = transport == Transport::kSerial ? RunSerial(scenario) : RunUsb(scenario);
+    out.elapsedMs = platform::GetTickCount() - start;
+    return out;
+}
+
+Outcome FaultWorld::RunSerial(const Scenario& s) {
+    Outcome out;
+    TimingScope timing(s.timing);
+    sim::CPtyInstrument* instrument = m_ports->AddInstrument(s.listed, 40);
+    if (instrument == nullptr) return out;
+    const std::string com = instrument->ComName();
+    const int number = std::atoi(com.c_str() + 3);
+    LogCapture log(m_logRoot);
+    {
+        FrontEnd front(false, out);
+        front.Core().OnCommand(ID_SERIAL_ACTIVATE);
+        const bool found = front.WaitForRow(com, kListingTimeoutMs);
+        // The listing would otherwise keep searching the other ports.
+        front.Core().SwitchSerial(false);
+        if (found && s.swap) {
+            m_ports->RemoveInstrument(instrument);
+            instrument = m_ports->AddInstrument(s.updated, number);
+            if (instrument == nullptr || instrument->ComName() != com) return out;
+        }
+        out.listed = found;
+        out.started = found && front.Start(com);
+        out.ended = out.started && front.WaitForEnd(com, s.timeoutMs);
+        front.Collect(com);
+        front.Close();
+    }
+    log.Finish(out);
+
+    const sim::CPtyInstrument::Snapshot snapshot = instrument->GetSnapshot();
+    out.sim.present = !instrument->HasVanished();
+    out.sim.state = sim::CInstrument::StateName(snapshot.state);
+    out.sim.version = Version(snapshot.identity);
+    out.sim.counters = snapshot.counters;
+    // The terminal shows no memory: a FLASH never programmed is all it can tell.
+    out.sim.flash = snapshot.counters.flashPrograms == 0 && out.sim.present ? "untouched" : "?";
+    if (out.sim.present && snapshot.state == sim::CInstrument::State::kScpi && s.updated.faults.endless == sim::EndlessFault::kNone) {
+        const std::string reply = Query(instrument->DevicePath(), ":Service:Mode kAccess;:System:Adjust?;", 2000);
+        out.sim.settings = reply.empty() ? "?" : JudgeSettings(reply, s.updated);
+    }
+    m_ports->RemoveInstrument(instrument);
+    return out;
+}
+
+Outcome FaultWorld::RunUsb(const Scenario& s) {
+    Outcome out;
+    if (!UsbReady()) return out;
+    TimingScope timing(s.timing);
+    const std::string serial = s.usbSerial;
+    const std::string name = "USB Pid_6001 #" + serial;
+    if (m_usb->Attach(serial, s.listed) != 0) return out;
+    LogCapture log(m_logRoot);
+    {
+        FrontEnd front(true, out);
+        front.Core().SwitchUsb(true);
+        const bool found = front.WaitForRow(name, kListingTimeoutMs);
+        // The listing would drop a chip that goes with its restart.
+        front.Core().SwitchUsb(false);
+        if (found && s.swap) {
+            m_usb->Unplug(serial);
+            if (m_usb->Attach(serial, s.updated) != 0) return out;
+        }
+        out.listed = found;
+        out.started = found && front.Start(name);
+        out.ended = out.started && front.WaitForEnd(name, s.timeoutMs);
+        front.Collect(name);
+        front.Close();
+    }
+    log.Finish(out);
+
+    const EmbeddedFile image = Image();
+    const sim::Config& config = s.updated;
+    out.sim.present = m_usb->Inspect(serial, [&](const sim::CInstrument& instrument) {
+        out.sim.state = sim::CInstrument::StateName(instrument.GetState());
+        out.sim.version = Version(instrument.RunningIdentity());
+        out.sim.counters = instrument.GetCounters();
+        const std::vector<uint8_t>& flash = instrument.Flash();
+        const size_t start = std::strtod(config.monitorVersion.c_str(), nullptr) < 2.0 ? 0xA000 : 0x10000;
+        if (flash.empty()) {
+            out.sim.flash = "untouched";
+        } else if (image.data != nullptr && flash.size() >= start + image.size &&
+                   std::equal(image.data, image.data + image.size, flash.begin() + static_cast<ptrdiff_t>(start))) {
+            out.sim.flash = "new";
+        } else {
+            out.sim.flash = "other";
+        }
+        if (instrument.GetState() == sim::CInstrument::State::kScpi)
+            out.sim.settings = JudgeSettings(SettingsText(instrument.Settings()), config);
+    });
+    if (out.sim.present && out.sim.state == "vanished") out.sim.present = false;
+    m_usb->Unplug(serial);
+    return out;
+}
+
+}  // namespace faults
