@@ -25,7 +25,9 @@ std::string WriteSimulatedUsbLibrary(int count, const std::string& version) {
     EmbeddedFile simulated{korva_cli_usb_sim_begin,
                            static_cast<size_t>(korva_cli_usb_sim_end - korva_cli_usb_sim_begin)};
     std::string line = WriteUsbLibraryFile(&simulated);
-    platform::SharedLibrary library;
+    // Kept loaded for the whole run: the attached instruments live in the
+    // library's own state, which an unload would take with it.
+    static platform::SharedLibrary library;
     if (LoadUsbLibrary(library) != 0) return line;
     auto attach = library.Bind<PFN_KORVA_SimAttach>("KORVA_SimAttach");
     if (attach == nullptr) return line;
