@@ -24,6 +24,10 @@ CUsbThread::~CUsbThread() {
     if (!m_RxThread.Join(platform::kInfinite) || !m_TxThread.Join(platform::kInfinite)) {
         LogError(this, ERROR_INVALID_HANDLE, "~CUsbThread");
     }
+    // The library must stop signalling the read event before it is closed:
+    // the device stays open until the driver closes it, and a signal into a
+    // closed (or reused) descriptor would write into something else.
+    if (m_hDevice != nullptr && m_pSetEventNotification != nullptr) m_pSetEventNotification(m_hDevice, 0, nullptr);
 }
 
 uint32_t CUsbThread::Init(const platform::SharedLibrary* library, FT_HANDLE device) {
