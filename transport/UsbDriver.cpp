@@ -155,11 +155,18 @@ void CUsbDriver::DoOnPortEvent(uint32_t event, uint32_t data) {
     const uint32_t deviceId = m_dwDeviceId;
     const std::string serial = m_SerialNumber;
     // Only one reopen at a time; a second error while one runs is the same failure.
+    // Both workers can fail at once: a reopen that still runs waits for the
+    // lock held here, so it is never joined here; the second error is the
+    // same failure.
     if (m_Disposer.joinable()) {
-        if (m_Disposer.get_id() == std::this_thread::get_id()) return;
+        if (!m_bDisposerDone.load(std::memory_order_acquire)) return;
         m_Disposer.join();
     }
-    m_Disposer = std::thread([this, deviceId, serial] { Reopen(deviceId, serial); });
+    m_bDisposerDone.store(false, std::memory_order_release);
+    m_Disposer = std::thread([this, deviceId, serial] {
+        Reopen(deviceId, serial);
+        m_bDisposerDone.store(true, std::memory_order_release);
+    });
 }
 
 void CUsbDriver::Reopen(uint32_t deviceId, std::string serialNumber) {

@@ -17,6 +17,7 @@
 //   current I/O object; an I/O object is destroyed without m_RxLock held.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -68,6 +69,7 @@ private:
     std::unique_ptr<CUsbThread> m_pIoObject;  // guarded by m_TxLock and m_RxLock
     DataHandlerFn m_pDataHandler = nullptr;   // guarded by m_RxLock
     CObject* m_pDataUser = nullptr;
+    std::atomic<bool> m_bDisposerDone{true};  // the disposer has finished its reopen
     std::thread m_Disposer;  // reopens after a worker error; joined before the next and at the end
     CObjectLock m_TxLock;
     CObjectLock m_RxLock;
