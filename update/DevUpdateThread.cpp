@@ -273,6 +273,9 @@ void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const 
 }
 
 uint32_t CDevUpdateThread::WaitForInterfaceEvent(uint32_t timeoutMs) {
+    // A cancel or port failure that a pause already took from the
+    // (auto-reset) terminate event must not be waited for again.
+    if (IsCancelled()) return 0;
     // Once nobody can cancel, no wait may last for ever.
     if (timeoutMs == kInfinite && m_bUnattended.load(std::memory_order_acquire)) timeoutMs = m_Timing.unattendedReplyLimitMs;
     // Order matters: a cancel beats everything, a time-out beats late data,
