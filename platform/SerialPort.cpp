@@ -275,6 +275,10 @@ void LinuxSerialPort::NoteHangUpLocked() {
     if (m_line != Line::kUp) return;
     m_line = Line::kHungUp;
     m_pendingErrors |= CE_IOE;
+    // The comm wait stops watching the descriptor now; wake it so that the
+    // lost device is reported whoever noticed it first.
+    m_pendingEvents |= EV_ERR;
+    m_commEvent.Set();
 }
 
 uint32_t LinuxSerialPort::GetCommProperties(COMMPROP* properties) {
