@@ -112,22 +112,10 @@ void CUpdateWndCore::OnCancel() {
 
 bool CUpdateWndCore::SwitchSerial(bool on) {
     if (on == (m_bSerialOn != 0) || m_bClosed) return false;
-    if (on) {
-        // Unless the user confirms the notice nothing changes.
-        if (!m_View.AskSerialSettingsNotice()) return false;
-        m_bSerialOn = 1;
-    } else {
-        m_bSerialOn = 0;
-    }
-    m_Menu.serialActivate = !on;
-    m_Menu.serialDeactivate = on;
-    m_Menu.serialChecked = on;
-    ApplyMenu();
-    if (on) {
-        StartDeviceSearch();
-    } else {
-        StopDeviceSearch();
-    }
+    // Unless the user confirms the notice nothing changes.
+    if (on && !m_View.AskSerialSettingsNotice()) return false;
+    m_bSerialOn = on ? 1 : 0;
+    ApplySwitch(on, m_Menu.serialActivate, m_Menu.serialDeactivate, m_Menu.serialChecked);
     return true;
 }
 
@@ -135,31 +123,28 @@ bool CUpdateWndCore::SwitchUsb(bool on) {
     if (on == (m_bUsbOn != 0) || m_bClosed) return false;
     if (on && !m_bUsbLibraryCreated) return false;  // the entry is greyed
     m_bUsbOn = on ? 1 : 0;
-    m_Menu.usbActivate = !on;
-    m_Menu.usbDeactivate = on;
-    m_Menu.usbChecked = on;
-    ApplyMenu();
-    if (on) {
-        StartDeviceSearch();
-    } else {
-        StopDeviceSearch();
-    }
+    ApplySwitch(on, m_Menu.usbActivate, m_Menu.usbDeactivate, m_Menu.usbChecked);
     return true;
 }
 
 bool CUpdateWndCore::SwitchIp(bool on) {
     if (on == (m_bIpOn != 0) || m_bClosed) return false;
     m_bIpOn = on ? 1 : 0;
-    m_Menu.ipActivate = !on;
-    m_Menu.ipDeactivate = on;
-    m_Menu.ipChecked = on;
+    ApplySwitch(on, m_Menu.ipActivate, m_Menu.ipDeactivate, m_Menu.ipChecked);
+    return true;
+}
+
+void CUpdateWndCore::ApplySwitch(bool on, bool& activate, bool& deactivate, bool& checked) {
+    activate = !on;
+    deactivate = on;
+    checked = on;
     ApplyMenu();
+    // Both calls look at every kind: a search runs for each kind switched on.
     if (on) {
         StartDeviceSearch();
     } else {
         StopDeviceSearch();
     }
-    return true;
 }
 
 void CUpdateWndCore::StartDeviceSearch() {

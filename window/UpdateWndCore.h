@@ -121,6 +121,7 @@ public:
 
 private:
     void ApplyMenu();
+    void ApplySwitch(bool on, bool& activate, bool& deactivate, bool& checked);
 
     CMessageWindow& m_Window;
     IUpdateWndView& m_View;

@@ -244,49 +244,11 @@ std::string CodeName(uint32_t code) {
     return text;
 }
 
-// ---------------------------------------------------------------- UsbWorld
-
-UsbWorld::UsbWorld(const char* libraryPath) {
-    char* cwd = ::getcwd(nullptr, 0);
-    m_previous = cwd ? cwd : "/";
-    std::free(cwd);
-    m_dir = MakeTempDir("/tmp/korva-faults-usb-XXXXXX");
-    if (m_dir.empty() || ::chdir(m_dir.c_str()) != 0) return;
-    std::ifstream in(libraryPath, std::ios::binary);
-    m_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (m_bytes.empty()) return;
-    EmbeddedFile file{m_bytes.data(), m_bytes.size()};
-    WriteUsbLibraryFile(&file);
-    if (g_bUsbDllCreated.load() != 1 || LoadUsbLibrary(m_control) != 0) return;
-    m_attach = m_control.Bind<PFN_KORVA_SimAttach>("KORVA_SimAttach");
-    m_unplug = m_control.Bind<PFN_KORVA_SimUnplug>("KORVA_SimUnplug");
-    m_inspect = m_control.Bind<PFN_KORVA_SimInspect>("KORVA_SimInspect");
-    m_reset = m_control.Bind<PFN_KORVA_SimReset>("KORVA_SimReset");
-    if (!m_attach || !m_unplug || !m_inspect || !m_reset) return;
-    m_reset();
-    m_ready = true;
-}
-
-UsbWorld::~UsbWorld() {
-    if (m_reset) m_reset();
-    DeleteUsbLibraryFile();
-    if (::chdir(m_previous.c_str()) != 0) {
-        // Nothing to restore to; the tests do not depend on it.
-    }
-    if (!m_dir.empty()) ::rmdir(m_dir.c_str());
-}
-
-int UsbWorld::Attach(const std::string& serial, const sim::Config& config) {
-    return m_attach ? m_attach(0x04036001, serial.c_str(), &config) : -1;
-}
-
-int UsbWorld::Unplug(const std::string& serial) { return m_unplug ? m_unplug(serial.c_str()) : -1; }
-
 // ---------------------------------------------------------------- FaultWorld
 
 FaultWorld::FaultWorld(const char* usbLibraryPath)
     : m_ports(std::make_unique<PortSandbox>()), m_logRoot(MakeTempDir("/tmp/korva-faults-log-XXXXXX")) {
-    if (usbLibraryPath != nullptr) m_usb = std::make_unique<UsbWorld>(usbLibraryPath);
+    if (usbLibraryPath != nullptr) m_usb = std::make_unique<UsbSandbox>(usbLibraryPath);
 }
 
 FaultWorld::~FaultWorld() {
@@ -295,6 +257,8 @@ FaultWorld::~FaultWorld() {
     std::error_code ignored;
     if (!m_logRoot.empty()) std::filesystem::remove_all(m_logRoot, ignored);
 }
+
+bool FaultWorld::UsbReady() const { return m_usb && m_usb->IsReady(); }
 
 Outcome FaultWorld::Run(Transport transport, const Scenario& scenario) {
     const uint32_t start = platform::GetTickCount();

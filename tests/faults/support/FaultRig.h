@@ -20,49 +20,17 @@
 #include <utility>
 #include <vector>
 
-#include "platform/SharedLibrary.h"
 #include "sim/Instrument.h"
 #include "sim/SimConfig.h"
-#include "sim/d2xx/SimD2xxControl.h"
 #include "update/UpdateTiming.h"
 
 class PortSandbox;
+class UsbSandbox;
 
 namespace faults {
 
 enum class Transport { kSerial, kUsb };
 const char* TransportName(Transport transport);
-
-// The simulated USB library, loaded once as the program loads the real one
-// (from the file written into a private current directory), with the
-// control calls bound on that same instance. Thread: the test thread.
-class UsbWorld {
-public:
-    explicit UsbWorld(const char* libraryPath);
-    ~UsbWorld();
-    bool IsReady() const { return m_ready; }
-    int Attach(const std::string& serial, const sim::Config& config);
-    int Unplug(const std::string& serial);
-    // Runs `inspect` on the attached instrument; false if none.
-    template <typename F>
-    bool Inspect(const std::string& serial, F&& inspect) {
-        if (!m_inspect) return false;
-        auto thunk = [](const void* instrument, void* user) {
-            (*static_cast<F*>(user))(*static_cast<const sim::CInstrument*>(instrument));
-        };
-        return m_inspect(serial.c_str(), thunk, &inspect) == 0;
-    }
-
-private:
-    std::string m_dir, m_previous;
-    std::vector<uint8_t> m_bytes;
-    platform::SharedLibrary m_control;
-    PFN_KORVA_SimAttach m_attach = nullptr;
-    PFN_KORVA_SimUnplug m_unplug = nullptr;
-    PFN_KORVA_SimInspect m_inspect = nullptr;
-    PFN_KORVA_SimReset m_reset = nullptr;
-    bool m_ready = false;
-};
 
 // What the simulator holds after the update.
 struct SimState {
@@ -119,7 +87,7 @@ class FaultWorld {
 public:
     explicit FaultWorld(const char* usbLibraryPath);
     ~FaultWorld();
-    bool UsbReady() const { return m_usb && m_usb->IsReady(); }
+    bool UsbReady() const;
     Outcome Run(Transport transport, const Scenario& scenario);
 
 private:
@@ -127,7 +95,7 @@ private:
     Outcome RunUsb(const Scenario& scenario);
 
     std::unique_ptr<PortSandbox> m_ports;
-    std::unique_ptr<UsbWorld> m_usb;
+    std::unique_ptr<UsbSandbox> m_usb;
     std::string m_logRoot;
 };
 

@@ -94,8 +94,9 @@ UsbSandbox::UsbSandbox(const char* libraryPath) {
     if (g_bUsbDllCreated.load() != 1 || LoadUsbLibrary(m_control) != 0) return;
     m_attach = m_control.Bind<PFN_KORVA_SimAttach>("KORVA_SimAttach");
     m_unplug = m_control.Bind<PFN_KORVA_SimUnplug>("KORVA_SimUnplug");
+    m_inspect = m_control.Bind<PFN_KORVA_SimInspect>("KORVA_SimInspect");
     m_reset = m_control.Bind<PFN_KORVA_SimReset>("KORVA_SimReset");
-    if (!m_attach || !m_unplug || !m_reset) return;
+    if (!m_attach || !m_unplug || !m_inspect || !m_reset) return;
     m_reset();
     m_ready = true;
 }

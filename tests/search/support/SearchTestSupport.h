@@ -53,6 +53,15 @@ public:
     bool IsReady() const { return m_ready; }
     int Attach(const std::string& serial, const sim::Config& config, uint32_t deviceId = 0x04036001);
     int Unplug(const std::string& serial);
+    // Runs `inspect` on the attached instrument; false if none.
+    template <typename F>
+    bool Inspect(const std::string& serial, F&& inspect) {
+        if (!m_inspect) return false;
+        auto thunk = [](const void* instrument, void* user) {
+            (*static_cast<F*>(user))(*static_cast<const sim::CInstrument*>(instrument));
+        };
+        return m_inspect(serial.c_str(), thunk, &inspect) == 0;
+    }
 
 private:
     std::string m_dir, m_previous;
@@ -60,6 +69,7 @@ private:
     platform::SharedLibrary m_control;
     PFN_KORVA_SimAttach m_attach = nullptr;
     PFN_KORVA_SimUnplug m_unplug = nullptr;
+    PFN_KORVA_SimInspect m_inspect = nullptr;
     PFN_KORVA_SimReset m_reset = nullptr;
     bool m_ready = false;
 };
