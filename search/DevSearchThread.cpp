@@ -4,6 +4,7 @@
 
 #include "base/ResultCodes.h"
 #include "base/Wait.h"
+#include "platform/Clock.h"
 #include "platform/SysError.h"
 #include "transport/CommInterface.h"
 #include "transport/IPInterface.h"
@@ -109,6 +110,22 @@ uint32_t CDevSearchThread::WaitForInterfaceEvent() {
     }
 }
 
+uint32_t CDevSearchThread::SendQuery(CUpdateInterface& port, const char* query) {
+    uint32_t result = port.SendSCPIMsg(query);
+    // The reply to the previous query can arrive before its write is
+    // confirmed (a fast USB instrument): the port then says "busy" for a
+    // moment, which is no reason to give the instrument up.
+    const uint32_t start = platform::GetTickCount();
+    while (result == ERROR_IO_INCOMPLETE && platform::GetTickCount() - start < CUpdateInterface::kReplyTimeoutMs) {
+        if (platform::WaitForAny({&m_hTerminateEvent}, kBusyRetryMs) == 0) {
+            m_bTerminated.store(1, std::memory_order_release);
+            return 0;
+        }
+        result = port.SendSCPIMsg(query);
+    }
+    return result;
+}
+
 int CDevSearchThread::SelectIdnParameter(const CByteBuffer& reply) {
     const long comma = reply.Find(",");
     if (comma < 0) return 0;
@@ -135,7 +152,7 @@ uint32_t CDevSearchThread::RequestDeviceParameter() {
         result = 0;
     } else if (port && port->Init(m_pPort.get()) == 0) {
         result = [&]() -> uint32_t {
-            if (const uint32_t sent = port->SendSCPIMsg(kIdnQuery); sent != 0) return sent;
+            if (const uint32_t sent = SendQuery(*port, kIdnQuery); sent != 0 || m_bTerminated.load()) return sent;
             const uint32_t first = WaitForInterfaceEvent();
             if (m_bTerminated.load(std::memory_order_acquire)) return first;
             m_pDevice.reset(new (std::nothrow) CDeviceParameter());
@@ -143,7 +160,7 @@ uint32_t CDevSearchThread::RequestDeviceParameter() {
             if (first != RC_SEARCH_DATA_RECEIVED || SelectIdnParameter(TakeReceiveBuffer()) != 1)
                 return RC_SEARCH_ERROR;  // also a time-out of the first query
             ClearReceive();
-            if (const uint32_t sent = port->SendSCPIMsg(kModuleQuery); sent != 0) return sent;
+            if (const uint32_t sent = SendQuery(*port, kModuleQuery); sent != 0 || m_bTerminated.load()) return sent;
             const uint32_t second = WaitForInterfaceEvent();
             if (m_bTerminated.load(std::memory_order_acquire)) return second;
             // An instrument that does not answer the module query is still

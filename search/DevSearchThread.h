@@ -51,6 +51,7 @@ public:
     KORVA_RUNTIME_CLASS(CDevSearchThread)
 
     static constexpr const char* kIdnQuery = "*IDN?;";
+    static constexpr uint32_t kBusyRetryMs = 10;
     static constexpr const char* kModuleQuery = ":Service:Mode kac;:System:Hardware:Moduls?;";
 
     // Takes the port record and starts the search thread at once. If an
@@ -73,6 +74,9 @@ private:
     static uint32_t Execute(CObject* argument);
     uint32_t RequestDeviceParameter();
     uint32_t WaitForInterfaceEvent();
+    // Sends a query, waiting out a port that is still finishing the previous
+    // write; a stop meanwhile sets m_bTerminated and returns 0.
+    uint32_t SendQuery(CUpdateInterface& port, const char* query);
     int SelectIdnParameter(const CByteBuffer& reply);
     void DoOnInterfaceEvent(uint32_t event, const CByteBuffer& line);
     void ReportResult(uint32_t result);
