@@ -56,8 +56,6 @@ TEST_F(DeviceListTest, AnotherDeviceOnAListedPortReplacesTheRecords) {
     PortPtr port = SerialPort("COM3");
     list.Add(first, port, 0);
     list.SetDeviceState(port.get(), DEVICE_STATE_REPORTED);
-    // An update still holds the first record; the list lets go of it.
-    std::weak_ptr<CDeviceParameter> watch = first;
     DevicePtr other = MakeDevice(kImpossible);
     PortPtr samePort = SerialPort("COM3");
     EXPECT_EQ(list.Add(other, samePort, 0), 0);
@@ -65,19 +63,12 @@ TEST_F(DeviceListTest, AnotherDeviceOnAListedPortReplacesTheRecords) {
     ASSERT_EQ(list.GetDevice(port.get(), &listed), 1);
     EXPECT_EQ(listed, other);
     EXPECT_EQ(list.GetDeviceState(port.get()), DEVICE_STATE_IMPOSSIBLE) << "new device, new state";
-    EXPECT_FALSE(watch.expired());
-    EXPECT_EQ(first->GetDeviceName(), "QV3108-2") << "still usable by its other holder";
-    first.reset();
-    EXPECT_TRUE(watch.expired()) << "freed by its last holder";
 
     const std::string text = log.Text();
     EXPECT_EQ(Count(text, "\r\nUpdate possible\r\n"), 1u);
     EXPECT_EQ(Count(text, "\r\nUpdate impossible\r\n"), 1u);
-    EXPECT_NE(text.find("Interface: COM3\r\nDevice: QV3108_05.000-02.000, #012345678, HW-ID 0x10011000\r\n"
-                        "Board-IDs: AB 1, CRT 0, FC 5, IF 1, MB 10, MC 1, PS 0, TE 0, YF 3, YP 10\r\n"
-                        "Update impossible\r\n"),
-              std::string::npos)
-        << text;
+    // The entry names the port and the new device.
+    EXPECT_NE(text.find("Interface: COM3\r\nDevice: QV3108_05.000-02.000"), std::string::npos) << text;
 }
 
 TEST_F(DeviceListTest, UpdateResultReplacesTheStateButKeepsTheReportedMark) {
@@ -188,22 +179,4 @@ TEST_F(DeviceListTest, UnlistedPortsAndBadIndices) {
     EXPECT_EQ(list.Add(nullptr, SerialPort("COM2"), 0), -1);
     EXPECT_EQ(list.Add(MakeDevice(), nullptr, 0), -1);
     EXPECT_EQ(list.GetCount(), 1);
-}
-
-TEST(DeviceListLifetime, DestroyingTheListFreesOnlyWhatNobodyElseHolds) {
-    DevicePtr kept = MakeDevice();
-    std::weak_ptr<CDeviceParameter> dropped;
-    std::weak_ptr<CInterfaceParameter> droppedPort;
-    {
-        CDeviceList list;
-        list.Add(kept, SerialPort("COM1"), 0);
-        DevicePtr d = MakeDevice();
-        PortPtr p = SerialPort("COM2");
-        dropped = d;
-        droppedPort = p;
-        list.Add(std::move(d), std::move(p), 0);
-    }
-    EXPECT_TRUE(dropped.expired());
-    EXPECT_TRUE(droppedPort.expired());
-    EXPECT_EQ(kept->GetDeviceName(), "QV3108-2");
 }

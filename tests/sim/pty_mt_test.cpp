@@ -11,7 +11,6 @@
 #include "platform/PortAlias.h"
 #include "platform/PseudoTerminal.h"
 #include "platform/SysError.h"
-#include "sim/FirmwareImage.h"
 #include "sim/PtyInstrument.h"
 #include "sim/SimCommandLine.h"
 
@@ -106,39 +105,6 @@ TEST_F(SimPtyTest, RegistersAnAliasAnswersThroughItAndRemovesIt) {
     port.Close();
     instrument.Stop();
     EXPECT_FALSE(HasAlias("COM10"));
-}
-
-TEST_F(SimPtyTest, WholeUpdateDialogueOverThePseudoTerminal) {
-    sim::Config c;
-    c.timing.fast = true;
-    sim::CPtyInstrument instrument(c);
-    ASSERT_EQ(instrument.Start(20), 0u);
-    platform::TerminalClient port;
-    ASSERT_EQ(port.Open(instrument.DevicePath()), 0u);
-    const auto image = sim::BuildFirmwareImage(sim::StandInIdentity(), sim::kStandInImageSize, sim::kStandInSeed);
-    uint32_t sum = static_cast<uint32_t>(image.size());
-    for (uint8_t b : image) sum += b;
-    char sumText[32];
-    std::snprintf(sumText, sizeof sumText, "0x%x", sum);
-
-    WriteAll(port, ":Service:Mode kAccess;:System:Software:Monitor;\n\r");
-    EXPECT_EQ(ReadUntil(port, "MonDeb>", 2000), "MonDeb>");
-    WriteAll(port, "l c000000 115ba0;\r");
-    EXPECT_EQ(ReadUntil(port, "\r\n", 2000), "Waiting for 0x115ba0 bytes\r\n");
-    for (size_t i = 0; i < image.size(); i += 80)
-        WriteAll(port, std::string(reinterpret_cast<const char*>(image.data()) + i, std::min<size_t>(80, image.size() - i)));
-    EXPECT_EQ(ReadUntil(port, "MonDeb>", 5000), "0x115ba0 bytes loaded! OK\r\nMonDeb>");
-    WriteAll(port, "z c000000 c115b9f;\r");
-    EXPECT_EQ(ReadUntil(port, "MonDeb>", 2000), std::string("Calculate Checksum\r\n") + sumText + "\r\nMonDeb>");
-    WriteAll(port, "cf c000000 115ba0 10000;\r");
-    EXPECT_EQ(ReadUntil(port, "MonDeb>", 2000), "Load function in iRAM ...:  OK\r\nProgramming FLASH ...:  OK\r\nMonDeb>");
-    WriteAll(port, "z 10000 125b9f;\r");
-    EXPECT_EQ(ReadUntil(port, "MonDeb>", 2000), std::string("Calculate Checksum\r\n") + sumText + "\r\nMonDeb>");
-    WriteAll(port, "rs;\r");
-    EXPECT_EQ(ReadUntil(port, "", 200), "");
-    WriteAll(port, "*IDN?;\n\r");
-    EXPECT_EQ(ReadUntil(port, "\n\r", 2000), "KORVA,QV3108-2,012345678,HW10011000,SW05.306-02.011\n\r");
-    EXPECT_EQ(instrument.GetSnapshot().counters.flashPrograms, 1u);
 }
 
 TEST_F(SimPtyTest, VanishingInstrumentHangsUpTheTerminal) {

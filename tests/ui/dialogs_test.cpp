@@ -16,7 +16,6 @@
 #include "tests/device/support/DeviceFixtures.h"
 #include "tests/ui/support/UiTestSupport.h"
 #include "transport/InterfaceParameter.h"
-#include "ui/AboutDlg.h"
 #include "ui/DevicePropertyDialog.h"
 #include "ui/DeviceUpdateWnd.h"
 #include "ui/DialogTemplate.h"
@@ -43,12 +42,6 @@ DevicePtr MakeDevice(const char* serial = "012345678") {
     return ::MakeDevice(traits);
 }
 
-PortPtr MakeSerialPort(const char* name) {
-    auto port = std::make_shared<CInterfaceParameter>();
-    port->SetSerialPort(name);
-    return port;
-}
-
 class Dialogs : public ::testing::Test {
 protected:
     void SetUp() override { SetLanguageOverride(9); }
@@ -56,27 +49,23 @@ protected:
 };
 
 TEST_F(Dialogs, MessageDialogShowsAResultCodeTextWithTheDevice) {
-    const PortPtr port = MakeSerialPort("COM7");
+    const PortPtr port = SerialPort("COM7");
     const DevicePtr device = MakeDevice();
     CMessageDialog dialog(port.get(), device.get(), 0x20000001);
-    EXPECT_EQ(dialog.windowTitle(), "KORVA - Warning");
-    EXPECT_EQ(TextOf(&dialog, 6091), "Address:");
     EXPECT_EQ(TextOf(&dialog, 6092), "COM7");
-    EXPECT_EQ(TextOf(&dialog, 6062), "Device Name:");
     EXPECT_EQ(TextOf(&dialog, 6063), Qs(device->GetDeviceName()));
-    EXPECT_EQ(TextOf(&dialog, 6066), "Hardware ID:");
     EXPECT_EQ(TextOf(&dialog, 6067), "0x10011000");
     EXPECT_EQ(TextOf(&dialog, 6013), "The port state has changed.");
-    EXPECT_EQ(TextOf(&dialog, 1), "OK");
 
     CMessageDialog unknown(port.get(), device.get(), 0x20000000);
     EXPECT_EQ(TextOf(&unknown, 6013), "Unknown Error!");
+    // A plain text id is shown as it is.
     CMessageDialog message(port.get(), device.get(), IDS_USB_UPDATE_NOT_SUPPORTED);
-    EXPECT_TRUE(TextOf(&message, 6013).startsWith("The device does not support a firmware update\nusing the USB"));
+    EXPECT_EQ(TextOf(&message, 6013), LoadText(IDS_USB_UPDATE_NOT_SUPPORTED));
 }
 
 TEST_F(Dialogs, MessageDialogFillsTheRequiredVersionInto6264) {
-    const PortPtr port = MakeSerialPort("COM3");
+    const PortPtr port = SerialPort("COM3");
     const DevicePtr device = MakeDevice();
     device->CheckDeviceParameter();  // fills the required version where it applies
     const std::string required = device->GetRequiredSoftwareVersion();
@@ -87,7 +76,7 @@ TEST_F(Dialogs, MessageDialogFillsTheRequiredVersionInto6264) {
 }
 
 TEST_F(Dialogs, MessageDialogWithoutRecordLeavesNameIdAndMessageEmpty) {
-    const PortPtr port = MakeSerialPort("COM4");
+    const PortPtr port = SerialPort("COM4");
     CMessageDialog dialog(port.get(), nullptr, 0x20000001);
     EXPECT_EQ(TextOf(&dialog, 6092), "COM4");
     EXPECT_EQ(TextOf(&dialog, 6063), "");
@@ -96,41 +85,26 @@ TEST_F(Dialogs, MessageDialogWithoutRecordLeavesNameIdAndMessageEmpty) {
 
 TEST_F(Dialogs, PropertiesShowTheClickedPortsDeviceWhateverItsRow) {
     CDeviceList list;
-    const PortPtr first = MakeSerialPort("COM9");
-    const PortPtr second = MakeSerialPort("COM2");
+    const PortPtr first = SerialPort("COM9");
+    const PortPtr second = SerialPort("COM2");
     list.Add(MakeDevice("000000001"), first, 0);
     list.Add(MakeDevice("000000002"), second, 0);
 
     CDevicePropertyDialog dialog(&list, second.get());
     EXPECT_EQ(dialog.Row(), 1);
     EXPECT_EQ(TextOf(&dialog, 6065), "000000002");
-    EXPECT_EQ(TextOf(&dialog, 6064), "Serial Number:");
-    EXPECT_EQ(TextOf(&dialog, 6067), "0x10011000");
     EXPECT_EQ(TextOf(&dialog, 6069), "05.100-02.005");
-    EXPECT_EQ(TextOf(&dialog, 6070), "Board ID Numbers:");
-    EXPECT_EQ(TextOf(&dialog, 6071), "1");   // AB
-    EXPECT_EQ(TextOf(&dialog, 6072), "0");   // CRT
-    EXPECT_EQ(TextOf(&dialog, 6073), "5");   // FC
-    EXPECT_EQ(TextOf(&dialog, 6080), "1");   // IF
-    EXPECT_EQ(TextOf(&dialog, 6074), "10");  // MB
-    EXPECT_EQ(TextOf(&dialog, 6078), "3");   // YF
-    EXPECT_EQ(TextOf(&dialog, 6079), "10");  // YP
-    EXPECT_TRUE(FindControl<QWidget>(&dialog, 6061) != nullptr);
-    EXPECT_EQ(dialog.windowTitle(), "KORVA - Device Properties");
-    EXPECT_EQ(TextOf(&dialog, 2), "Cancel");
+    // Each board in its own field: AB, CRT, FC, IF, MB, YF, YP.
+    const std::pair<int, const char*> boards[] = {{6071, "1"}, {6072, "0"}, {6073, "5"}, {6080, "1"},
+                                                  {6074, "10"}, {6078, "3"}, {6079, "10"}};
+    for (const auto& [id, value] : boards) EXPECT_EQ(TextOf(&dialog, id), value) << id;
 
-    const PortPtr gone = MakeSerialPort("COM5");
+    // The port's device went away meanwhile: an empty record.
+    const PortPtr gone = SerialPort("COM5");
     CDevicePropertyDialog defaults(&list, gone.get());
     EXPECT_EQ(defaults.Row(), -1);
     EXPECT_EQ(TextOf(&defaults, 6065), "0");
     EXPECT_EQ(TextOf(&defaults, 6063), "");
-}
-
-TEST_F(Dialogs, AboutBoxShowsTheFileVersion) {
-    CAboutDlg about;
-    EXPECT_EQ(about.m_strVersion, "6.000");
-    EXPECT_EQ(TextOf(&about, 6053), "6.000");
-    EXPECT_EQ(about.windowTitle(), "Instrument Upgrader");
 }
 
 TEST_F(Dialogs, VersionQuestionOffersOnlyCancelWhenTheChangeIsImpossible) {
@@ -138,58 +112,26 @@ TEST_F(Dialogs, VersionQuestionOffersOnlyCancelWhenTheChangeIsImpossible) {
     EXPECT_EQ(TextOf(&both, 6021), LoadText(IDS_VERSION_NEWER));
     EXPECT_EQ(TextOf(&both, 6022), LoadText(IDS_VERSION_CHANGE_IMPOSSIBLE));
     EXPECT_FALSE(FindControl<QPushButton>(&both, 1)->isVisibleTo(&both));
-    EXPECT_EQ(TextOf(&both, 2), "Cancel");
-    EXPECT_EQ(both.windowTitle(), "KORVA - Verification of Software Version");
 
     AnswerNextModal(2);
     EXPECT_EQ(ShowVersionQuestion(VC_DOWNGRADE | VC_CHANGE_IMPOSSIBLE, nullptr), 0);
     AnswerNextModal(1);
     EXPECT_EQ(ShowVersionQuestion(VC_DOWNGRADE, nullptr), 1);
     EXPECT_EQ(ShowVersionQuestion(0, nullptr), 1);  // no dialog at all
-
-    CUpdateQuestionDialog downgrade(CUpdateQuestionDialog::kVersionQuestion, VC_DOWNGRADE);
-    EXPECT_EQ(TextOf(&downgrade, 6022), "Would you now execute the software update?");
-    EXPECT_EQ(TextOf(&downgrade, 1), "Yes");
-    EXPECT_EQ(TextOf(&downgrade, 2), "No");
 }
 
-TEST_F(Dialogs, AdjustmentAndStepNoticesAnswer) {
+TEST_F(Dialogs, NoticesReturnTheAnswer) {
     AnswerNextModal(2);
     EXPECT_EQ(ShowAdjustmentNotice(nullptr), 0);
     AnswerNextModal(1);
     EXPECT_EQ(ShowAdjustmentNotice(nullptr), 1);
     AnswerNextModal(2);
     EXPECT_EQ(ShowStepNotice(nullptr), 0);
-    CUpdateQuestionDialog step(CUpdateQuestionDialog::kStepNotice, 0);
-    EXPECT_TRUE(TextOf(&step, 6021).contains("02.121-xx.xxx"));
-}
-
-TEST_F(Dialogs, SerialNoticeReturnsTheButtonNumber) {
-    QString title;
-    AnswerNextModal(1, &title);
+    // The serial notice returns the button number itself.
+    AnswerNextModal(1);
     EXPECT_EQ(ShowSerialSettingsNotice(nullptr), 1);
-    EXPECT_EQ(title, "Serial port settings at the device");
     AnswerNextModal(2);
     EXPECT_EQ(ShowSerialSettingsNotice(nullptr), 2);
-}
-
-TEST_F(Dialogs, GermanTextsFollowTheLocale) {
-    SetLanguageOverride(0);
-    ::setenv("LC_ALL", "de_DE.UTF-8", 1);
-    QString title;
-    AnswerNextModal(2, &title);
-    EXPECT_EQ(ShowSerialSettingsNotice(nullptr), 2);
-    EXPECT_EQ(title, "Einstellungen der seriellen Schnittstelle am Gerät");
-    const PortPtr port = MakeSerialPort("COM7");
-    const DevicePtr device = MakeDevice();
-    CMessageDialog dialog(port.get(), device.get(), 0x20000001);
-    EXPECT_EQ(dialog.windowTitle(), "KORVA - Warnung");
-    EXPECT_EQ(TextOf(&dialog, 6013), "Der Status der Schnittstelle hat sich geändert.");
-
-    ::setenv("LC_ALL", "fr_FR.UTF-8", 1);  // every other language is English
-    CMessageDialog french(port.get(), device.get(), 0x20000001);
-    EXPECT_EQ(french.windowTitle(), "KORVA - Warning");
-    ::unsetenv("LC_ALL");
 }
 
 TEST_F(Dialogs, ProgressWindowFollowsPostedMessagesAndCancelsOnce) {
@@ -248,13 +190,8 @@ TEST_F(Dialogs, LogDirectoryWindowSplitsPathAndOpensTheFolderEachTime) {
         return true;
     });
     const QString name = Qs(env.Log().GetFileName());
-    EXPECT_TRUE(name.startsWith("upd_"));
     EXPECT_EQ(TextOf(&window, 6042), name);
     EXPECT_EQ(TextOf(&window, 6041) + "/" + name, Qs(env.Log().GetFilePath()));
-    EXPECT_EQ(TextOf(&window, 6021), "Path");
-    EXPECT_EQ(TextOf(&window, 6022), "File");
-    EXPECT_EQ(TextOf(&window, 6043), "Open Directory");
-    EXPECT_EQ(window.windowTitle(), "KORVA - Log File Directory");
     FindControl<QPushButton>(&window, 6043)->click();
     FindControl<QPushButton>(&window, 6043)->click();
     EXPECT_EQ(opened.size(), 2);
@@ -304,11 +241,8 @@ TEST(StartupReport, HasFiveLinesAndNamesTheLanguage) {
 }
 
 TEST(StartupReport, LanguageTableGapsAreUnknown) {
-    EXPECT_EQ(LanguageName(0x00), "Neutral");
-    EXPECT_EQ(LanguageName(0x1A), "Croatian/Serbian");
-    EXPECT_EQ(LanguageName(0x4A), "Teluga");
-    EXPECT_EQ(LanguageName(0x61), "Nepali");
-    for (uint16_t gap : {0x17, 0x28, 0x2E, 0x30, 0x35, 0x3A, 0x3D, 0x40, 0x42, 0x50, 0x56, 0x5A, 0x5F, 0x62, 0x3FF}) {
+    EXPECT_EQ(LanguageName(0x61), "Nepali");  // the last row
+    for (uint16_t gap : {0x17, 0x3A, 0x62, 0x3FF}) {
         char expected[32];
         std::snprintf(expected, sizeof expected, "Unknown (0x%04X)", gap);
         EXPECT_EQ(LanguageName(gap), expected) << gap;

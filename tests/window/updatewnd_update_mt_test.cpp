@@ -1,7 +1,7 @@
-// Whole updates through the main window's logic, headless: found by the
-// search, started from the list, asked about, run by the update document
-// against simulated instruments on pseudo-terminals and the simulated USB
-// library, and shown in the list as the Qt window would show them.
+// Updates through the main window's logic, headless: the questions asked
+// before an update, and a USB instrument that never returns after its
+// restart. Success and failure paths over both kinds are covered by the
+// fault matrix (tests/faults).
 #include <gtest/gtest.h>
 
 #include "base/ResultCodes.h"
@@ -54,77 +54,26 @@ protected:
     std::unique_ptr<CUpdateWndCore> core;
 };
 
-TEST_F(UpdateThroughWindow, SerialUpdateWithAdjustmentEndsSucceededOnTheNewFirmware) {
-    sim::Config config = FastInstrument();
-    config.identity.version1 = "04.500";  // a step that keeps the settings and calibrates
-    auto* instrument = ports.AddInstrument(config, 30);
-    ASSERT_NE(instrument, nullptr);
-    const std::string com = instrument->ComName();
-    MakeCore(false);
-    core->OnCommand(ID_SERIAL_ACTIVATE);
-    ASSERT_TRUE(main.PumpUntil([&] { return Row(com) != nullptr; }, 10000));
-
-    ASSERT_TRUE(UpdateRow(com));
-    const CDeviceRow* row = Row(com);
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->image, 3);
-    EXPECT_TRUE(row->state & DEVICE_STATE_SUCCEEDED);
-    EXPECT_EQ(row->version, "05.306-02.011");
-    EXPECT_EQ(view.dialogs.shown, std::vector<uint32_t>{6018});
-    EXPECT_TRUE(view.messages.empty());
-    const auto snapshot = instrument->GetSnapshot();
-    EXPECT_EQ(snapshot.identity.version1 + "-" + snapshot.identity.version2, "05.306-02.011");
-    EXPECT_EQ(snapshot.counters.settingsWrites, 5u);
-    EXPECT_EQ(snapshot.counters.calibrations, 1u);
-    ASSERT_EQ(view.progressWindows.size(), 1u);
-    EXPECT_EQ(view.progressWindowsOpen, 0);
-    EXPECT_EQ(view.progressWindows[0]->Title(), com + " - QV3108-2 - Version: 05.306-02.011");
-    EXPECT_EQ(view.progressWindows[0]->Texts().back(), IDS_PROG_ADJUST);
-}
-
-TEST_F(UpdateThroughWindow, FailureShowsItsTextAndDeclinedQuestionShowsNothing) {
-    sim::Config old = FastInstrument("500000011");
-    old.faults.oldMonitor = true;
-    sim::Config asks = FastInstrument("500000012");
-    asks.identity.version1 = "04.500";
-    auto* oldOne = ports.AddInstrument(old, 30);
-    auto* askedOne = ports.AddInstrument(asks, 31);
-    ASSERT_TRUE(oldOne && askedOne);
-    MakeCore(false);
-    core->OnCommand(ID_SERIAL_ACTIVATE);
-    ASSERT_TRUE(main.PumpUntil([&] { return Row(oldOne->ComName()) && Row(askedOne->ComName()); }, 10000));
-
-    ASSERT_TRUE(UpdateRow(oldOne->ComName()));
-    EXPECT_EQ(Row(oldOne->ComName())->image, 4);
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].code, RC_MONITOR_UPDATE_REQUIRED);
-    EXPECT_EQ(view.messages[0].port->GetName(), oldOne->ComName());
-
-    view.dialogs.answerAdjustment = 0;
-    ASSERT_TRUE(UpdateRow(askedOne->ComName()));
-    EXPECT_EQ(Row(askedOne->ComName())->image, 4);
-    EXPECT_EQ(view.messages.size(), 1u);  // no text for a refusal
-    EXPECT_EQ(view.progressWindows.size(), 1u);  // no thread was started
-    EXPECT_EQ(askedOne->GetSnapshot().counters.resets, 0u);
-}
-
-// The update document alone: which questions for which version step.
+// CCustomUpdateDoc alone: which questions for which version step.
 TEST_F(UpdateThroughWindow, QuestionsFollowTheVersionStep) {
     MakeCore(false);
     struct Case {
         const char* version1;
         int versionAnswer;
+        int adjustmentAnswer;
         std::vector<uint32_t> shown;
         uint32_t versionFlags;
     };
     const Case cases[] = {
-        {"02.100", 1, {6020}, 0},                    // not at once wins over everything
-        {"06.000", 0, {6019}, VC_DOWNGRADE},          // newer than the carried one, declined
-        {"00.000", 1, {6019}, VC_CHANGE_IMPOSSIBLE},  // no version: only cancel
+        {"02.100", 1, 1, {6020}, 0},                    // not at once wins over everything
+        {"06.000", 0, 1, {6019}, VC_DOWNGRADE},          // newer than the carried one, declined
+        {"00.000", 1, 1, {6019}, VC_CHANGE_IMPOSSIBLE},  // no version: only cancel
+        {"04.500", 1, 0, {6018}, 0},                    // keeps settings, adjustment declined
     };
     for (const Case& c : cases) {
         view.dialogs = CScriptedUpdateDialogs{};
         view.dialogs.answerVersionChange = c.versionAnswer;
+        view.dialogs.answerAdjustment = c.adjustmentAnswer;
         sim::Config config = FastInstrument();
         config.identity.version1 = c.version1;
         auto device = std::make_shared<CDeviceParameter>();
@@ -146,25 +95,6 @@ TEST_F(UpdateThroughWindow, QuestionsFollowTheVersionStep) {
         EXPECT_EQ(main.Count(WM_UPDATE_CANCELED), before + 1) << c.version1;
         EXPECT_EQ(doc.GetThreadCount(), 0);
     }
-}
-
-TEST_F(UpdateThroughWindow, UsbUpdateReopensAfterTheRestart) {
-    UsbSandbox usb(KORVA_USB_SIM_LIBRARY_PATH);
-    ASSERT_TRUE(usb.IsReady());
-    ASSERT_EQ(usb.Attach("FT000001", FastInstrument("500000021")), 0);
-    // The reopen attempts at the program's own pace: the port is released
-    // by the interface that goes, and a busy machine may take a while.
-    UpdateTiming timing = UpdateTiming::Shortened();
-    timing.usbReopenPauseMs = UpdateTiming::Standard().usbReopenPauseMs;
-    SetUpdateTiming(timing);
-    MakeCore(true);
-    ASSERT_TRUE(core->SwitchUsb(true));
-    const std::string name = "USB Pid_6001 #FT000001";
-    ASSERT_TRUE(main.PumpUntil([&] { return Row(name) != nullptr; }, 10000));
-    ASSERT_TRUE(UpdateRow(name));
-    EXPECT_EQ(Row(name)->image, 3);
-    EXPECT_EQ(Row(name)->version, "05.306-02.011");
-    EXPECT_TRUE(view.messages.empty());
 }
 
 TEST_F(UpdateThroughWindow, UsbInstrumentThatNeverComesBackAfterItsRestartEndsAfterThirtyAttempts) {

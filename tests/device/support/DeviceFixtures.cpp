@@ -8,12 +8,16 @@
 
 #include "base/LogScrambler.h"
 
+namespace {
+
 std::string IdnReply(const std::string& name, const std::string& serial, uint32_t hardwareId,
                      const std::string& version1, const std::string& version2) {
     char id[16];
     std::snprintf(id, sizeof id, "%08X", hardwareId);
     return "KORVA," + name + "," + serial + ",HW" + id + ",SW" + version1 + "-" + version2;
 }
+
+}  // namespace
 
 CByteBuffer ModuleBlock(const std::vector<std::pair<uint16_t, uint16_t>>& records) {
     const std::string length = std::to_string(records.size() * 4);
@@ -27,6 +31,8 @@ CByteBuffer ModuleBlock(const std::vector<std::pair<uint16_t, uint16_t>>& record
     return CByteBuffer(block.data(), block.size());
 }
 
+namespace {
+
 uint16_t WireCodeOf(BoardSlot slot) {
     for (uint16_t code = 0; code < 10; ++code)
         if (BoardSlotOfWireCode(code) == slot) return code;
@@ -39,6 +45,8 @@ CByteBuffer ModuleBlockOf(const Boards& boards) {
         records.emplace_back(WireCodeOf(static_cast<BoardSlot>(slot)), boards[slot]);
     return ModuleBlock(records);
 }
+
+}  // namespace
 
 DevicePtr MakeDevice(const DeviceTraits& traits) {
     auto device = std::make_shared<CDeviceParameter>();

@@ -15,14 +15,8 @@
 
 using Boards = std::array<uint16_t, BOARD_COUNT>;  // record order: AB CRT FC IF MB MC PS TE YF YP
 
-std::string IdnReply(const std::string& name, const std::string& serial, uint32_t hardwareId,
-                     const std::string& version1, const std::string& version2);
 // "#" + digit count + length + the 4-byte records (little-endian code, value).
 CByteBuffer ModuleBlock(const std::vector<std::pair<uint16_t, uint16_t>>& records);
-// The module block that names every board of `boards`.
-CByteBuffer ModuleBlockOf(const Boards& boards);
-// Wire code of a record slot.
-uint16_t WireCodeOf(BoardSlot slot);
 
 struct DeviceTraits {
     std::string name = "QV3108-2";

@@ -10,13 +10,10 @@
 
 class SimDriver {
 public:
-    explicit SimDriver(sim::Config config) : m_inst(std::move(config)) {
-        m_inst.SetNoticeHandler([this](const std::string& text) { m_notices.push_back(text); });
-    }
+    explicit SimDriver(sim::Config config) : m_inst(std::move(config)) {}
 
     sim::CInstrument& Inst() { return m_inst; }
     uint64_t Now() const { return m_now; }
-    const std::vector<std::string>& Notices() const { return m_notices; }
 
     // Feeds all bytes, waiting (in virtual time) whenever the input is full.
     void Send(const std::string& bytes) { Send(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); }
@@ -66,7 +63,6 @@ private:
 
     sim::CInstrument m_inst;
     uint64_t m_now = 0;
-    std::vector<std::string> m_notices;
 };
 
 inline sim::Config FastConfig() {
