@@ -6,17 +6,15 @@
 #include "resources/FirmwareImage.h"
 #include "sim/FirmwareImage.h"
 
+// A stale embedded image would update the simulator to something else than
+// the program announces.
 TEST(FirmwareImage, EmbeddedImageIsTheGeneratedStandIn) {
-    ASSERT_EQ(FirmwareImageSize(), 1137568u);
     const auto expected = sim::BuildFirmwareImage(sim::StandInIdentity(), sim::kStandInImageSize, sim::kStandInSeed);
+    ASSERT_EQ(FirmwareImageSize(), expected.size());
     EXPECT_EQ(std::memcmp(FirmwareImageData(), expected.data(), expected.size()), 0);
     sim::FirmwareIdentity id;
-    uint32_t length = 0;
-    ASSERT_TRUE(sim::ReadFirmwareImage(FirmwareImageData(), FirmwareImageSize(), id, &length));
-    EXPECT_EQ(id.model, "QV3108-2");
-    EXPECT_EQ(id.version1, "05.306");
-    EXPECT_EQ(id.version2, "02.011");
-    EXPECT_EQ(length, 1137568u);
+    ASSERT_TRUE(sim::ReadFirmwareImage(FirmwareImageData(), FirmwareImageSize(), id));
+    EXPECT_EQ(id.version1 + "-" + id.version2, "05.306-02.011");
 }
 
 TEST(FirmwareImage, AnyDamageOrShortageIsRefused) {

@@ -157,9 +157,8 @@ TEST_F(SimPtyTest, ProgramRunsUntilStoppedAndLeavesNoAlias) {
     EXPECT_NE(out.str().find("COM40 -> /dev/pts/"), std::string::npos);
     EXPECT_NE(out.str().find("COM41 removed"), std::string::npos);
 
-    std::ostringstream helpOut, helpErr;
-    EXPECT_EQ(sim::RunSimulator({"--help"}, helpOut, helpErr, nullptr), 0);
-    EXPECT_NE(helpOut.str().find("--vanish-at STEP"), std::string::npos);
-    EXPECT_EQ(sim::RunSimulator({"--wrong-checksum", "sometimes"}, helpOut, helpErr, nullptr), 2);
-    EXPECT_NE(helpErr.str().find("once or always"), std::string::npos);
+    // A bad option value is refused with a reason (the help text has its own test).
+    std::ostringstream badOut, badErr;
+    EXPECT_EQ(sim::RunSimulator({"--wrong-checksum", "sometimes"}, badOut, badErr, nullptr), 2);
+    EXPECT_NE(badErr.str().find("once or always"), std::string::npos);
 }
