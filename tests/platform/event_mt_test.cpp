@@ -113,15 +113,7 @@ TEST(Thread, JoinTimesOutWhileRunning) {
     EXPECT_TRUE(t.Join(5000));
 }
 
-TEST(Clock, TickCounterAdvancesAndLocalTimeIsPlausible) {
-    const uint32_t a = GetTickCount();
-    Sleep(20);
-    EXPECT_GE(GetTickCount() - a, 19u);
-    LocalTime t;
-    ASSERT_TRUE(GetLocalTime(t));
-    EXPECT_GE(t.year, 2024);
-    EXPECT_TRUE(t.month >= 1 && t.month <= 12);
-    EXPECT_TRUE(t.millisecond >= 0 && t.millisecond < 1000);
+TEST(Clock, LongDateInBothLanguages) {
     LocalTime d;
     d.year = 2007;
     d.month = 3;

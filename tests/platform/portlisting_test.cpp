@@ -87,25 +87,20 @@ protected:
 
 }  // namespace
 
-TEST(PortNames, Convention) {
-    EXPECT_EQ(platform::ComNameForDevice("ttyS0"), "COM1");
-    EXPECT_EQ(platform::ComNameForDevice("ttyS31"), "COM32");
-    EXPECT_EQ(platform::ComNameForDevice("ttyUSB0"), "COM33");
-    EXPECT_EQ(platform::ComNameForDevice("ttyACM0"), "COM65");
-    EXPECT_EQ(platform::ComNameForDevice("ttyACM34"), "COM99");
+TEST_F(PortListingTest, NamesConvertBothWaysAndAnAliasComesFirst) {
+    // The ends of each device range.
+    const std::pair<const char*, const char*> pairs[] = {
+        {"ttyS0", "COM1"},    {"ttyS31", "COM32"},  {"ttyUSB0", "COM33"},
+        {"ttyUSB1", "COM34"}, {"ttyACM0", "COM65"}, {"ttyACM34", "COM99"},
+    };
+    for (const auto& [device, com] : pairs) {
+        EXPECT_EQ(platform::ComNameForDevice(device), com);
+        EXPECT_EQ(platform::ResolveComName(com, "/dev"), std::string("/dev/") + device);
+    }
     // COM100 would be cut to COM10 in a port record.
-    EXPECT_EQ(platform::ComNameForDevice("ttyACM35"), "");
-    EXPECT_EQ(platform::ComNameForDevice("ttyUSB67"), "");
-    EXPECT_EQ(platform::ComNameForDevice("ttyS99"), "");
-    EXPECT_EQ(platform::ComNameForDevice("tty0"), "");
-    EXPECT_EQ(platform::ComNameForDevice("ttyUSBx"), "");
-    EXPECT_EQ(platform::ComNameForDevice("console"), "");
-}
-
-TEST_F(PortListingTest, ResolvesAliasFirstThenConvention) {
-    EXPECT_EQ(platform::ResolveComName("COM1", "/dev"), "/dev/ttyS0");
-    EXPECT_EQ(platform::ResolveComName("COM34", "/dev"), "/dev/ttyUSB1");
-    EXPECT_EQ(platform::ResolveComName("COM66", "/dev"), "/dev/ttyACM1");
+    for (const char* device : {"ttyACM35", "ttyUSB67", "ttyS99", "tty0", "ttyUSBx", "console"}) {
+        EXPECT_EQ(platform::ComNameForDevice(device), "") << device;
+    }
     EXPECT_EQ(platform::ResolveComName("COM100", "/dev"), "");
     EXPECT_EQ(platform::ResolveComName("LPT1", "/dev"), "");
     ASSERT_EQ(platform::RegisterPortAlias("COM34", "/dev/pts/9"), 0u);

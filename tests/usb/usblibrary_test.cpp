@@ -54,11 +54,3 @@ TEST_F(UsbLibrary, RefusesUnknownHandlesAndMissingArguments) {
     EXPECT_EQ(latency(bogus, 2), static_cast<FT_STATUS>(FT_INVALID_HANDLE));
     EXPECT_EQ(notify(bogus, FT_EVENT_RXCHAR, nullptr), static_cast<FT_STATUS>(FT_INVALID_HANDLE));
 }
-
-TEST_F(UsbLibrary, ReportsItsVersion) {
-    auto info = Bind<PFN_KORVA_GetFileVersionInfo>("KORVA_GetFileVersionInfo");
-    EXPECT_STREQ(info("OriginalFilename"), "libkorva_usb.so");
-    ASSERT_NE(info("FileVersion"), nullptr);
-    EXPECT_NE(std::string(info("FileVersion")).find("libftdi1"), std::string::npos);
-    EXPECT_EQ(info("CompanyName"), nullptr);
-}

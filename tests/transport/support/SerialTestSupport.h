@@ -24,8 +24,6 @@ class RuntimeDirScope {
 public:
     RuntimeDirScope();
     ~RuntimeDirScope();
-    const std::string& Path() const { return m_path; }
-
 private:
     std::string m_path;
     std::string m_saved;
@@ -88,7 +86,6 @@ public:
     void CompleteWrite();
     void SetReadLimit(int limit);           // bytes a read may return; -1 no limit
     std::string Written() const;
-    int Opens = 0;
 
     uint32_t GetCommProperties(COMMPROP* properties) override;
     uint32_t GetCommState(DCB* dcb) override;
