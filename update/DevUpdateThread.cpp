@@ -330,8 +330,7 @@ uint32_t CDevUpdateThread::SendCommand(std::string_view text) {
         Pause(10);
         result = scpi ? m_pInterface->SendSCPIMsg(text) : m_pInterface->SendMonitorMsg(text);
     }
-    // Accepted and still being written is as good as written.
-    return result == ERROR_IO_PENDING ? 0 : result;
+    return result;
 }
 
 void CDevUpdateThread::PostProgress(uint32_t msg, WPARAM wParam, LPARAM lParam) {
