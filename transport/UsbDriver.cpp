@@ -154,10 +154,9 @@ void CUsbDriver::DoOnPortEvent(uint32_t event, uint32_t data) {
     if (data == 0) return;  // a stop that someone asked for
     const uint32_t deviceId = m_dwDeviceId;
     const std::string serial = m_SerialNumber;
-    // Only one reopen at a time; a second error while one runs is the same failure.
-    // Both workers can fail at once: a reopen that still runs waits for the
-    // lock held here, so it is never joined here; the second error is the
-    // same failure.
+    // Only one reopen at a time; a second error while one runs (both workers
+    // can fail at once) is the same failure. A running reopen waits for the
+    // lock held here, so it is never joined here.
     if (m_Disposer.joinable()) {
         if (!m_bDisposerDone.load(std::memory_order_acquire)) return;
         m_Disposer.join();
