@@ -217,6 +217,12 @@ uint32_t CDevUpdateThread::Run() {
         if (result == 0 && !IsCancelled()) result = FinishUpdate();
     }
     m_pInterface.reset();
+    // A cancel or a lost port can cut a step short after a reply, a silence
+    // or a failed try was already counted: the update then ends as a cancel
+    // does, not with that code, whose text would name another cause.
+    if (IsCancelled() && (result == RC_UPDATE_DATA_RECEIVED || result == RC_UPDATE_DATA_SENT ||
+                          result == RC_UPDATE_REPEAT || result == RC_UPDATE_TIMEOUT))
+        result = 0;
     if (!IsCancelled() && result == 0) result = RC_UPDATE_FINISHED;
     LogError(this, result, "UpdateThreadProc");
     // Some codes are routine inside a step (a reply came, try again) and so
@@ -250,6 +256,7 @@ void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const 
             // without end; what matters is always the latest exchange.
             if (m_ReceiveBuffer.GetLength() + text.GetLength() > kMaxReceiveBuffer) m_ReceiveBuffer.Empty();
             m_ReceiveBuffer.Append(text.View().substr(0, kMaxReceiveBuffer));
+            ++m_dwLinesReceived;
             LogMessage(this, LogText(text.View()), "DoOnInterfaceEvent", true);
             m_hReceiveEvent.Set();
             break;
@@ -354,13 +361,16 @@ uint32_t CDevUpdateThread::ClearExchange() {
         CObjectLockGuard guard(m_Lock);
         if (!guard) return ERROR_ACCESS_DENIED;
         m_ReceiveBuffer.Empty();
+        m_dwLinesRead = m_dwLinesReceived;
     }
     return m_hReceiveEvent.Reset();
 }
 
 void CDevUpdateThread::EmptyReceiveBuffer() {
     CObjectLockGuard guard(m_Lock);
-    if (guard) m_ReceiveBuffer.Empty();
+    if (!guard) return;
+    m_ReceiveBuffer.Empty();
+    m_dwLinesRead = m_dwLinesReceived;
 }
 
 uint32_t CDevUpdateThread::FinishExchange(uint32_t result, bool resetReceive) {
@@ -374,16 +384,29 @@ uint32_t CDevUpdateThread::FinishExchange(uint32_t result, bool resetReceive) {
 bool CDevUpdateThread::BufferContains(std::string_view text, bool* locked) {
     CObjectLockGuard guard(m_Lock);
     if (locked) *locked = guard.IsLocked();
-    return guard && m_ReceiveBuffer.Find(text) != CByteBuffer::npos;
+    if (!guard) return false;
+    m_dwLinesRead = m_dwLinesReceived;
+    return m_ReceiveBuffer.Find(text) != CByteBuffer::npos;
 }
 
 bool CDevUpdateThread::CutAfter(std::string_view text) {
     CObjectLockGuard guard(m_Lock);
     if (!guard) return false;
+    m_dwLinesRead = m_dwLinesReceived;
     const long pos = m_ReceiveBuffer.Find(text);
     if (pos == CByteBuffer::npos) return !m_ReceiveBuffer.IsEmpty();
     m_ReceiveBuffer.RemoveLeft(static_cast<size_t>(pos) + text.size());
     return !m_ReceiveBuffer.IsEmpty();
+}
+
+uint32_t CDevUpdateThread::WaitForUnreadLine() {
+    for (;;) {
+        const uint32_t result = WaitForInterfaceEvent(kInfinite);
+        if (result != RC_UPDATE_DATA_RECEIVED) return result;
+        CObjectLockGuard guard(m_Lock);
+        if (!guard) return ERROR_ACCESS_DENIED;
+        if (m_dwLinesReceived != m_dwLinesRead) return result;
+    }
 }
 
 void CDevUpdateThread::ReplyError(uint32_t pauseMs) {
@@ -396,6 +419,7 @@ void CDevUpdateThread::ReplyError(uint32_t pauseMs) {
         if (guard) {
             LogMessage(this, "Receive Error: " + LogText(m_ReceiveBuffer.View()), "ReplyError", true);
             m_ReceiveBuffer.Empty();
+            m_dwLinesRead = m_dwLinesReceived;
         }
     }
     m_hReceiveEvent.Reset();
@@ -510,6 +534,7 @@ uint32_t CDevUpdateThread::EnterMonitor() {
             {
                 CObjectLockGuard guard(m_Lock);
                 if (!guard) return ERROR_ACCESS_DENIED;
+                m_dwLinesRead = m_dwLinesReceived;
                 hasVersion = m_ReceiveBuffer.Find("Version:") != CByteBuffer::npos;
                 if (hasVersion) {
                     parsed = std::sscanf(m_ReceiveBuffer.GetText(), "Version:\t%lf", &version);
@@ -533,7 +558,7 @@ uint32_t CDevUpdateThread::EnterMonitor() {
             if (hasPrompt) {
                 result = 0;
             } else {
-                result = WaitForInterfaceEvent(kInfinite);
+                result = WaitForUnreadLine();
                 if (result == RC_UPDATE_DATA_RECEIVED) result = 0;
             }
         } while (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED && tries > 0);
@@ -615,7 +640,7 @@ uint32_t CDevUpdateThread::SendImage() {
         } else if (BufferContains(kPrompt, nullptr)) {
             result = 0;
         } else {
-            result = WaitForInterfaceEvent(kInfinite);
+            result = WaitForUnreadLine();
             if (result == RC_UPDATE_DATA_RECEIVED) result = 0;
         }
     }
@@ -646,7 +671,7 @@ uint32_t CDevUpdateThread::VerifyChecksum(uint32_t first) {
             continue;
         }
         if (!CutAfter(kChecksumHead)) {
-            result = WaitForInterfaceEvent(kInfinite);
+            result = WaitForUnreadLine();
             if (result != RC_UPDATE_DATA_RECEIVED) break;
         }
         bool found = false;
@@ -654,6 +679,7 @@ uint32_t CDevUpdateThread::VerifyChecksum(uint32_t first) {
         {
             CObjectLockGuard guard(m_Lock);
             if (!guard) return ERROR_ACCESS_DENIED;
+            m_dwLinesRead = m_dwLinesReceived;
             size_t end = 0;
             found = FindChecksum(m_ReceiveBuffer.View(), m_dwImageSum, &end);
             if (found) {
@@ -663,7 +689,7 @@ uint32_t CDevUpdateThread::VerifyChecksum(uint32_t first) {
         }
         if (found) {
             if (!rest) {
-                result = WaitForInterfaceEvent(kInfinite);  // the prompt
+                result = WaitForUnreadLine();  // the prompt
                 if (result != RC_UPDATE_DATA_RECEIVED) break;
             }
             result = 0;
@@ -697,12 +723,12 @@ uint32_t CDevUpdateThread::ProgramFlash() {
         }
         PostUpdateMessage(IDS_PROG_COPY_FLASH);
         if (!CutAfter(kIRamOk)) {
-            result = WaitForInterfaceEvent(kInfinite);
+            result = WaitForUnreadLine();
             if (result != RC_UPDATE_DATA_RECEIVED) break;
         }
         if (BufferContains(kFlashOk, nullptr)) {
             if (!CutAfter(kFlashOk)) {
-                result = WaitForInterfaceEvent(kInfinite);  // the prompt
+                result = WaitForUnreadLine();  // the prompt
                 if (result == RC_UPDATE_DATA_RECEIVED) result = 0;
             } else {
                 result = 0;

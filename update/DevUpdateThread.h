@@ -124,6 +124,8 @@ private:
     bool BufferContains(std::string_view text, bool* locked);
     // Cuts the buffer after `text`; true when something is left.
     bool CutAfter(std::string_view text);
+    // Waits for the rest of a reply: a line the steps have not looked at yet.
+    uint32_t WaitForUnreadLine();
     void ReplyError(uint32_t pauseMs);
 
     // --- phase 1 ---
@@ -153,6 +155,11 @@ private:
     const uint32_t m_bCalibrate;
     std::unique_ptr<CUpdateInterface> m_pInterface;  // the worker's while it runs; then the destructor's
     CByteBuffer m_ReceiveBuffer;                     // m_Lock
+    // Lines appended so far, and how many of them the steps had in the buffer
+    // when they last looked: a line that came in while the buffer was being
+    // read has signalled already, and its signal is no line still to come.
+    uint32_t m_dwLinesReceived = 0;                  // m_Lock
+    uint32_t m_dwLinesRead = 0;                      // m_Lock
     std::string m_strSettings;                       // m_Lock
     std::string m_strTitle;                          // constant after construction
     IProgressWindow* m_pProgressWnd = nullptr;       // constant after construction
