@@ -357,20 +357,16 @@ std::unique_ptr<CUpdateInterface> CDevUpdateThread::CreateInterface() {
 // ---------------------------------------------------------------- receive buffer
 
 uint32_t CDevUpdateThread::ClearExchange() {
-    {
-        CObjectLockGuard guard(m_Lock);
-        if (!guard) return ERROR_ACCESS_DENIED;
-        m_ReceiveBuffer.Empty();
-        m_dwLinesRead = m_dwLinesReceived;
-    }
+    if (!EmptyReceiveBuffer()) return ERROR_ACCESS_DENIED;
     return m_hReceiveEvent.Reset();
 }
 
-void CDevUpdateThread::EmptyReceiveBuffer() {
+bool CDevUpdateThread::EmptyReceiveBuffer() {
     CObjectLockGuard guard(m_Lock);
-    if (!guard) return;
+    if (!guard) return false;
     m_ReceiveBuffer.Empty();
     m_dwLinesRead = m_dwLinesReceived;
+    return true;
 }
 
 uint32_t CDevUpdateThread::FinishExchange(uint32_t result, bool resetReceive) {

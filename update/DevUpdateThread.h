@@ -117,7 +117,8 @@ private:
 
     // Receive buffer helpers (each takes m_Lock; 5 when it cannot).
     uint32_t ClearExchange();
-    void EmptyReceiveBuffer();
+    // False when the lock is shut.
+    bool EmptyReceiveBuffer();
     // Empties the buffer and, when `result` is 0, resets hReceiveEvent;
     // returns `result` or the reset's error.
     uint32_t FinishExchange(uint32_t result, bool resetReceive);
