@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include "window/ProgramVersion.h"
 #include "window/StartupInfo.h"
@@ -12,6 +13,7 @@
 #include "transport/UsbLibraryFile.h"
 #include "ui/AboutDlg.h"
 #include "ui/UpdateWnd.h"
+#include "update/DeviceUpdateDoc.h"
 
 CUpdateApplication::CUpdateApplication(int& argc, char** argv) : QApplication(argc, argv) {
     // The window closing must not end the process behind InitInstance's
@@ -77,7 +79,7 @@ bool CUpdateApplication::InitInstance() {
         auto* notifier = new QSocketNotifier(stop->Fd(), QSocketNotifier::Read, m_pMainWnd.get());
         QObject::connect(notifier, &QSocketNotifier::activated, m_pMainWnd.get(), [this, notifier] {
             notifier->setEnabled(false);
-            m_pMainWnd->reject();
+            CloseWhenNoUpdateRuns();
         });
     }
 
@@ -87,6 +89,18 @@ bool CUpdateApplication::InitInstance() {
     m_Instance.Stop();
     m_pMainWnd.reset();
     return false;
+}
+
+void CUpdateApplication::CloseWhenNoUpdateRuns() {
+    // Closing ends every update, also one whose FLASH is being programmed,
+    // which would leave the instrument without firmware: a stop is held
+    // until the running updates have ended by themselves.
+    CDeviceUpdateDoc* updates = m_pMainWnd->Core().GetUpdateDoc();
+    if (updates != nullptr && updates->GetThreadCount() > 0) {
+        QTimer::singleShot(250, m_pMainWnd.get(), [this] { CloseWhenNoUpdateRuns(); });
+        return;
+    }
+    m_pMainWnd->reject();
 }
 
 void CUpdateApplication::OnAppAbout() {
