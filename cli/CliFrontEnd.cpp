@@ -115,7 +115,8 @@ const char* CliUsage() {
            "                  korva-sim options for them, e.g. a fault: \"--vanish-at load\"\n"
            "  --help          this text\n"
            "\n"
-           "exit status: 0 success, 1 failure or not found, 2 refused, 64 usage error\n"
+           "exit status: 0 success, 1 failure, cancelled, connection lost or not found,\n"
+           "2 refused before anything was sent, 64 usage error\n"
            "Every run writes the update log as the window does (korva-logread reads it).\n";
 }
 
@@ -215,7 +216,7 @@ LRESULT CCliFrontEnd::Dispatch(uint32_t msg, WPARAM wParam, LPARAM lParam) {
             } else if (m_View.UpdateRunning()) {
                 // From the FLASH programming on, stopping would leave the
                 // instrument without firmware: the stop waits for the end.
-                std::fprintf(stderr, "\nThe FLASH memory is being programmed: the update cannot be stopped now. "
+                std::fprintf(stderr, "\nThe new firmware is being installed: the update cannot be stopped now. "
                                      "It continues until it has finished.\n");
             }
             return 0;
@@ -405,7 +406,7 @@ int CCliFrontEnd::Update() {
             why += "\n" + platform::SystemErrorText(m_dwUpdateCode, GetUserLanguage());
         if (m_Output.json) {
             std::printf("{\"address\": %s, \"result\": \"%s\", \"message\": %s}\n", JsonString(address).c_str(),
-                        m_bStop ? "cancelled" : "connection lost", JsonString(why).c_str());
+                        m_bStop ? "cancelled" : "connection-lost", JsonString(why).c_str());
         } else {
             std::printf("%s: %s\n", Printable(address).c_str(), why.c_str());
         }

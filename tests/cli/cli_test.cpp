@@ -159,7 +159,7 @@ TEST_F(Cli, StopsAndLostInstrumentsEndTheUpdateAsSuch) {
         {"cancelled", "--simulate-with=\"--wrong-checksum always\" update SIM00001", "The firmware update is initiated",
          1, "SIM00001: The update was cancelled."},
         {"held", "--simulate update SIM00001", "The device is set up to copy the data to the FLASH memory", 0,
-         "the update cannot be stopped now"},
+         "the update cannot be stopped now. It continues until it has finished."},
         {"vanished", "--simulate-with=\"--vanish-at load\" update SIM00001", nullptr, 1,
          "SIM00001: The connection to the instrument was lost."},
     };
