@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "base/ResultCodes.h"
 #include "base/StringIds.h"
@@ -126,6 +127,13 @@ CliOptions ParseCliOptions(int argc, const char* const* argv) {
         if (o.command != CliOptions::Command::kNone) o.error = "more than one command";
         o.command = c;
     };
+    // Asking for help anywhere on the line gets the help, whatever else is there.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+            o.command = CliOptions::Command::kHelp;
+            return o;
+        }
+    }
     for (int i = 1; i < argc && o.error.empty(); ++i) {
         const std::string arg = argv[i];
         if (arg == "--serial") o.serial = true;
@@ -133,11 +141,6 @@ CliOptions ParseCliOptions(int argc, const char* const* argv) {
         else if (arg == "--json") o.json = true;
         else if (arg == "--yes" || arg == "-y") o.yes = true;
         else if (arg == "--cycle") o.fullCycle = true;
-        else if (arg == "--help" || arg == "-h") {
-            // Alone only: with a command it would be unclear what was meant.
-            if (o.command != CliOptions::Command::kNone) o.error = arg + " goes without a command";
-            else setCommand(CliOptions::Command::kHelp);
-        }
         else if (arg == "--simulate") o.simulate = 1;
         else if (arg.rfind("--simulate=", 0) == 0) {
             const std::string count = arg.substr(11);
