@@ -274,6 +274,7 @@ void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const 
             if (m_ReceiveBuffer.GetLength() + text.GetLength() > kMaxReceiveBuffer) m_ReceiveBuffer.Empty();
             m_ReceiveBuffer.Append(text.View().substr(0, kMaxReceiveBuffer));
             ++m_dwLinesReceived;
+            if (text.Find(kPrompt) != CByteBuffer::npos) ++m_dwPrompts;
             LogMessage(this, LogText(text.View()), "DoOnInterfaceEvent", true);
             m_hReceiveEvent.Set();
             break;
@@ -563,17 +564,11 @@ uint32_t CDevUpdateThread::EnterMonitor() {
                 --tries;
                 continue;
             }
-            if (parsed != 1) {
-                SendCommand("rs");
-                m_bMonitorEntered = false;
-                return ERROR_INVALID_DATA;
-            }
+            // In both failures LeaveMonitor sends "rs" and waits for the
+            // restart's silence: closing the port at once could drop it.
+            if (parsed != 1) return ERROR_INVALID_DATA;
             m_dMonitorVersion.store(version, std::memory_order_release);
-            if (!m_pDevice || !m_pDevice->IsMonitorSuitable(version)) {
-                SendCommand("rs");
-                m_bMonitorEntered = false;
-                return RC_MONITOR_UPDATE_REQUIRED;
-            }
+            if (!m_pDevice || !m_pDevice->IsMonitorSuitable(version)) return RC_MONITOR_UPDATE_REQUIRED;
             if (hasPrompt) {
                 result = 0;
             } else {
@@ -594,7 +589,12 @@ uint32_t CDevUpdateThread::StartLoad() {
         result = SendCommand(command);
         // Nothing was sent, so nothing will answer.
         if (result != 0) break;
-        m_bLoadMayRun = true;
+        {
+            CObjectLockGuard guard(m_Lock);
+            if (!guard) return ERROR_ACCESS_DENIED;
+            m_bLoadSent = true;
+            m_dwPromptsAtLoad = m_dwPrompts;
+        }
         result = WaitForInterfaceEvent(kInfinite);
         if (result != RC_UPDATE_DATA_RECEIVED) break;
         bool locked = false;
@@ -603,7 +603,6 @@ uint32_t CDevUpdateThread::StartLoad() {
         } else {
             if (!locked) return ERROR_ACCESS_DENIED;
             const bool otherCount = BufferContains("Waiting for", nullptr);
-            m_bLoadMayRun = otherCount;
             ReplyError(m_Timing.replyErrorPauseMs);
             if (otherCount) result = RC_UPDATE_CANCELED;
             --tries;
@@ -651,8 +650,6 @@ uint32_t CDevUpdateThread::SendImage() {
         result = WaitForInterfaceEvent(kInfinite);
     }
     if (result == RC_UPDATE_DATA_RECEIVED) {
-        // Whatever it says, the monitor has ended the load.
-        m_bLoadMayRun = false;
         bool locked = false;
         if (!BufferContains(kLoaded, &locked)) {
             result = locked ? RC_UPDATE_REPEAT : ERROR_ACCESS_DENIED;
@@ -835,25 +832,27 @@ void CDevUpdateThread::LeaveMonitor() {
         }
     }
     m_hTimeoutEvent.Reset();
-    if (m_bLoadMayRun) {
-        // The monitor takes every byte as image data until it gives the load
-        // up (or has all of it); only its prompt, which may have come since
-        // the cancel, says that it listens to commands again.
+    // The monitor takes every byte as image data until it gives a load up
+    // (or has all of it); only its prompt says that it listens to commands
+    // again.
+    auto loading = [this] {
+        CObjectLockGuard guard(m_Lock);
+        return guard && m_bLoadSent && m_dwPrompts == m_dwPromptsAtLoad;
+    };
+    if (loading()) {
         const uint32_t start = platform::GetTickCount();
-        bool prompt = BufferContains(kPrompt, nullptr);
+        bool prompt = false;
         while (!prompt) {
             const uint32_t spent = Elapsed(start);
             if (spent >= m_Timing.monitorLoadGiveUpMs) break;
-            const uint32_t result = WaitAfterEnd(m_Timing.monitorLoadGiveUpMs - spent);
-            if (result == 0) return;
-            if (result == RC_UPDATE_DATA_RECEIVED) prompt = BufferContains(kPrompt, nullptr);
+            if (WaitAfterEnd(m_Timing.monitorLoadGiveUpMs - spent) == 0) return;
+            prompt = !loading();
         }
         if (!prompt) {
             LogMessage(this, "The monitor did not give up the load; the instrument stays in it", "LeaveMonitor", false);
             return;
         }
     }
-    m_bLoadMayRun = false;
     // Let the monitor finish the answer it is giving.
     if (!AwaitQuiet(m_Timing.replyErrorPauseMs)) return;
 
@@ -863,7 +862,7 @@ void CDevUpdateThread::LeaveMonitor() {
     for (int tries = 3; tries > 0 && result == RC_UPDATE_DATA_RECEIVED; --tries) {
         ClearExchange();
         m_hTimeoutEvent.Reset();
-        LogMessage(this, "rs", "LeaveMonitor", true);
+        LogMessage(this, "rs", "SendCommand", true);
         result = m_pInterface->SendMonitorMsg("rs");
         const uint32_t start = platform::GetTickCount();
         while (result == ERROR_IO_INCOMPLETE && Elapsed(start) < CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs) {

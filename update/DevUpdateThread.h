@@ -191,8 +191,12 @@ private:
     bool m_bSendingImage = false;  // worker only
     // The switch into the monitor was sent and no restart has followed.
     bool m_bMonitorEntered = false;  // worker only
-    // A load command may have put the monitor into taking image bytes.
-    bool m_bLoadMayRun = false;  // worker only
+    // A load command was sent; the monitor takes image bytes until it shows
+    // its prompt again (m_dwPrompts counts the prompts received, and
+    // m_dwPromptsAtLoad is its count when the last load command went out).
+    bool m_bLoadSent = false;       // worker only
+    uint32_t m_dwPrompts = 0;        // m_Lock
+    uint32_t m_dwPromptsAtLoad = 0;  // m_Lock
     // The port failed (not the restart of a USB instrument).
     std::atomic<bool> m_bPortLost{false};
     // While the identification after the restart is awaited, lines that are
