@@ -64,13 +64,14 @@ bool CUpdateApplication::InitInstance() {
     // Routine: this entry alone does not keep the log file.
     LogMessage(this, BuildStartupReport(facts), nullptr, true);
 
-    // A termination request (logout, kill) closes the window the normal
-    // way, so searches stop and the library file goes.
+    // A termination request (logout, kill) closes the window without a
+    // question: searches stop, updates that can be cancelled are, one that
+    // programs the FLASH is waited for, and the library file goes.
     if (platform::Event* stop = platform::InstallStopSignalHandlers()) {
         auto* notifier = new QSocketNotifier(stop->Fd(), QSocketNotifier::Read, m_pMainWnd.get());
         QObject::connect(notifier, &QSocketNotifier::activated, m_pMainWnd.get(), [this, notifier] {
             notifier->setEnabled(false);
-            m_pMainWnd->reject();
+            m_pMainWnd->CloseOnStopRequest();
         });
     }
 

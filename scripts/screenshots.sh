@@ -1,7 +1,9 @@
 #!/bin/sh
 # Takes the documentation's pictures of the windows under a virtual X
-# display: two simulated instruments on pseudo-terminals (korva-sim), the
-# real windows, saved into docs/. Needs a build (default: build/default).
+# display with a window manager (openbox), in German and English: two
+# simulated instruments on pseudo-terminals (korva-sim), the real windows as
+# the screen shows them, saved into docs/. Needs a build (default:
+# build/default).
 # Usage: sh scripts/screenshots.sh [BUILD_DIR]
 set -eu
 cd "$(dirname "$0")/.."
@@ -44,4 +46,10 @@ DISPLAY_NUMBER=${DISPLAY_NUMBER:-97}
 Xvfb ":$DISPLAY_NUMBER" -screen 0 1280x900x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
 PIDS="$PIDS $!"
 sleep 1
-DISPLAY=":$DISPLAY_NUMBER" "$BUILD/app/korva-ui-shots" docs 2
+export DISPLAY=":$DISPLAY_NUMBER"
+openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
+PIDS="$PIDS $!"
+sleep 1
+for language in de en; do
+    QT_QPA_PLATFORM=xcb "$BUILD/app/korva-ui-shots" docs 2 "$language"
+done
