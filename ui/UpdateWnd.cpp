@@ -156,8 +156,8 @@ void CUpdateWnd::OnInitDialog() {
     int rightWidth = 0;
     for (const auto& entry : legend)
         if (entry.x != 14) rightWidth = std::max(rightWidth, metrics.horizontalAdvance(QString::fromUtf8(entry.text)));
-    const int groupInnerRight = du.X(7 + 356 - 4);
-    const int rightLabelX = std::min(du.X(t.legendRightColumnX + 14), groupInnerRight - rightWidth);
+    const int listRight = du.X(14 + 341);  // the legend keeps to the list's width
+    const int rightLabelX = std::min(du.X(t.legendRightColumnX + 14), listRight - rightWidth - 2);
     for (const auto& entry : legend) {
         const QString text = QString::fromUtf8(entry.text);
         const int labelX = entry.x == 14 ? du.X(entry.x + 14) : rightLabelX;
@@ -166,8 +166,8 @@ void CUpdateWnd::OnInitDialog() {
         icon->setPixmap(RowStateImage(entry.image, kRowImageSize));
         icon->setGeometry(QRect(labelX - du.X(14), du.Y(entry.y), kRowImageSize, kRowImageSize));
         auto* label = new QLabel(text, client);
-        label->setGeometry(QRect(labelX, du.Y(entry.y + 1), std::max(du.X(130), metrics.horizontalAdvance(text) + 2),
-                                 std::max(du.Y(8), metrics.height())));
+        const int width = std::min(std::max(du.X(130), metrics.horizontalAdvance(text) + 2), listRight - labelX);
+        label->setGeometry(QRect(labelX, du.Y(entry.y + 1), width, std::max(du.Y(8), metrics.height())));
     }
 
     PlaceControl(new QGroupBox(QString::fromUtf8(t.deviceSearchGroup), client), -1, du, 7, 147, 356, 35)

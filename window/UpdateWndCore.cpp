@@ -117,8 +117,10 @@ void CUpdateWndCore::OnCancel(bool ask) {
     if (running()) {
         // An interrupted FLASH programming can leave the instrument unusable:
         // such an update goes on, everything else is cancelled.
+        // Counted first: a cancelled update may report and leave the list at once.
+        const int before = m_pUpdateDoc->GetThreadCount();
         const int going = m_pUpdateDoc->CancelUpdates();
-        if (m_pUpdateDoc->GetThreadCount() > going)
+        if (before > going)
             LogMessage(this, "Running updates were canceled at closing", nullptr, false);
         if (going > 0) {
             m_bClosing = true;

@@ -369,7 +369,7 @@ TEST_P(CloseDuringTransferOnDesktop, CancelsTheUpdateAndKeepsTheLog) {
     EXPECT_EQ(answers.seen.size(), asked + (fromWindow ? 1 : 0));
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(log.window.isNull());
-    EXPECT_NE(env.LogText().find("Running updates were canceled at closing"), std::string::npos);
+    EXPECT_NE(env.LogText().find("Running updates were canceled at closing"), std::string::npos) << env.LogText();
     EXPECT_FALSE(env.Log().IsDiscardable());
     const auto snapshot = instrument->GetSnapshot();
     EXPECT_EQ(snapshot.counters.flashPrograms, 0u);
