@@ -151,7 +151,7 @@ void CUpdateWnd::OnInitDialog() {
     };
     // The labels take the width their text needs in the font at hand (the
     // template's 130 units cut the longer German ones off); the right column
-    // moves left as far as needed to stay inside the group box.
+    // moves left as far as needed to end with the list.
     const QFontMetrics metrics(DialogFont());
     int rightWidth = 0;
     for (const auto& entry : legend)
@@ -291,7 +291,6 @@ void CUpdateWnd::OnListContextMenu(const QPoint& position) {
     // The menu runs an event loop in which a search may rebuild the list:
     // the row is not touched again once the menu is open.
     const PortPtr port = PortOfRow(row);
-    row = nullptr;
     QMenu menu(this);
     QAction* properties = menu.addAction(QString::fromUtf8(kPropertiesMenuText));
     properties->setObjectName(QStringLiteral("cmd%1").arg(ID_DEVICE_PROPERTIES));
@@ -299,7 +298,9 @@ void CUpdateWnd::OnListContextMenu(const QPoint& position) {
 }
 
 void CUpdateWnd::ShowDeviceProperties(const PortPtr& port) {
-    const PortPtr keep = port;  // the dialog reads it for its whole life
+    // A copy: the caller's pointer may live in the rows, which a rebuild
+    // during the dialog's loop clears.
+    const PortPtr keep = port;
     CDevicePropertyDialog dialog(&m_pCore->GetDeviceList(), keep.get(), this);
     dialog.exec();
 }
