@@ -73,13 +73,14 @@ bool CUpdateApplication::InitInstance() {
                              QString::fromStdString("USB instruments cannot be reached: " + usbProblem + "."));
     }
 
-    // A termination request (logout, kill) closes the window the normal
-    // way, so searches stop and the library file goes.
+    // A termination request (logout, kill) closes the window without a
+    // question: searches stop, updates that can be cancelled are, one that
+    // programs the FLASH is waited for, and the library file goes.
     if (stop != nullptr) {
         auto* notifier = new QSocketNotifier(stop->Fd(), QSocketNotifier::Read, m_pMainWnd.get());
         QObject::connect(notifier, &QSocketNotifier::activated, m_pMainWnd.get(), [this, notifier] {
             notifier->setEnabled(false);
-            CloseWhenNoUpdateRuns();
+            m_pMainWnd->CloseOnStopRequest();
         });
     }
 
@@ -89,18 +90,6 @@ bool CUpdateApplication::InitInstance() {
     m_Instance.Stop();
     m_pMainWnd.reset();
     return false;
-}
-
-void CUpdateApplication::CloseWhenNoUpdateRuns() {
-    // Closing ends every update, also one whose FLASH is being programmed,
-    // which would leave the instrument without firmware: a stop is held
-    // until the running updates have ended by themselves.
-    CDeviceUpdateDoc* updates = m_pMainWnd->Core().GetUpdateDoc();
-    if (updates != nullptr && updates->GetThreadCount() > 0) {
-        QTimer::singleShot(250, m_pMainWnd.get(), [this] { CloseWhenNoUpdateRuns(); });
-        return;
-    }
-    m_pMainWnd->reject();
 }
 
 void CUpdateApplication::OnAppAbout() {

@@ -100,6 +100,15 @@ void CDeviceList::SetDeviceState(const CInterfaceParameter* port, uint8_t bits) 
     m_bChanged = 1;
 }
 
+void CDeviceList::RestoreDeviceState(const CInterfaceParameter* port, uint8_t state) {
+    CObjectLockGuard guard(m_Lock);
+    if (!guard) return;
+    const int index = FindEntry(port);
+    if (index < 0) return;
+    m_Entries[index].state = state;
+    m_bChanged = 1;
+}
+
 uint8_t CDeviceList::GetDeviceState(const CInterfaceParameter* port) {
     CObjectLockGuard guard(m_Lock);
     if (!guard) return 0;

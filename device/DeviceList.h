@@ -61,6 +61,9 @@ public:
     // ORs `bits` into the entry's state, clears the old mark and the bits
     // that contradict `bits`. An unlisted port changes nothing.
     void SetDeviceState(const CInterfaceParameter* port, uint8_t bits);
+    // Gives the entry `state` as it is (a refused update's row goes back to
+    // what it was). An unlisted port changes nothing.
+    void RestoreDeviceState(const CInterfaceParameter* port, uint8_t state);
     // The entry's state, 0 for an unlisted port.
     uint8_t GetDeviceState(const CInterfaceParameter* port);
     // 1 and the listed record, or 0 and null.

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Takes the documentation's pictures of the windows under a virtual X
-# display: two simulated instruments on pseudo-terminals (korva-sim), the
-# real windows, saved into docs/. Needs a build (default: build/default).
+# display with a window manager (openbox), in German and English: two
+# simulated instruments on pseudo-terminals (korva-sim), the real windows as
+# the screen shows them, saved into docs/. Needs a build (default:
+# build/default).
 # Usage: sh scripts/screenshots.sh [BUILD_DIR]
 set -eu
 cd "$(dirname "$0")/.."
@@ -32,16 +34,26 @@ for tty in /sys/class/tty/ttyS* /sys/class/tty/ttyUSB* /sys/class/tty/ttyACM*; d
     ln -sf /dev/null "$XDG_RUNTIME_DIR/korva/ports/COM$com"
 done
 
-# The first one sends at 2 MBaud, so its update reaches the middle of the
-# transfer in seconds for the progress window's picture.
-"$BUILD/sim/korva-sim" --com 10 --serial 012345678 --baud 2000000 >"$WORK/sim1.log" 2>&1 &
-PIDS="$PIDS $!"
-"$BUILD/sim/korva-sim" --com 11 --serial 001234567 --version 05.000-02.000 >"$WORK/sim2.log" 2>&1 &
-PIDS="$PIDS $!"
-sleep 1
-
 DISPLAY_NUMBER=${DISPLAY_NUMBER:-97}
 Xvfb ":$DISPLAY_NUMBER" -screen 0 1280x900x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
 PIDS="$PIDS $!"
 sleep 1
-DISPLAY=":$DISPLAY_NUMBER" "$BUILD/app/korva-ui-shots" docs 2
+export DISPLAY=":$DISPLAY_NUMBER"
+openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
+PIDS="$PIDS $!"
+sleep 1
+# Fresh instruments for each language: the cancelled update leaves the
+# first one in its debug monitor. The first one sends at 2 MBaud, so its
+# update reaches the middle of the transfer in seconds for the progress
+# window's picture.
+for language in de en; do
+    "$BUILD/sim/korva-sim" --com 10 --serial 012345678 --baud 2000000 >"$WORK/sim1-$language.log" 2>&1 &
+    sim1=$!
+    "$BUILD/sim/korva-sim" --com 11 --serial 001234567 --version 05.000-02.000 >"$WORK/sim2-$language.log" 2>&1 &
+    sim2=$!
+    PIDS="$PIDS $sim1 $sim2"
+    sleep 1
+    QT_QPA_PLATFORM=xcb "$BUILD/app/korva-ui-shots" docs 2 "$language"
+    kill "$sim1" "$sim2" 2>/dev/null || true
+    wait "$sim1" "$sim2" 2>/dev/null || true
+done

@@ -2,12 +2,15 @@
 
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLayout>
+#include <QScreen>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
 
+#include "base/StringIds.h"
 #include "base/Strings.h"
 #include "base/WindowMessages.h"
 #include "platform/Clock.h"
@@ -19,10 +22,40 @@ namespace {
 constexpr int kTextShrinkPixels = 28;
 }  // namespace
 
-CDeviceUpdateWnd::CDeviceUpdateWnd(const QString& title, CObject* thread, CancelFn cancel)
-    : QDialog(nullptr), m_strTitle(title), m_pThread(thread), m_Cancel(std::move(cancel)) {
+CDeviceUpdateWnd::CDeviceUpdateWnd(const QString& title, CObject* thread, CancelFn cancel, QWidget* owner)
+    : QDialog(owner), m_strTitle(title), m_pThread(thread), m_Cancel(std::move(cancel)) {
     OnInitDialog();
+    if (owner != nullptr) PlaceBelowDeviceList(owner);
     show();
+    raise();
+    activateWindow();
+}
+
+void CDeviceUpdateWnd::PlaceBelowDeviceList(QWidget* owner) {
+    // Horizontally centred on the owner, its top just under the device list
+    // group (the owner's client area, 134 dialog units down), and kept on
+    // the owner's screen. Each further window steps down and right.
+    const CDialogUnits du(DialogFont());
+    int others = 0;
+    for (QObject* child : owner->children()) {
+        auto* window = dynamic_cast<CDeviceUpdateWnd*>(child);
+        if (window != nullptr && window != this && window->isVisible()) ++others;
+    }
+    const QRect ownerFrame = owner->frameGeometry();
+    const QPoint client = owner->mapToGlobal(QPoint(0, 0));
+    const int menuHeight = owner->layout() && owner->layout()->menuBar() ? owner->layout()->menuBar()->height() : 0;
+    QRect frame = frameGeometry();
+    const int step = 24 * others;
+    frame.moveTopLeft(QPoint(ownerFrame.center().x() - frame.width() / 2 + step,
+                             client.y() + menuHeight + du.Y(134) + step));
+    if (QScreen* screen = owner->screen()) {
+        const QRect area = screen->availableGeometry();
+        if (frame.right() > area.right()) frame.moveRight(area.right());
+        if (frame.bottom() > area.bottom()) frame.moveBottom(area.bottom());
+        if (frame.left() < area.left()) frame.moveLeft(area.left());
+        if (frame.top() < area.top()) frame.moveTop(area.top());
+    }
+    move(frame.topLeft());
 }
 
 CDeviceUpdateWnd::~CDeviceUpdateWnd() {
@@ -36,6 +69,7 @@ void CDeviceUpdateWnd::OnInitDialog() {
     QString caption = BrandName();
     if (!m_strTitle.isEmpty()) caption += QStringLiteral(" - ") + m_strTitle;
     setWindowTitle(caption);
+    setWindowIcon(ProgramIcon());
 
     auto* icon = PlaceControl(new QLabel(this), 6012, du, 77, 12, 20, 20);
     icon->setPixmap(UpdateImage(32));
@@ -43,6 +77,9 @@ void CDeviceUpdateWnd::OnInitDialog() {
     m_pText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     m_pText->setWordWrap(true);
     m_pText->setTextFormat(Qt::PlainText);
+    // The thread's first step text is still queued when the window first
+    // shows: it opens with the update's start instead of an empty line.
+    m_pText->setText(LoadText(IDS_PROG_UPDATE_STARTED));
     m_pProgress = PlaceControl(new QProgressBar(this), 6014, du, 12, 55, 266, 10);
     m_pProgress->setTextVisible(false);
     m_pProgress->hide();

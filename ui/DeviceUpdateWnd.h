@@ -42,8 +42,12 @@ public:
     // and the tests look at the window at that moment).
     using WatchFn = std::function<void(CDeviceUpdateWnd& window, uint32_t msg)>;
 
-    // Creates and shows the window at once, owned by the desktop.
-    CDeviceUpdateWnd(const QString& title, CObject* thread, CancelFn cancel);
+    // Creates and shows the window at once. `owner` is the main window: the
+    // progress window stays above it and takes input while the main
+    // window's modal loop runs (a window owned by the desktop would be
+    // blocked by that loop and could open behind it). It sits below the
+    // owner's device list, so the list stays readable; null: centred.
+    CDeviceUpdateWnd(const QString& title, CObject* thread, CancelFn cancel, QWidget* owner = nullptr);
     ~CDeviceUpdateWnd() override;
 
     // IMessageWindow
@@ -77,6 +81,7 @@ protected:
 private:
     LRESULT Dispatch(uint32_t msg, WPARAM wParam, LPARAM lParam);
     void OnInitDialog();
+    void PlaceBelowDeviceList(QWidget* owner);
 
     QString m_strTitle;
     CObject* m_pThread;  // not owned

@@ -26,6 +26,11 @@ constexpr MainWindowTexts kMainGerman = {
     "&Log-Datei",
     "&Verzeichnis",
     "&Info über ...",
+    "Es laufen noch Aktualisierungen.\n\nSoll das Programm trotzdem beendet werden? Aktualisierungen, die "
+    "noch abgebrochen werden können, werden abgebrochen. Eine Aktualisierung, die bereits den FLASH-Speicher "
+    "programmiert, läuft bis zu ihrem Ende weiter.",
+    "Eine Aktualisierung programmiert den FLASH-Speicher und darf nicht unterbrochen werden. Das Programm wird "
+    "beendet, sobald sie abgeschlossen ist.",
 };
 
 constexpr MainWindowTexts kMainEnglish = {
@@ -50,6 +55,10 @@ constexpr MainWindowTexts kMainEnglish = {
     "&Log File",
     "&Directory",
     "&Info about ...",
+    "Updates are still running.\n\nDo you want to close the program anyway? Updates that can still be "
+    "canceled will be canceled. An update that is already programming the FLASH memory runs on to its end.",
+    "An update is programming the FLASH memory and must not be interrupted. The program closes as soon as it "
+    "has finished.",
 };
 
 constexpr SerialNoticeTexts kNoticeGerman = {

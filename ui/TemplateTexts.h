@@ -28,6 +28,10 @@ struct MainWindowTexts {
     const char* menuLogFile;
     const char* directory;
     const char* infoAbout;
+    // Closing while updates run: the question, and the notice while an
+    // update that programs the FLASH is waited for.
+    const char* closeQuestion;
+    const char* closingNotice;
 };
 
 struct SerialNoticeTexts {

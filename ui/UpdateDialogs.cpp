@@ -2,6 +2,8 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <vector>
 
 #include "base/StringIds.h"
 #include "device/DeviceTables.h"
@@ -76,7 +78,11 @@ CUpdateQuestionDialog::CUpdateQuestionDialog(Kind kind, uint32_t flags, QWidget*
         case kAdjustmentNotice:
             SetUpDialogFrame(this, du, 250, 160, false);
             Text(this, du, 6021, LoadText(IDS_ASK_ADJUST_NOTE), 12, 12, 226, 17, Qt::AlignHCenter);
-            Text(this, du, 6022, LoadText(IDS_ASK_ADJUST_CONDITIONS), 12, 39, 226, 49, Qt::AlignLeft);
+            {
+                QLabel* conditions = Text(this, du, 6022, QString(), 12, 37, 226, 66, Qt::AlignLeft);
+                conditions->setTextFormat(Qt::RichText);
+                conditions->setText(ListParagraphs(LoadText(IDS_ASK_ADJUST_CONDITIONS)));
+            }
             Text(this, du, 6023, LoadText(IDS_ASK_START_UPDATE), 12, 108, 226, 10, Qt::AlignHCenter);
             button1 = Button(this, du, 1, LoadText(IDS_BTN_YES), 50, 134, 50, 14);
             button2 = Button(this, du, 2, LoadText(IDS_BTN_NO), 150, 134, 50, 14);
@@ -92,6 +98,60 @@ CUpdateQuestionDialog::CUpdateQuestionDialog(Kind kind, uint32_t flags, QWidget*
     if (button1 != nullptr) connect(button1, &QPushButton::clicked, this, [this] { done(1); });
     connect(button2, &QPushButton::clicked, this, [this] { done(0); });
     CenterDialog(this);
+}
+
+QString ListParagraphs(const QString& text) {
+    // The lines of an item after its first are indented; a word split with
+    // a hyphen at a line's end is joined again.
+    static const QRegularExpression kItem(QStringLiteral("^(\\d+\\.)\\s+(.*)$"));
+    QString intro;
+    std::vector<std::pair<QString, QString>> items;
+    for (const QString& raw : PlainLines(text).split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        if (line.isEmpty()) continue;
+        const QRegularExpressionMatch item = kItem.match(line);
+        QString* target = nullptr;
+        if (item.hasMatch()) {
+            items.emplace_back(item.captured(1), QString());
+            target = &items.back().second;
+            *target = item.captured(2);
+            continue;
+        }
+        target = items.empty() ? &intro : &items.back().second;
+        if (target->isEmpty()) {
+            *target = line;
+        } else if (target->endsWith(QLatin1Char('-')) && target->size() > 1 && target->at(target->size() - 2).isLetter() &&
+                   line.front().isLower()) {
+            target->chop(1);
+            *target += line;
+        } else {
+            *target += QLatin1Char(' ') + line;
+        }
+    }
+    QString html = QStringLiteral("<p style=\"margin:0\">%1</p>").arg(intro.toHtmlEscaped());
+    if (!items.empty()) {
+        html += QStringLiteral("<table cellspacing=\"0\" cellpadding=\"0\" style=\"margin-top:2px\">");
+        for (const auto& [number, body] : items)
+            html += QStringLiteral("<tr><td style=\"padding-right:6px\">%1</td><td>%2</td></tr>")
+                        .arg(number.toHtmlEscaped(), body.toHtmlEscaped());
+        html += QStringLiteral("</table>");
+    }
+    return html;
+}
+
+int AskCloseWhileUpdating(QWidget* parent) {
+    QDialog dialog(parent);
+    const CDialogUnits du(DialogFont());
+    SetUpDialogFrame(&dialog, du, 250, 100, false);
+    dialog.setWindowTitle(BrandName());
+    Text(&dialog, du, 6021, QString::fromUtf8(MainWindowTemplate().closeQuestion), 12, 10, 226, 58, Qt::AlignLeft);
+    QPushButton* yes = Button(&dialog, du, 1, LoadText(IDS_BTN_YES), 50, 76, 60, 14);
+    QPushButton* no = Button(&dialog, du, 2, LoadText(IDS_BTN_NO), 140, 76, 60, 14);
+    no->setDefault(true);  // a slip of the Enter key keeps the updates running
+    QObject::connect(yes, &QPushButton::clicked, &dialog, [&dialog] { dialog.done(1); });
+    QObject::connect(no, &QPushButton::clicked, &dialog, [&dialog] { dialog.done(0); });
+    CenterDialog(&dialog);
+    return dialog.exec() == 1 ? 1 : 0;
 }
 
 int ShowSerialSettingsNotice(QWidget* parent) {

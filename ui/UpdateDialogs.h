@@ -34,6 +34,12 @@ int ShowSerialSettingsNotice(QWidget* parent);
 int ShowVersionQuestion(uint32_t flags, QWidget* parent);
 int ShowAdjustmentNotice(QWidget* parent);
 int ShowStepNotice(QWidget* parent);  // always 0
+// Closing while updates run: 1 for Yes (close), 0 for No, the close box
+// and Escape.
+int AskCloseWhileUpdating(QWidget* parent);
+// A text of a numbered list with hand-made line breaks (6230) as one
+// paragraph per item with a hanging indent, so it wraps in any font.
+QString ListParagraphs(const QString& text);
 
 // The update document's questions as these dialogs, over `parent`.
 class CUpdateQuestions : public IUpdateDialogs {

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -148,13 +149,25 @@ void CUpdateWnd::OnInitDialog() {
         {6033, ROW_IMAGE_SUCCEEDED, t.legendRightColumnX, 105, t.legendSucceeded},
         {6034, ROW_IMAGE_FAILED, t.legendRightColumnX, 118, t.legendFailed},
     };
+    // The labels take the width their text needs in the font at hand (the
+    // template's 130 units cut the longer German ones off); the right column
+    // moves left as far as needed to end with the list.
+    const QFontMetrics metrics(DialogFont());
+    int rightWidth = 0;
+    for (const auto& entry : legend)
+        if (entry.x != 14) rightWidth = std::max(rightWidth, metrics.horizontalAdvance(QString::fromUtf8(entry.text)));
+    const int listRight = du.X(14 + 341);  // the legend keeps to the list's width
+    const int rightLabelX = std::min(du.X(t.legendRightColumnX + 14), listRight - rightWidth - 2);
     for (const auto& entry : legend) {
+        const QString text = QString::fromUtf8(entry.text);
+        const int labelX = entry.x == 14 ? du.X(entry.x + 14) : rightLabelX;
         auto* icon = new QLabel(client);
         icon->setObjectName(QStringLiteral("ctl%1").arg(entry.iconId));
         icon->setPixmap(RowStateImage(entry.image, kRowImageSize));
-        icon->setGeometry(QRect(du.X(entry.x), du.Y(entry.y), kRowImageSize, kRowImageSize));
-        auto* label = new QLabel(QString::fromUtf8(entry.text), client);
-        label->setGeometry(du.Rect(entry.x + 14, entry.y + 1, 130, 8));
+        icon->setGeometry(QRect(labelX - du.X(14), du.Y(entry.y), kRowImageSize, kRowImageSize));
+        auto* label = new QLabel(text, client);
+        const int width = std::min(std::max(du.X(130), metrics.horizontalAdvance(text) + 2), listRight - labelX);
+        label->setGeometry(QRect(labelX, du.Y(entry.y + 1), width, std::max(du.Y(8), metrics.height())));
     }
 
     PlaceControl(new QGroupBox(QString::fromUtf8(t.deviceSearchGroup), client), -1, du, 7, 147, 356, 35)
@@ -162,6 +175,11 @@ void CUpdateWnd::OnInitDialog() {
     m_pProgress = PlaceControl(new QProgressBar(client), 6014, du, 14, 162, 341, 10);
     m_pProgress->setTextVisible(false);
     m_pProgress->hide();
+    m_pClosingNotice = new QLabel(QString::fromUtf8(t.closingNotice), client);
+    m_pClosingNotice->setGeometry(du.Rect(14, 155, 341, 24));
+    m_pClosingNotice->setWordWrap(true);
+    m_pClosingNotice->setAlignment(Qt::AlignCenter);
+    m_pClosingNotice->hide();
 
     m_btnStartUpdate = PlaceControl(new QPushButton(QString::fromUtf8(t.startUpdate), client), 6017, du, 50, 199, 80, 14);
     m_btnStartUpdate->setEnabled(false);
@@ -270,23 +288,30 @@ void CUpdateWnd::OnListClicked() {
 void CUpdateWnd::OnListContextMenu(const QPoint& position) {
     QTreeWidgetItem* row = m_pList->itemAt(position);
     if (row == nullptr) return;  // empty space: no menu
+    // The menu runs an event loop in which a search may rebuild the list:
+    // the row is not touched again once the menu is open.
+    const PortPtr port = PortOfRow(row);
     QMenu menu(this);
     QAction* properties = menu.addAction(QString::fromUtf8(kPropertiesMenuText));
     properties->setObjectName(QStringLiteral("cmd%1").arg(ID_DEVICE_PROPERTIES));
-    if (menu.exec(m_pList->viewport()->mapToGlobal(position)) == properties) ShowDeviceProperties(row);
+    if (menu.exec(m_pList->viewport()->mapToGlobal(position)) == properties) ShowDeviceProperties(port);
 }
 
-void CUpdateWnd::ShowDeviceProperties(QTreeWidgetItem* row) {
-    const PortPtr port = PortOfRow(row);
-    CDevicePropertyDialog dialog(&m_pCore->GetDeviceList(), port.get(), this);
+void CUpdateWnd::ShowDeviceProperties(const PortPtr& port) {
+    // A copy: the caller's pointer may live in the rows, which a rebuild
+    // during the dialog's loop clears.
+    const PortPtr keep = port;
+    CDevicePropertyDialog dialog(&m_pCore->GetDeviceList(), keep.get(), this);
     dialog.exec();
 }
+
+void CUpdateWnd::CloseOnStopRequest() { m_pCore->OnCancel(false); }
 
 IProgressWindow* CUpdateWnd::CreateProgressWindow(const std::string& title, CObject* thread) {
     auto* update = CObject::DownCast<CDevUpdateThread>(thread);
     if (update == nullptr) return nullptr;
     // The thread outlives its window: it asks for the deletion itself.
-    return new CDeviceUpdateWnd(Qs(title), thread, [update](CObject*) { update->CancelUpdate(); });
+    return new CDeviceUpdateWnd(Qs(title), thread, [update](CObject*) { update->CancelUpdate(); }, this);
 }
 
 int CUpdateWnd::DestroyProgressWindow(CObject* window) {
@@ -359,7 +384,23 @@ void CUpdateWnd::ShowMessageDialog(uint32_t code, const PortPtr& port, const Dev
 
 void CUpdateWnd::EndDialog() {
     m_bEnding = true;
+    // A stop request can come while a dialog of ours runs its loop (the
+    // closing question, a message): it goes first, so the window's own
+    // loop can end.
+    for (QDialog* dialog : findChildren<QDialog*>(Qt::FindDirectChildrenOnly))
+        if (dialog->isVisible() && dialog->isModal()) dialog->reject();
     QDialog::done(QDialog::Rejected);
+}
+
+bool CUpdateWnd::AskCloseWhileUpdating() { return ::AskCloseWhileUpdating(this) == 1; }
+
+void CUpdateWnd::ShowClosingAfterUpdates() {
+    m_pProgress->hide();
+    m_pClosingNotice->show();
+    m_btnStartUpdate->setEnabled(false);
+    m_btnCancel->setEnabled(false);
+    m_pMenuBar->setEnabled(false);
+    m_pList->setContextMenuPolicy(Qt::NoContextMenu);
 }
 
 void CUpdateWnd::reject() {

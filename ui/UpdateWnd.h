@@ -22,6 +22,7 @@
 
 class CQtMessagePump;
 class QAction;
+class QLabel;
 class QMenu;
 class QMenuBar;
 class QProgressBar;
@@ -56,8 +57,15 @@ public:
     QTreeWidget* List() const { return m_pList; }
     // The row shown for `port` (nullptr when not listed).
     QTreeWidgetItem* RowOf(const CInterfaceParameter* port) const;
-    // Opens the properties of the row's device (the context menu's entry).
-    void ShowDeviceProperties(QTreeWidgetItem* row);
+    // Opens the properties of the device on `port` (the context menu's
+    // entry). Takes the port, not the row: the list may be rebuilt while a
+    // menu or dialog runs its own event loop, and the row with it.
+    void ShowDeviceProperties(const PortPtr& port);
+    // A termination request (SIGTERM, SIGINT): closes without asking,
+    // cancelling what can be cancelled.
+    void CloseOnStopRequest();
+    // The notice shown while closing waits for FLASH programming (tests).
+    QLabel* ClosingNotice() const { return m_pClosingNotice; }
 
     // IUpdateWndView
     // The progress window an update thread asks for, created and deleted on
@@ -77,6 +85,8 @@ public:
     bool AskSerialSettingsNotice() override;
     void ShowMessageDialog(uint32_t code, const PortPtr& port, const DevicePtr& device) override;
     void EndDialog() override;
+    bool AskCloseWhileUpdating() override;
+    void ShowClosingAfterUpdates() override;
 
     void reject() override;  // the close box, Escape, button 2: the closing steps
     void accept() override;  // Enter: does not end the program
@@ -104,5 +114,6 @@ private:
     QProgressBar* m_pProgress = nullptr;       // control 6014
     QPushButton* m_btnStartUpdate = nullptr;   // control 6017
     QPushButton* m_btnCancel = nullptr;        // control 2
+    QLabel* m_pClosingNotice = nullptr;        // over the device search group while closing waits
     std::vector<PortPtr> m_RowPorts;           // item data: index stored in the row
 };

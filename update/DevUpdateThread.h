@@ -81,6 +81,9 @@ public:
 
     // The progress window's cancel button.
     void CancelUpdate();
+    // False once the FLASH programming has begun: from then on the update
+    // runs to its end whatever is asked of it. Any thread.
+    bool IsCancellable() const { return !m_bUnattended.load(std::memory_order_acquire); }
 
     static void OnInterfaceEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* object);
 

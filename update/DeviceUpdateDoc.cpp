@@ -35,10 +35,31 @@ void CDeviceUpdateDoc::StartDeviceUpdate(const PortPtr& port, const DevicePtr& d
                                             this, m_pMainWindow);
         // Without its worker (no events) it would never report: the update
         // is refused instead of showing as running for ever.
-        if (thread->HasWorker() && m_Threads.Add(thread, port.get()) >= 0) return;
+        if (thread->HasWorker()) {
+            // Under m_Lock, so that a report that comes at once finds the
+            // thread in m_Running before it is destroyed.
+            CObjectLockGuard guard(m_Lock);
+            if (guard && m_Threads.Add(thread, port.get()) >= 0) {
+                m_Running.push_back(thread);
+                return;
+            }
+        }
         delete thread;
     }
     DoOnSendMessage(WM_UPDATE_CANCELED, reinterpret_cast<WPARAM>(port.get()), 0);
+}
+
+int CDeviceUpdateDoc::CancelUpdates() {
+    CObjectLockGuard guard(m_Lock);
+    if (!guard) return 0;
+    int going = 0;
+    for (CDevUpdateThread* thread : m_Running) {
+        if (thread->IsCancellable())
+            thread->CancelUpdate();
+        else
+            ++going;
+    }
+    return going;
 }
 
 int CDeviceUpdateDoc::CheckStartConditions() {
@@ -64,6 +85,7 @@ void CDeviceUpdateDoc::DoOnThreadEvent(CDevUpdateThread* thread, const PortPtr& 
         CObjectLockGuard guard(m_Lock);
         if (!guard) return;
         FinishDeviceUpdate(thread);
+        std::erase(m_Running, thread);
         // Destroyed on a thread of its own: its destructor waits for this
         // very thread, which goes on only to send the message below.
         m_Threads.RemoveThread(thread);

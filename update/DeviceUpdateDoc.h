@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "base/BaseObject.h"
 #include "base/MessageWindow.h"
@@ -74,6 +75,10 @@ public:
 
     // Running updates (tests, diagnostics).
     int GetThreadCount() { return m_Threads.GetCount(); }
+    // Asks every running update that can still be cancelled to cancel (its
+    // result still arrives). Returns how many go on because they are
+    // programming the FLASH already. Main thread.
+    int CancelUpdates();
     // Waits until every finished update's thread object is gone.
     bool WaitForDestructions(uint32_t timeoutMs) { return m_Threads.WaitForDestructions(timeoutMs); }
 
@@ -87,6 +92,9 @@ protected:
     IUpdateDialogs* const m_pDialogs;
     CObjectLock m_Lock;
     CThreadList m_Threads;
+    // The listed updates, for CancelUpdates. Guarded by m_Lock: a thread
+    // leaves it under m_Lock before it is destroyed.
+    std::vector<CDevUpdateThread*> m_Running;
 };
 
 // The update document of this program: the firmware it carries inside

@@ -4,6 +4,7 @@
 #include "base/WindowMessages.h"
 #include "device/DeviceInitialState.h"
 #include "search/DeviceSearchDoc.h"
+#include "update/DeviceUpdateDoc.h"
 
 CUpdateWndCore::CUpdateWndCore(CMessageWindow& window, IUpdateWndView& view, bool usbLibraryCreated)
     : m_Window(window), m_View(view), m_bUsbLibraryCreated(usbLibraryCreated) {
@@ -53,6 +54,9 @@ LRESULT CUpdateWndCore::Dispatch(uint32_t msg, WPARAM wParam, LPARAM lParam) {
         return OnDestroyDeviceUpdateWindow(lParam);
     case WM_SHOW_MESSAGE_DLG:
         return OnShowMessageDlg(static_cast<uint32_t>(wParam), reinterpret_cast<const CInterfaceParameter*>(lParam));
+    case WM_CLOSE_AFTER_UPDATES:
+        if (m_bClosing && !m_bClosed) FinishClosing();
+        return 0;
     default:
         return 0;
     }
@@ -99,7 +103,38 @@ void CUpdateWndCore::OnActivateDevice(const PortPtr& port) {
     m_View.EnableStartUpdate(port && (state & DEVICE_STATE_POSSIBLE) && !(state & DEVICE_STATE_RUNNING));
 }
 
-void CUpdateWndCore::OnCancel() {
+void CUpdateWndCore::OnCancel(bool ask) {
+    if (m_bClosed || m_bClosing) return;  // already closing: nothing more to decide
+    const auto running = [this] { return m_pUpdateDoc && m_pUpdateDoc->GetThreadCount() > 0; };
+    if (running()) {
+        if (ask && !m_View.AskCloseWhileUpdating()) return;
+        // A stop request may have closed while the question was open.
+        if (m_bClosed || m_bClosing) return;
+    }
+    m_bCloseAsked = ask;
+    m_bSerialOn = m_bUsbOn = m_bIpOn = 0;
+    StopDeviceSearch();
+    if (running()) {
+        // An interrupted FLASH programming can leave the instrument unusable:
+        // such an update goes on, everything else is cancelled.
+        // Counted first: a cancelled update may report and leave the list at once.
+        const int before = m_pUpdateDoc->GetThreadCount();
+        const int going = m_pUpdateDoc->CancelUpdates();
+        if (before > going)
+            LogMessage(this, "Running updates were canceled at closing", nullptr, false);
+        if (going > 0) {
+            m_bClosing = true;
+            LogMessage(this, "Closing waits for the update that programs the FLASH", nullptr, true);
+            m_View.EnableStartUpdate(false);
+            m_View.ShowClosingAfterUpdates();
+            return;
+        }
+    }
+    FinishClosing();
+}
+
+void CUpdateWndCore::FinishClosing() {
+    m_bClosing = false;
     m_bSerialOn = m_bUsbOn = m_bIpOn = 0;
     StopDeviceUpdate();
     StopDeviceSearch();
@@ -108,19 +143,27 @@ void CUpdateWndCore::OnCancel() {
     m_View.EndDialog();
 }
 
+void CUpdateWndCore::CloseIfUpdatesOver() {
+    // The reporting thread has left the document's list already; the window
+    // closes outside this report, whose sender waits for its answer.
+    if (m_bClosing && !m_bClosed && (!m_pUpdateDoc || m_pUpdateDoc->GetThreadCount() == 0))
+        m_Window.PostMessage(WM_CLOSE_AFTER_UPDATES, 0, 0);
+}
+
 // --- port kinds -----------------------------------------------------------------
 
 bool CUpdateWndCore::SwitchSerial(bool on) {
-    if (on == (m_bSerialOn != 0) || m_bClosed) return false;
+    if (on == (m_bSerialOn != 0) || m_bClosed || m_bClosing) return false;
     // Unless the user confirms the notice nothing changes.
     if (on && !m_View.AskSerialSettingsNotice()) return false;
+    if (m_bClosed || m_bClosing) return false;  // closed while the notice was open
     m_bSerialOn = on ? 1 : 0;
     ApplySwitch(on, m_Menu.serialActivate, m_Menu.serialDeactivate, m_Menu.serialChecked);
     return true;
 }
 
 bool CUpdateWndCore::SwitchUsb(bool on) {
-    if (on == (m_bUsbOn != 0) || m_bClosed) return false;
+    if (on == (m_bUsbOn != 0) || m_bClosed || m_bClosing) return false;
     if (on && !m_bUsbLibraryCreated) return false;  // the entry is greyed
     m_bUsbOn = on ? 1 : 0;
     ApplySwitch(on, m_Menu.usbActivate, m_Menu.usbDeactivate, m_Menu.usbChecked);
@@ -128,7 +171,7 @@ bool CUpdateWndCore::SwitchUsb(bool on) {
 }
 
 bool CUpdateWndCore::SwitchIp(bool on) {
-    if (on == (m_bIpOn != 0) || m_bClosed) return false;
+    if (on == (m_bIpOn != 0) || m_bClosed || m_bClosing) return false;
     m_bIpOn = on ? 1 : 0;
     ApplySwitch(on, m_Menu.ipActivate, m_Menu.ipDeactivate, m_Menu.ipChecked);
     return true;

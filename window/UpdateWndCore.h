@@ -42,6 +42,10 @@ inline constexpr uint32_t ID_IP_ACTIVATE = 46021;
 inline constexpr uint32_t ID_IP_DEACTIVATE = 46022;
 inline constexpr uint32_t ID_IP_OPTIONS = 46023;
 
+// Posted to the main window once the last update has ended while closing
+// waited for it; handled outside every update's report.
+inline constexpr uint32_t WM_CLOSE_AFTER_UPDATES = 0x0430;
+
 class CUpdateWndCore : public CBaseObject {
 public:
     // Log entries name the main window.
@@ -70,8 +74,14 @@ public:
     // Row clicked (left): `port` is the row's item data, null when no single
     // row is selected.
     void OnActivateDevice(const PortPtr& port);
-    // Closing (button 2 or the close box).
-    void OnCancel();
+    // Closing. From the window (button 2, the close box, Escape) `ask` is
+    // true: with updates running the user is asked first. A stop request
+    // (SIGTERM, SIGINT) does not ask. Updates that can still be cancelled
+    // are; one that programs the FLASH runs to its end, and the window
+    // closes after it (the view is told meanwhile).
+    void OnCancel(bool ask = true);
+    // Closing waits for an update that programs the FLASH.
+    bool IsClosing() const { return m_bClosing; }
 
     // --- port kinds (the menu's logic; OnCommand calls these) ---
     // False when nothing changed (declined notice, already on/off, not
@@ -121,6 +131,10 @@ public:
 
 private:
     void ApplyMenu();
+    // The closing steps once no update is left to wait for.
+    void FinishClosing();
+    // After an update's report: closing may go on once the last one is over.
+    void CloseIfUpdatesOver();
     void ApplySwitch(bool on, bool& activate, bool& deactivate, bool& checked);
 
     CMessageWindow& m_Window;
@@ -130,6 +144,10 @@ private:
     CDeviceList m_DeviceList;
     std::unique_ptr<CDeviceSearchDoc> m_pSearchDoc;
     std::unique_ptr<CDeviceUpdateDoc> m_pUpdateDoc;  // made on the first update start
+    // A document that closing took away while its StartDeviceUpdate still
+    // ran (a question open when a stop request came): it goes when that
+    // call has returned.
+    std::unique_ptr<CDeviceUpdateDoc> m_pRetiredDoc;
     int m_bSerialOn = 0;
     int m_bUsbOn = 0;
     int m_bIpOn = 0;
@@ -138,8 +156,15 @@ private:
     uint16_t m_wSearchRange = kSearchRange;
     uint16_t m_wSearchStep = 0;
     PortPtr m_pSelectedPort;
+    // While the update document decides whether an update may start: its
+    // port and the row's state before the request. A refusal (code 0 then)
+    // gives the row its state back.
+    const CInterfaceParameter* m_pStartingPort = nullptr;
+    uint8_t m_StartingState = 0;
     CPortMenuState m_Menu;
     bool m_bProgressShown = false;  // what the view shows; guarded by m_Lock
     bool m_bClosed = false;
+    bool m_bClosing = false;        // waiting for FLASH programming to end
+    bool m_bCloseAsked = false;     // the user closed the window (not a stop request)
     CObjectLock m_Lock;
 };

@@ -7,25 +7,43 @@
 #include "window/UpdateWndCore.h"
 
 void CUpdateWndCore::OnStartDeviceUpdate() {
-    if (!m_pSelectedPort) return;
+    if (!m_pSelectedPort || m_bClosing || m_bClosed) return;
     const int index = m_DeviceList.FindEntry(m_pSelectedPort.get());
     PortPtr port;
     DevicePtr device;
     if (index < 0 || !m_DeviceList.GetDeviceAt(index, &port, &device, nullptr) || !port || !device) return;
     if (!m_pUpdateDoc) m_pUpdateDoc = std::make_unique<CCustomUpdateDoc>(&m_Window, m_View.UpdateDialogs());
+    uint8_t state = 0;
+    m_DeviceList.GetDeviceAt(index, nullptr, nullptr, &state);
     m_DeviceList.SetDeviceState(port.get(), DEVICE_STATE_RUNNING);
     UpdateWnd();
     m_View.EnableStartUpdate(false);
+    // The questions run nested event loops; a refusal reports while we wait.
+    m_pStartingPort = port.get();
+    m_StartingState = state;
     m_pUpdateDoc->StartDeviceUpdate(port, device);
+    m_pStartingPort = nullptr;
+    m_pRetiredDoc.reset();
 }
 
 LRESULT CUpdateWndCore::OnUpdateCanceled(const CInterfaceParameter* port, uint32_t code) {
     if (port == nullptr) return -1;
+    if (code == 0 && port == m_pStartingPort) {
+        // Refused before it began (a No to a question): nothing failed, the
+        // row is what it was before the request.
+        m_DeviceList.RestoreDeviceState(
+            port, static_cast<uint8_t>(m_StartingState & ~(DEVICE_STATE_OLD | DEVICE_STATE_RUNNING)));
+        UpdateWnd();
+        if (m_pSelectedPort) OnActivateDevice(m_pSelectedPort);
+        return 0;
+    }
     m_DeviceList.SetDeviceState(port, DEVICE_STATE_FAILED);
-    // Only the program's own result codes have a text worth a dialog.
-    if (IsResultCode(code))
+    // Only the program's own result codes have a text worth a dialog; a
+    // stop request closes without waiting for anyone to read it.
+    if (IsResultCode(code) && (!m_bClosing || m_bCloseAsked))
         m_Window.SendMessage(WM_SHOW_MESSAGE_DLG, code, reinterpret_cast<LPARAM>(port));
     UpdateWnd();
+    CloseIfUpdatesOver();
     return 0;
 }
 
@@ -41,6 +59,7 @@ LRESULT CUpdateWndCore::OnUpdateFinished(const CInterfaceParameter* port, const 
     if (index >= 0 && m_DeviceList.GetDeviceAt(index, &entryPort, &entryDevice, nullptr) && entryPort && entryDevice)
         m_DeviceList.SetDeviceState(entryPort.get(), SetDeviceInitialState(entryPort, entryDevice));
     UpdateWnd();
+    CloseIfUpdatesOver();
     return 0;
 }
 
@@ -68,6 +87,10 @@ LRESULT CUpdateWndCore::OnShowMessageDlg(uint32_t code, const CInterfaceParamete
 }
 
 void CUpdateWndCore::StopDeviceUpdate() {
-    // Stops every running update; each reports nothing.
-    m_pUpdateDoc.reset();
+    // Stops every running update; each reports nothing. A document still
+    // inside StartDeviceUpdate lives until that call returns.
+    if (m_pStartingPort != nullptr)
+        m_pRetiredDoc = std::move(m_pUpdateDoc);
+    else
+        m_pUpdateDoc.reset();
 }

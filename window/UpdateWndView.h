@@ -70,6 +70,12 @@ public:
     virtual int DestroyProgressWindow(CObject* window) { return -1; }
     // The questions before an update; null answers every one with No.
     virtual IUpdateDialogs* UpdateDialogs() { return nullptr; }
+    // Closing while updates run, modal: true when the user still wants to
+    // close (what can be cancelled is then cancelled).
+    virtual bool AskCloseWhileUpdating() { return true; }
+    // An update that programs the FLASH keeps the program open: the window
+    // tells so and takes no more commands until it ends.
+    virtual void ShowClosingAfterUpdates() {}
 };
 
 // Records what the logic did to the window. Thread: the main thread.
@@ -90,6 +96,11 @@ public:
     bool AskSerialSettingsNotice() override;
     void ShowMessageDialog(uint32_t code, const PortPtr& port, const DevicePtr& device) override;
     void EndDialog() override;
+    bool AskCloseWhileUpdating() override {
+        ++closeQuestions;
+        return answerClose;
+    }
+    void ShowClosingAfterUpdates() override { closingShown = true; }
     IProgressWindow* CreateProgressWindow(const std::string& title, CObject* thread) override;
     int DestroyProgressWindow(CObject* window) override;
     IUpdateDialogs* UpdateDialogs() override { return &dialogs; }
@@ -102,6 +113,10 @@ public:
 
     // The answer AskSerialSettingsNotice gives.
     bool answerSerialNotice = true;
+    // The answer AskCloseWhileUpdating gives, and how often it was asked.
+    bool answerClose = true;
+    int closeQuestions = 0;
+    bool closingShown = false;
 
     // Current state.
     std::vector<CDeviceRow> rows;

@@ -1,14 +1,18 @@
-// korva-ui-shots: pictures of the real windows for the documentation. Switches
+// korva-ui-shots: pictures of the real windows for the documentation, taken
+// from the screen, so the window manager's frames and stacking show. Switches
 // the serial kind on, waits for the instruments the simulator offers, and
 // saves the main window, the progress window of a real update of the first
-// instrument caught mid-transfer (the update is then cancelled, so the
-// instrument keeps its firmware) and a message dialog as PNG files into the
-// folder given.
+// instrument caught mid-transfer in front of the main window (the update is
+// then cancelled, so the instrument keeps its firmware), the adjustment
+// notice and a message dialog as PNG files into the folder given, named
+// with the language (de, en).
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QPixmap>
+#include <QScreen>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -17,10 +21,12 @@
 
 #include "base/ResultCodes.h"
 #include "base/StringIds.h"
+#include "base/Strings.h"
 #include "base/UpdateLogFile.h"
 #include "base/WindowMessages.h"
 #include "ui/DeviceUpdateWnd.h"
 #include "ui/MessageDialog.h"
+#include "ui/UpdateDialogs.h"
 #include "ui/UpdateWnd.h"
 #include "update/DeviceUpdateDoc.h"
 
@@ -32,8 +38,13 @@ void Run(int ms) {
     loop.exec();
 }
 
-bool Save(QWidget& widget, const QString& path) {
-    const bool ok = widget.grab().save(path);
+// The screen inside the frames of `windows` (as the manager draws them).
+bool Save(std::initializer_list<QWidget*> windows, const QString& path) {
+    QRect area;
+    for (QWidget* window : windows) area |= window->frameGeometry();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const bool ok = screen != nullptr &&
+                    screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(path);
     std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(path));
     return ok;
 }
@@ -42,7 +53,7 @@ bool Save(QWidget& widget, const QString& path) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "Usage: korva-ui-shots OUTPUT_DIR [INSTRUMENTS]\n");
+        std::fprintf(stderr, "Usage: korva-ui-shots OUTPUT_DIR [INSTRUMENTS] [de|en]\n");
         return 2;
     }
     CUpdateLogFile log;
@@ -52,8 +63,12 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         const QString out = QString::fromLocal8Bit(argv[1]);
         const int wanted = argc > 2 ? std::atoi(argv[2]) : 2;
+        const QString language = argc > 3 ? QString::fromLatin1(argv[3]) : QStringLiteral("en");
+        SetLanguageOverride(language == QLatin1String("de") ? 7 : 9);
+        const auto name = [&](const char* what) { return out + "/screenshot-" + what + "-" + language + ".png"; };
 
         CUpdateWnd window(false);
+        window.setModal(true);  // as the program runs it
         window.show();
         QTimer answer;
         QObject::connect(&answer, &QTimer::timeout, [&] {
@@ -72,8 +87,8 @@ int main(int argc, char** argv) {
         for (int i = 0; i < window.List()->topLevelItemCount(); ++i)
             if (window.List()->topLevelItem(i)->text(3) == QStringLiteral("COM10")) first = window.List()->topLevelItem(i);
         if (first != nullptr) first->setSelected(true);
-        Run(300);
-        if (!Save(window, out + "/screenshot-main-window.png")) result = 1;
+        Run(500);
+        if (!Save({&window}, name("main-window"))) result = 1;
 
         // Start Update on the selected row; the progress window exists when
         // the press returns. It is grabbed when the transfer passes 40 %.
@@ -88,7 +103,7 @@ int main(int argc, char** argv) {
                     const QProgressBar* bar = w.ProgressBar();
                     if (grabbed || msg != WM_UPDATE_PROGRESS_BAR || bar->value() * 10 < bar->maximum() * 4) return;
                     grabbed = true;
-                    if (!Save(w, out + "/screenshot-progress-window.png")) result = 1;
+                    if (!Save({&window, &w}, name("progress-window"))) result = 1;
                     w.OnCancel();
                 });
             }
@@ -109,11 +124,16 @@ int main(int argc, char** argv) {
         PortPtr port;
         DevicePtr device;
         window.Core().GetDeviceList().GetDeviceAt(0, &port, &device, nullptr);
-        CMessageDialog message(port.get(), device.get(), 0x24000000 /* RC_UPDATE_TIMEOUT */);
+        CMessageDialog message(port.get(), device.get(), 0x24000000 /* RC_UPDATE_TIMEOUT */, &window);
         message.show();
-        Run(300);
-        if (!Save(message, out + "/screenshot-message-dialog.png")) result = 1;
+        Run(500);
+        if (!Save({&message}, name("message-dialog"))) result = 1;
         message.hide();
+        CUpdateQuestionDialog notice(CUpdateQuestionDialog::kAdjustmentNotice, 0, &window);
+        notice.show();
+        Run(500);
+        if (!Save({&notice}, name("adjustment-notice"))) result = 1;
+        notice.hide();
         window.reject();
     }
     CUpdateLogFile::SetCurrent(nullptr);

@@ -120,6 +120,25 @@ TEST_F(Dialogs, VersionQuestionOffersOnlyCancelWhenTheChangeIsImpossible) {
     EXPECT_EQ(ShowVersionQuestion(0, nullptr), 1);  // no dialog at all
 }
 
+// The conditions text (6230) as paragraphs: hand-made breaks and the
+// hyphen that split a word across them are gone.
+TEST_F(Dialogs, ListTextBecomesOneParagraphPerItem) {
+    const struct {
+        const char* text;
+        std::vector<const char*> expected;
+    } cases[] = {
+        {"Dazu:\r\n1.  das Gerät\r\n     warm ist\r\n2.  keine Kabel ange-\r\n     schlossen sind",
+         {"Dazu:", ">1.<", ">das Gerät warm ist<", ">2.<", ">keine Kabel angeschlossen sind<"}},
+        {"Intro only", {"Intro only"}},
+        {"A:\r\n1.  well-\r\n     Known", {">well- Known<"}},  // a capital goes on: no split word
+    };
+    for (const auto& c : cases) {
+        const QString html = ListParagraphs(QString::fromUtf8(c.text));
+        EXPECT_FALSE(html.contains(QLatin1Char('\n'))) << c.text;
+        for (const char* part : c.expected) EXPECT_TRUE(html.contains(QString::fromUtf8(part))) << c.text << " / " << part;
+    }
+}
+
 TEST_F(Dialogs, NoticesReturnTheAnswer) {
     AnswerNextModal(2);
     EXPECT_EQ(ShowAdjustmentNotice(nullptr), 0);
@@ -142,9 +161,12 @@ TEST_F(Dialogs, ProgressWindowFollowsPostedMessagesAndCancelsOnce) {
         ++cancels;
     });
     EXPECT_EQ(window.windowTitle(), "KORVA - QV3108-2 COM7");
+    EXPECT_FALSE(window.windowIcon().isNull());
     auto* text = FindControl<QLabel>(&window, 6013);
     auto* bar = FindControl<QProgressBar>(&window, 6014);
     ASSERT_TRUE(text && bar);
+    // Its first frame already says what is going on.
+    EXPECT_EQ(text->text(), "The firmware update is initiated ...");
     EXPECT_FALSE(bar->isVisible());
     const int height = text->height();
 

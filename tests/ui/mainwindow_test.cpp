@@ -2,6 +2,10 @@
 // pseudo-terminal, reached through a COM alias, found after the serial kind
 // is switched on from the menu.
 #include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QTimer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -12,9 +16,12 @@
 #include "base/Strings.h"
 #include "device/DeviceList.h"
 #include "sim/PtyInstrument.h"
+#include "tests/device/support/DeviceFixtures.h"
 #include "tests/ui/support/UiTestSupport.h"
+#include "ui/DevicePropertyDialog.h"
 #include "ui/DialogTemplate.h"
 #include "ui/Icons.h"
+#include "ui/TemplateTexts.h"
 #include "ui/UpdateWnd.h"
 
 namespace {
@@ -57,6 +64,26 @@ TEST_F(MainWindow, StartsWithEverythingOff) {
 
     CUpdateWnd withUsb(true);  // the USB library was written
     EXPECT_TRUE(withUsb.Command(46011)->isEnabled());
+}
+
+// The legend's labels show their whole text, inside the device list group,
+// in either language.
+TEST_F(MainWindow, LegendLabelsAreWideEnoughForTheirText) {
+    for (const int language : {7, 9}) {
+        SetLanguageOverride(language);
+        CUpdateWnd window(false);
+        const MainWindowTexts& t = MainWindowTemplate();
+        int found = 0;
+        for (const char* text : {t.legendImpossible, t.legendRunning, t.legendSucceeded, t.legendFailed}) {
+            for (QLabel* label : window.findChildren<QLabel*>()) {
+                if (label->text() != QString::fromUtf8(text)) continue;
+                ++found;
+                EXPECT_GE(label->width(), label->sizeHint().width()) << text;
+                EXPECT_LE(label->geometry().right(), FindControl<QTreeWidget>(&window, 6016)->geometry().right()) << text;
+            }
+        }
+        EXPECT_EQ(found, 4) << language;
+    }
 }
 
 TEST_F(MainWindow, SerialSearchListsTheInstrumentAndSelectionEnablesStartUpdate) {
@@ -126,6 +153,55 @@ TEST_F(MainWindow, EnterDoesNotEndTheWindow) {
     EXPECT_TRUE(window.isVisible());
     window.reject();
     EXPECT_FALSE(window.isVisible());
+}
+
+// Right-click a row, a search cycle rebuilds the list while the menu is
+// open, then "Eigenschaften": the properties of the clicked port, no crash.
+TEST_F(MainWindow, PropertiesFromTheMenuAfterTheListWasRebuiltOnDesktop) {
+    if (!OnDesktop()) GTEST_SKIP() << "runs under tests/ui/desktop.sh";
+    CUpdateWnd window(false);
+    window.setModal(true);  // as the program runs it
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    CDeviceList& devices = window.Core().GetDeviceList();
+    auto device = [](const char* serial) {
+        DeviceTraits traits;
+        traits.serial = serial;
+        return MakeDevice(traits);
+    };
+    const PortPtr clicked = SerialPort("COM2");
+    devices.Add(device("000000001"), SerialPort("COM9"), 0);
+    devices.Add(device("000000002"), clicked, 0);
+    window.Core().UpdateWnd();
+    QTreeWidgetItem* row = window.RowOf(clicked.get());
+    ASSERT_NE(row, nullptr);
+    const QPoint at = window.List()->viewport()->mapToGlobal(window.List()->visualItemRect(row).center());
+
+    bool rebuilt = false;
+    QString shown;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!rebuilt) {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr || !menu->isVisible() || menu->actions().isEmpty()) return;
+            rebuilt = true;
+            devices.Add(device("000000003"), SerialPort("COM1"), 0);
+            window.Core().UpdateWnd();
+            DesktopClick(menu->mapToGlobal(menu->actionGeometry(menu->actions().front()).center()));
+            return;
+        }
+        if (auto* dialog = dynamic_cast<CDevicePropertyDialog*>(QApplication::activeModalWidget())) {
+            shown = FindControl<QLabel>(dialog, 6065)->text();
+            poll.stop();
+            dialog->reject();
+        }
+    });
+    poll.start(10);
+    ASSERT_TRUE(DesktopClick(at, 3));
+    ASSERT_TRUE(WaitUntil([&] { return !shown.isEmpty(); }, 10000));
+    EXPECT_TRUE(rebuilt);
+    EXPECT_EQ(shown, "000000002");
+    window.reject();
 }
 
 TEST(SingleInstance, ASecondStartRaisesTheFirstAndEnds) {

@@ -3,6 +3,7 @@
 // real progress window, questions and message dialog are watched and
 // answered as a user would.
 #include <QAbstractButton>
+#include <algorithm>
 #include <QApplication>
 #include <QLabel>
 #include <QPointer>
@@ -43,12 +44,16 @@ public:
         m_Timer.start();
     }
     std::vector<Seen> seen;
+    // A dialog whose title ends with this is answered No (button 2).
+    QString refuse;
 
 private:
     void Poll() {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr) return;
+        // The main window runs modally on the desktop, as in the program.
+        if (modal == nullptr || dynamic_cast<CUpdateWnd*>(modal) != nullptr) return;
         auto* button = modal->findChild<QAbstractButton*>(QStringLiteral("ctl1"));
+        if (!refuse.isEmpty() && modal->windowTitle().endsWith(refuse)) button = nullptr;
         if (button == nullptr || !button->isVisible())
             button = modal->findChild<QAbstractButton*>(QStringLiteral("ctl2"));
         if (button == nullptr || !button->isVisible()) return;
@@ -88,6 +93,9 @@ protected:
         instrument = std::make_unique<sim::CPtyInstrument>(config);
         ASSERT_EQ(instrument->Start(20), 0u);
         window = std::make_unique<CUpdateWnd>(false);
+        // On the desktop the window is modal as the program runs it, so its
+        // modal loop's effect on the progress window is seen.
+        window->setModal(OnDesktop());
         window->show();
         window->Command(ID_SERIAL_ACTIVATE)->trigger();
         ASSERT_TRUE(WaitUntil([&] { return window->List()->topLevelItemCount() == 1; }, 15000));
@@ -204,6 +212,24 @@ TEST_F(UpdateFromWindow, RunsToSuccessWithTheStepsInOrderAndTheTransferOnTheBar)
     window->reject();
 }
 
+// A No to the question before the update: nothing ran and nothing failed,
+// so the row is what it was and Start Update is there again.
+TEST_F(UpdateFromWindow, ANoBeforeTheUpdateLeavesTheRowAsItWas) {
+    sim::Config config = FastInstrument();
+    config.identity.version1 = "04.500";  // asks the adjustment question
+    ASSERT_NO_FATAL_FAILURE(FindInstrument(config));
+    answers.refuse = QStringLiteral("Verification of Software Version");
+    QTest::mouseClick(window->List()->viewport(), Qt::LeftButton, {}, window->List()->visualItemRect(Row()).center());
+    auto* start = FindControl<QPushButton>(window.get(), 6017);
+    start->click();  // the question runs and is answered inside
+    ASSERT_EQ(answers.seen.size(), 2u);
+    EXPECT_TRUE(RowShows(ROW_IMAGE_POSSIBLE));
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_EQ(window->Core().GetUpdateDoc()->GetThreadCount(), 0);
+    EXPECT_EQ(instrument->GetSnapshot().counters.flashPrograms, 0u);
+    window->reject();
+}
+
 TEST_F(UpdateFromWindow, CancelDuringTheTransferEndsTheUpdateAndLeavesTheFirmware) {
     // Paced so that the transfer lasts about a second: the cancel surely
     // lands in it, long before the FLASH.
@@ -253,5 +279,103 @@ TEST_F(UpdateFromWindow, FailureShowsTheMessageDialogOfItsResult) {
     EXPECT_EQ(instrument->GetSnapshot().counters.flashPrograms, 0u);
     window->reject();
 }
+
+// --- On a desktop with a window manager (tests/ui/desktop.sh) ---------------
+
+// Paced so that the transfer lasts about a second and the FLASH a while: a
+// click or a close surely lands in the step it is meant for.
+sim::Config PacedInstrument() {
+    sim::Config config;
+    config.timing.baud = 10000000;
+    config.timing.flashProgramMs = 1500;
+    config.timing.restartMs = 500;
+    return config;
+}
+
+class UpdateOnDesktop : public UpdateFromWindow {
+protected:
+    void SetUp() override {
+        if (!OnDesktop()) GTEST_SKIP() << "runs under tests/ui/desktop.sh";
+        UpdateFromWindow::SetUp();
+    }
+    bool TransferRunning() const {
+        return !log.window.isNull() && log.window->ProgressBar()->isVisible() && log.window->ProgressBar()->value() > 0;
+    }
+};
+
+TEST_F(UpdateOnDesktop, ProgressWindowIsAboveTheModalMainWindowAndItsCancelIsClickable) {
+    ASSERT_NO_FATAL_FAILURE(FindInstrument(PacedInstrument()));
+    ASSERT_NO_FATAL_FAILURE(StartUpdate());
+    CDeviceUpdateWnd* progress = log.window;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(progress));
+    EXPECT_FALSE(progress->windowIcon().isNull());
+    // The window manager stacks it above the main window, and it leaves the
+    // device list free.
+    const auto above = [&] {
+        const std::vector<unsigned long> order = DesktopStacking();
+        const auto main = std::find(order.begin(), order.end(), static_cast<unsigned long>(window->winId()));
+        const auto top = std::find(order.begin(), order.end(), static_cast<unsigned long>(progress->winId()));
+        return main != order.end() && top != order.end() && top > main;
+    };
+    ASSERT_TRUE(WaitUntil(above));
+    EXPECT_GE(progress->frameGeometry().top(), window->List()->mapToGlobal(QPoint(0, window->List()->height())).y());
+
+    // A click as the user makes it, through the manager and the main
+    // window's modal loop.
+    ASSERT_TRUE(WaitUntil([&] { return TransferRunning(); }, 15000));
+    QPushButton* cancel = progress->CancelButton();
+    ASSERT_TRUE(DesktopClick(cancel->mapToGlobal(cancel->rect().center())));
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_NE(env.LogText().find("Msg - CDeviceUpdateWnd\r\nCancel Button was clicked"), std::string::npos);
+    EXPECT_TRUE(RowShows(ROW_IMAGE_FAILED));
+    EXPECT_EQ(instrument->GetSnapshot().counters.flashPrograms, 0u);
+    window->reject();
+}
+
+TEST_F(UpdateOnDesktop, ClosingDuringTheFlashLetsTheUpdateFinishThenCloses) {
+    ASSERT_NO_FATAL_FAILURE(FindInstrument(PacedInstrument()));
+    ASSERT_NO_FATAL_FAILURE(StartUpdate());
+    ASSERT_TRUE(WaitUntil([&] { return log.cancelHidden; }, 20000));  // the FLASH is being programmed
+    const size_t asked = answers.seen.size();
+    window->close();  // the close box; the question is answered Yes
+    ASSERT_EQ(answers.seen.size(), asked + 1);
+    EXPECT_EQ(answers.seen.back().title, "KORVA");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->ClosingNotice()->isVisible());
+    window->close();  // once more: still nothing stops it
+    EXPECT_EQ(answers.seen.size(), asked + 1);
+
+    ASSERT_TRUE(WaitUntil([&] { return !window->isVisible(); }, 30000));
+    EXPECT_TRUE(RowShows(ROW_IMAGE_SUCCEEDED));
+    const auto snapshot = instrument->GetSnapshot();
+    EXPECT_EQ(snapshot.identity.version1 + "-" + snapshot.identity.version2, "05.306-02.011");
+    EXPECT_EQ(snapshot.counters.flashPrograms, 1u);
+}
+
+// Closing during the transfer: from the window after a Yes, or by a stop
+// request without a question. Either cancels the update and keeps its log.
+class CloseDuringTransferOnDesktop : public UpdateOnDesktop, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CloseDuringTransferOnDesktop, CancelsTheUpdateAndKeepsTheLog) {
+    const bool fromWindow = GetParam();
+    ASSERT_NO_FATAL_FAILURE(FindInstrument(PacedInstrument()));
+    ASSERT_NO_FATAL_FAILURE(StartUpdate());
+    ASSERT_TRUE(WaitUntil([&] { return TransferRunning(); }, 15000));
+    const size_t asked = answers.seen.size();
+    if (fromWindow)
+        window->close();
+    else
+        window->CloseOnStopRequest();
+    EXPECT_EQ(answers.seen.size(), asked + (fromWindow ? 1 : 0));
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(log.window.isNull());
+    EXPECT_NE(env.LogText().find("Running updates were canceled at closing"), std::string::npos) << env.LogText();
+    EXPECT_FALSE(env.Log().IsDiscardable());
+    const auto snapshot = instrument->GetSnapshot();
+    EXPECT_EQ(snapshot.counters.flashPrograms, 0u);
+    EXPECT_EQ(snapshot.identity.version1 + "-" + snapshot.identity.version2, "05.100-02.005");
+}
+
+INSTANTIATE_TEST_SUITE_P(FromWindowOrStopRequest, CloseDuringTransferOnDesktop, ::testing::Bool());
 
 }  // namespace

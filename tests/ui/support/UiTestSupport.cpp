@@ -6,6 +6,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QPoint>
+#include <QProcess>
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
@@ -40,6 +43,28 @@ void AnswerNextModal(int buttonId, QString* seen) {
         button->click();
     });
     poll->start();
+}
+
+bool OnDesktop() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+
+bool DesktopClick(const QPoint& global, int button) {
+    return QProcess::execute(QStringLiteral("xdotool"),
+                             {QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(global.x()),
+                              QString::number(global.y()), QStringLiteral("click"), QString::number(button)}) == 0;
+}
+
+std::vector<unsigned long> DesktopStacking() {
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")});
+    std::vector<unsigned long> windows;
+    if (!xprop.waitForFinished(5000)) return windows;
+    // "_NET_CLIENT_LIST_STACKING(WINDOW): window id # 0x400007, 0x600003"
+    const QString text = QString::fromLocal8Bit(xprop.readAllStandardOutput());
+    const qsizetype hash = text.indexOf(QLatin1Char('#'));
+    if (hash < 0) return windows;
+    for (const QString& id : text.mid(hash + 1).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        windows.push_back(id.trimmed().toULong(nullptr, 16));
+    return windows;
 }
 
 UiTestEnvironment::UiTestEnvironment() {
