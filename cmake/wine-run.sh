@@ -8,12 +8,12 @@
 # first use. One wineserver serves every run and lingers a minute after the
 # last one, so a test run pays Wine's start once instead of per test.
 #
-# Wine maps each /dev/ttyS* of the machine to a COM port by itself. A test
-# must never reach real hardware, so every COM name is mapped to nothing in
-# the prefix's registry (Wine's documented way to hide a port), the com*
-# links are removed before each run, and where a private mount namespace can
-# be had, the server and the program run in one with /dev/null bound over
-# every serial device.
+# Wine maps each /dev/ttyS* of the machine to a COM port by itself (a name
+# hidden in its registry only moves the device to another number). A test
+# must never reach real hardware, so every COM link of the prefix points at
+# nothing once the server has started, and where a private mount namespace can be had, the
+# server and the program run in one with /dev/null bound over every serial
+# device.
 set -eu
 prefix=$1
 shift
@@ -32,28 +32,27 @@ if [ -z "${KORVA_WINE_NS:-}" ] && command -v unshare >/dev/null 2>&1 \
         exec "$0" "$@"' "$0" "$prefix" "$@"
 fi
 
+# Where a COM link is missing or dead, Wine falls back to /dev/ttyS<n-1>;
+# so every COM name gets a link to an empty folder, which no program can
+# open as a port. Wine's device manager rewrites the links of the devices
+# it finds whenever the server starts.
 hide_ports() {
-    rm -f "$prefix"/dosdevices/com[0-9]*
+    mkdir -p "$prefix/no-port"
+    n=1
+    while [ $n -le 256 ]; do
+        ln -sfn "$prefix/no-port" "$prefix/dosdevices/com$n"
+        n=$((n + 1))
+    done
 }
 
 make_prefix() {
     mkdir -p "$prefix"
-    wineboot -i >/dev/null 2>&1
+    wineboot -i >/dev/null 2>&1 9>&-
     # Debian's Wine fonts, or dialog units come out too wide.
     if [ -d /usr/share/wine/fonts ]; then
         cp -f /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
     fi
-    reg="$prefix/ports.reg"
-    {
-        printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-        n=1
-        while [ $n -le 256 ]; do
-            printf '"COM%d"=""\r\n' $n
-            n=$((n + 1))
-        done
-    } >"$reg"
-    wine regedit /S "$reg" >/dev/null 2>&1
-    wineserver -w
+    wineserver -w 9>&-
     hide_ports
     touch "$prefix/.korva-ready"
 }
@@ -62,9 +61,13 @@ mkdir -p "$(dirname "$prefix")"
 (
     flock 9
     [ -f "$prefix/.korva-ready" ] || make_prefix
-    hide_ports
-    # Starts the shared server unless one runs already.
-    wineserver -p60 >/dev/null 2>&1 || true
+    # Starts the shared server unless one runs already, and lets Wine start
+    # its services now: started by a test they would inherit the test's
+    # output and hold it open for as long as the server lives.
+    if wineserver -p60 >/dev/null 2>&1 9>&-; then
+        wine wineboot >/dev/null 2>&1 </dev/null 9>&-
+        hide_ports
+    fi
 ) 9>"$prefix.lock"
 
 exec wine "$@"
