@@ -24,12 +24,18 @@ set(_t ${CMAKE_CURRENT_SOURCE_DIR})
 korva_windows_tests(platform_tests DEPS korva_platform FILES ${_t}/platform/syserror_test.cpp)
 korva_windows_tests(platform_tests_mt THREADED DEPS korva_platform FILES ${_t}/platform/event_mt_test.cpp)
 
-# base/: left out are updatelog_test and updatelog_mt_test (their temporary
-# folder helper and the file-mode checks are POSIX).
+# base/: every suite.
 korva_windows_tests(base_tests DEPS korva_base FILES ${_t}/base/support/TempDir.cpp
-  ${_t}/base/bytebuffer_test.cpp ${_t}/base/resultcodes_test.cpp ${_t}/base/strings_test.cpp)
-korva_windows_tests(base_tests_mt THREADED DEPS korva_base FILES
-  ${_t}/base/messagewindow_mt_test.cpp ${_t}/base/objectlock_mt_test.cpp)
+  ${_t}/base/bytebuffer_test.cpp ${_t}/base/resultcodes_test.cpp ${_t}/base/strings_test.cpp
+  ${_t}/base/updatelog_test.cpp)
+korva_windows_tests(base_tests_mt THREADED DEPS korva_base FILES ${_t}/base/support/TempDir.cpp
+  ${_t}/base/messagewindow_mt_test.cpp ${_t}/base/objectlock_mt_test.cpp ${_t}/base/updatelog_mt_test.cpp)
+
+# protocol/: every suite.
+korva_windows_tests(protocol_tests DEPS korva_protocol FILES ${_t}/protocol/support/FakeInterface.cpp
+  ${_t}/protocol/updateinterface_test.cpp)
+korva_windows_tests(protocol_tests_mt THREADED DEPS korva_protocol FILES ${_t}/protocol/support/FakeInterface.cpp
+  ${_t}/protocol/updateinterface_mt_test.cpp)
 
 # The Wine runs must never reach the machine's serial devices.
 add_executable(no_real_ports ${_t}/platform/support_win32/no_real_ports.c)
