@@ -37,6 +37,11 @@ korva_windows_tests(protocol_tests DEPS korva_protocol FILES ${_t}/protocol/supp
 korva_windows_tests(protocol_tests_mt THREADED DEPS korva_protocol FILES ${_t}/protocol/support/FakeInterface.cpp
   ${_t}/protocol/updateinterface_mt_test.cpp)
 
+# tools/: the log reader.
+korva_windows_tests(tools_tests DEPS korva_base korva_logreader FILES ${_t}/tools/logreader_test.cpp
+  ${_t}/base/support/TempDir.cpp)
+target_compile_definitions(tools_tests PRIVATE KORVA_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+
 # The Wine runs must never reach the machine's serial devices.
 add_executable(no_real_ports ${_t}/platform/support_win32/no_real_ports.c)
 add_test(NAME wine.real_serial_ports_hidden COMMAND no_real_ports)
