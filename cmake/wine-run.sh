@@ -66,8 +66,10 @@ mkdir -p "$(dirname "$prefix")"
     # output and hold it open for as long as the server lives.
     if wineserver -p60 >/dev/null 2>&1 9>&-; then
         wine wineboot >/dev/null 2>&1 </dev/null 9>&-
-        hide_ports
     fi
+    # Also when the server was started by someone else's Wine run.
+    hidden=$(find "$prefix/dosdevices" -name 'com*' -lname "$prefix/no-port" | wc -l)
+    [ "$hidden" -eq 256 ] || hide_ports
 ) 9>"$prefix.lock"
 
 exec wine "$@"

@@ -28,6 +28,6 @@ if [ "$windows" = 1 ]; then
     # /usr/src/googletest (package googletest). fonts-wine gives Wine the
     # fonts its dialogs are measured with.
     apt-get install -y -qq --no-install-recommends \
-        g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686 \
+        g++-mingw-w64-i686 binutils-mingw-w64-i686 \
         googletest wine wine32:i386 fonts-wine >/dev/null
 fi
