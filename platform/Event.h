@@ -27,7 +27,7 @@ public:
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
-    // False if the descriptor could not be created (last error tells why).
+    // False if the event could not be created (last error tells why).
 #ifdef _WIN32
     bool IsValid() const { return m_handle != nullptr; }
 #else
@@ -41,12 +41,16 @@ public:
     // Manual reset: whether it is set. Auto reset: takes the signal if it
     // is set (as a zero time-out wait would).
     bool TryAcquire();
-    // The eventfd: readable while the event is set. For handing to another
-    // library's notification call; never read or written by others.
+    // What another library's notification call takes (D2XX's
+    // FT_SetEventNotification): the eventfd on Linux, the event's HANDLE on
+    // Windows. Never read or written by others.
 #ifdef _WIN32
-    // The event object's HANDLE, for the same purpose.
+    void* NotificationHandle() const { return m_handle; }
+    // The event object's HANDLE, for the waits of this layer.
     void* Handle() const { return m_handle; }
 #else
+    void* NotificationHandle() const { return reinterpret_cast<void*>(static_cast<intptr_t>(m_fd)); }
+    // The eventfd: readable while the event is set.
     int Fd() const { return m_fd; }
 #endif
 
