@@ -39,6 +39,8 @@ private:
     bool CheckSingleInstance();
     void ShowStartupFailure(uint32_t error);
     void BringMainWindowToFront();
+    // A stop signal: closes the window once no update runs any more.
+    void CloseWhenNoUpdateRuns();
 
     CSingleInstance m_Instance;
     std::string m_strInstanceDirectory;

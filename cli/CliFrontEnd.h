@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/MessageWindow.h"
 #include "cli/CliView.h"
@@ -33,6 +34,7 @@ struct CliOptions {
     uint16_t language = 0;  // 0: the user's locale
     int simulate = 0;       // simulated USB instruments instead of the real USB library
     std::string simulateVersion;  // their software version ("05.100-02.005" when empty)
+    std::vector<std::string> simulateWith;  // korva-sim options (faults) for them
     std::string error;      // set when the command line is wrong
 };
 

@@ -124,8 +124,9 @@ void CCliView::ShowMessageDialog(uint32_t code, const PortPtr& port, const Devic
 
 IProgressWindow* CCliView::CreateProgressWindow(const std::string& title, CObject* thread) {
     if (CObject::DownCast<CDevUpdateThread>(thread) == nullptr) return nullptr;
-    if (!m_Output.json) std::fprintf(stderr, "%s\n", title.c_str());
+    if (!m_Output.json) std::fprintf(stderr, "%s\n", Printable(title).c_str());
     m_Windows.push_back(std::make_unique<CCliProgressWindow>(m_MainWindow, thread, m_Output));
+    ++m_nProgressWindows;
     return m_Windows.back().get();
 }
 

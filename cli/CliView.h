@@ -25,6 +25,10 @@ class CDevUpdateThread;
 // handled on the main thread.
 inline constexpr uint32_t WM_CLI_PROGRESS = 0x8001;
 
+// Text from instruments for the terminal: control characters and bytes that
+// are no UTF-8 shown escaped (\x1b); `lines`: line ends stay.
+std::string Printable(const std::string& text, bool lines = false);
+
 struct CliOutput {
     bool json = false;
     bool terminal = false;  // standard error is a terminal: draw a progress line
@@ -100,6 +104,9 @@ public:
     void HandleProgressPosts();
     // Ctrl-C: cancels the running updates that can still be cancelled.
     bool CancelUpdates();
+    // An update's thread was started (it may have sent to the instrument).
+    bool UpdateBegan() const { return m_nProgressWindows > 0; }
+    bool UpdateRunning() const { return !m_Windows.empty(); }
     const CCliUpdateDialogs& Dialogs() const { return m_Dialogs; }
 
     std::vector<CDeviceRow> rows;
@@ -113,4 +120,5 @@ private:
     const CliOutput m_Output;
     CCliUpdateDialogs m_Dialogs;
     std::vector<std::unique_ptr<CCliProgressWindow>> m_Windows;
+    int m_nProgressWindows = 0;  // created so far
 };

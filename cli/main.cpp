@@ -1,7 +1,10 @@
 // korva-upgrader-cli: the program's search and update without a window.
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "base/Strings.h"
@@ -9,6 +12,7 @@
 #include "cli/CliFrontEnd.h"
 #include "platform/StopSignal.h"
 #include "platform/SysError.h"
+#include "sim/SimCommandLine.h"
 #include "sim/SimConfig.h"
 #include "sim/d2xx/SimD2xxControl.h"
 #include "transport/UsbLibraryFile.h"
@@ -21,7 +25,7 @@ namespace {
 
 // Writes the simulated USB library in place of the real one and attaches
 // `count` simulated QV3108-2 instruments to it.
-std::string WriteSimulatedUsbLibrary(int count, const std::string& version) {
+std::string WriteSimulatedUsbLibrary(int count, const std::string& version, const sim::Config& base) {
     EmbeddedFile simulated{korva_cli_usb_sim_begin,
                            static_cast<size_t>(korva_cli_usb_sim_end - korva_cli_usb_sim_begin)};
     std::string line = WriteUsbLibraryFile(&simulated);
@@ -31,7 +35,8 @@ std::string WriteSimulatedUsbLibrary(int count, const std::string& version) {
     if (LoadUsbLibrary(library) != 0) return line;
     auto attach = library.Bind<PFN_KORVA_SimAttach>("KORVA_SimAttach");
     if (attach == nullptr) return line;
-    sim::Config config;
+    sim::Config config = base;
+    const bool ownSerial = config.identity.serialNumber != sim::Config().identity.serialNumber;
     // No line-rate emulation: the demonstration takes seconds, not minutes.
     config.timing.fast = true;
     if (!version.empty()) {
@@ -41,24 +46,44 @@ std::string WriteSimulatedUsbLibrary(int count, const std::string& version) {
     for (int i = 1; i <= count; ++i) {
         char serial[16];
         std::snprintf(serial, sizeof serial, "SIM%05d", i);
-        config.identity.serialNumber = std::to_string(100230 + i);
+        if (!ownSerial) config.identity.serialNumber = std::to_string(100230 + i);
         attach(0x04036001, serial, &config);
     }
     return line;
 }
 
+// Output that could not be written (a full disk, a closed pipe) fails the
+// run: a script must not take a cut-off listing for the whole one.
+int CheckOutput(int exitCode) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return exitCode;
+    std::fprintf(stderr, "korva-upgrader-cli: the output could not be written: %s\n", std::strerror(errno));
+    return exitCode == kExitSuccess ? kExitFailure : exitCode;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A closed output pipe is a write error to report, not a reason to die
+    // with the library file and the instrument left behind.
+    ::signal(SIGPIPE, SIG_IGN);
     const CliOptions options = ParseCliOptions(argc, argv);
-    if (options.command == CliOptions::Command::kHelp) {
-        std::fputs(CliUsage(), stdout);
-        return kExitSuccess;
-    }
     if (!options.error.empty()) {
         std::fprintf(stderr, "korva-upgrader-cli: %s\n\n%s", options.error.c_str(), CliUsage());
         return kExitUsage;
     }
+    if (options.command == CliOptions::Command::kHelp) {
+        std::fputs(CliUsage(), stdout);
+        return CheckOutput(kExitSuccess);
+    }
+    sim::SimOptions simulated;
+    std::string simError;
+    if (!sim::ParseSimOptions(options.simulateWith, simulated, simError)) {
+        std::fprintf(stderr, "korva-upgrader-cli: --simulate-with: %s\n\n%s", simError.c_str(), CliUsage());
+        return kExitUsage;
+    }
+    // Before the library file is written: a stop from here on is handled,
+    // so the file is removed on every way out.
+    platform::Event* stop = platform::InstallStopSignalHandlers();
     if (options.language != 0) SetLanguageOverride(options.language);
 
     // The same log as the window writes, with the same start-up entry.
@@ -66,14 +91,15 @@ int main(int argc, char** argv) {
     CUpdateLogFile::SetCurrent(&log);
     StartupFacts facts = GatherStartupFacts();
     if (options.usb) {
-        facts.usbLibraryLine = options.simulate ? WriteSimulatedUsbLibrary(options.simulate, options.simulateVersion) : WriteUsbLibraryFile();
+        facts.usbLibraryLine = options.simulate ? WriteSimulatedUsbLibrary(options.simulate, options.simulateVersion, simulated.config) : WriteUsbLibraryFile();
     }
-    log.LogMessage("CWinApp", BuildStartupReport(facts), nullptr, true);
+    // A library that cannot be loaded keeps the log: service needs the reason.
+    log.LogMessage("CWinApp", BuildStartupReport(facts), nullptr, UsbLibraryProblem().empty());
     int exitCode;
     {
         CCliFrontEnd frontEnd(options, g_bUsbDllCreated != 0, ::isatty(STDERR_FILENO) == 1);
-        // Ctrl-C cancels an update while that is still possible, and ends a search.
-        platform::Event* stop = platform::InstallStopSignalHandlers();
+        // Ctrl-C (and a closed terminal, and SIGTERM) cancels an update while
+        // that is still possible, and ends a search.
         platform::Event quit(platform::Event::kManualReset);
         std::thread watcher;
         if (stop != nullptr) {
@@ -84,7 +110,7 @@ int main(int argc, char** argv) {
                 }
             });
         }
-        exitCode = frontEnd.Run();
+        exitCode = CheckOutput(frontEnd.Run());
         quit.Set();
         if (watcher.joinable()) watcher.join();
     }

@@ -66,6 +66,16 @@ double VersionToNumber(std::string_view text) {
     return result.ec == std::errc() ? value : 0.0;
 }
 
+bool IsIdentificationReply(std::string_view line) {
+    const size_t comma = line.find(',');
+    if (comma == std::string_view::npos || comma == 0) return false;
+    for (const char c : line) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) return false;
+    }
+    return true;
+}
+
 CDeviceParameter::~CDeviceParameter() {
     const bool locked = LockForDestruction(m_Lock, this);
     m_Lock.Close();

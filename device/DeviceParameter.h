@@ -116,6 +116,17 @@ private:
     std::vector<uint32_t> m_MatchedConfigurations;
 };
 
+// Whether a line can be an answer to "*IDN?" at all: a maker field ended by
+// a comma, and no control byte anywhere. Anything else (a boot banner, a
+// few stray bytes, a fragment broken by a NUL) is noise on the line, not a
+// reply: the search and the update wait on through it. Whether a reply
+// names the right maker and firmware is judged afterwards, as for any reply.
+bool IsIdentificationReply(std::string_view line);
+// How many noise lines an identification waits through before it takes
+// the next line as the reply: a boot banner is a few lines, an instrument
+// that never stops talking is not to be trusted.
+inline constexpr int kMaxIdentificationNoise = 16;
+
 // Numeric value of a version text: leading decimal digits with an optional
 // fraction ("05.306" -> 5.306); text that does not start with a digit or a
 // point gives 0. No sign, exponent or white space is accepted.

@@ -10,33 +10,35 @@
 #include <cstdlib>
 
 #include "platform/SysError.h"
+#include "platform/SystemInfo.h"
 
 namespace platform {
 
 namespace {
-
-std::string Env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
 
 int ComNumber(const std::string& name) {
     if (!IsComName(name)) return 0;
     return std::atoi(name.c_str() + 3);
 }
 
+// The alias folder and the run-time folder above it must be ours and
+// writable only by us: anyone who can add a link there can put a fake
+// instrument in front of the program (the /tmp fallback is shared).
+bool IsPrivateFolder(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 uint32_t MakeFolder(const std::string& path) {
-    // Create each missing level; the last one private to the user.
-    for (size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos != path.size() && path[pos] != '/') continue;
-        const std::string part = path.substr(0, pos);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return SetLastErrorFromErrno();
+    if (const uint32_t rc = CheckRuntimeDirectory(RuntimeDirectory())) {
+        SetLastError(rc);
+        return rc;
     }
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return SetLastErrorFromErrno();
-    if (!S_ISDIR(st.st_mode)) {
-        SetLastError(ERROR_DIRECTORY);
-        return ERROR_DIRECTORY;
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return SetLastErrorFromErrno();
+    if (!IsPrivateFolder(path)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return ERROR_ACCESS_DENIED;
     }
     return 0;
 }
@@ -51,11 +53,7 @@ std::string ReadLink(const std::string& path) {
 }  // namespace
 
 std::string PortAliasDirectory() {
-    const std::string runtime = Env("XDG_RUNTIME_DIR");
-    if (!runtime.empty()) return runtime + "/korva/ports";
-    std::string home = Env("HOME");
-    if (home.empty()) home = "/tmp";
-    return home + "/.korva/ports";
+    return RuntimeDirectory() + "/ports";
 }
 
 bool IsComName(const std::string& name) {
@@ -96,13 +94,18 @@ uint32_t RemovePortAlias(const std::string& comName, const std::string& expected
 std::vector<std::pair<std::string, std::string>> ListPortAliases() {
     std::vector<std::pair<std::string, std::string>> aliases;
     const std::string folder = PortAliasDirectory();
+    if (!IsPrivateFolder(RuntimeDirectory()) || !IsPrivateFolder(folder)) return aliases;
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) return aliases;
     while (dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (!IsComName(name)) continue;
-        const std::string target = ReadLink(folder + "/" + name);
-        if (!target.empty()) aliases.emplace_back(name, target);
+        std::string target = ReadLink(folder + "/" + name);
+        if (target.empty()) continue;
+        // A relative link means what the kernel makes of it: relative to
+        // the folder, not to the current directory.
+        if (target[0] != '/') target = folder + "/" + target;
+        aliases.emplace_back(name, target);
     }
     ::closedir(dir);
     std::sort(aliases.begin(), aliases.end(),

@@ -5,8 +5,10 @@
 // port by a symbolic link in this folder: COM7 -> /dev/pts/4. An alias
 // overrides a derived name.
 //
-// Folder: $XDG_RUNTIME_DIR/korva/ports when XDG_RUNTIME_DIR is set (ptys and
-// the simulator live only as long as the session), else $HOME/.korva/ports.
+// Folder: "ports" in RuntimeDirectory(), so $XDG_RUNTIME_DIR/korva/ports
+// when the session has one (ptys and the simulator live only as long as the
+// session), else $HOME/.korva/ports. Links are used only while that folder
+// and the one above it belong to the user and nobody else may write there.
 // Thread: any.
 #pragma once
 
@@ -29,8 +31,10 @@ uint32_t RegisterPortAlias(const std::string& comName, const std::string& target
 // Removes the alias; with `expectedTarget` only if it still points there (so
 // a program never removes an alias another program has taken over).
 uint32_t RemovePortAlias(const std::string& comName, const std::string& expectedTarget = "");
-// The aliases of the folder: (COM name, target), sorted by COM number.
-// Entries that are not symbolic links or not COM names are skipped.
+// The aliases of the folder: (COM name, target), sorted by COM number; a
+// relative target is returned joined to the folder. Entries that are not
+// symbolic links or not COM names are skipped; a folder that fails the
+// owner and mode checks yields none.
 std::vector<std::pair<std::string, std::string>> ListPortAliases();
 // The first COM number from `first` to 99 that has no alias; 0 if none.
 int FreeAliasNumber(int first);

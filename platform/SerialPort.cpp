@@ -194,6 +194,9 @@ void LinuxSerialPort::Close() {
         while (WaitFor(m_modemEnded, 20) != 0) ::pthread_kill(m_modemThread.native_handle(), WakeSignal());
         m_modemThread.join();
     }
+    // The exclusive mode belongs to the terminal, not to this descriptor: on
+    // a pseudo-terminal it would outlive us and lock out the next opener.
+    ::ioctl(m_fd, TIOCNXCL);
     ::flock(m_fd, LOCK_UN);
     ::close(m_fd);
     m_fd = -1;
@@ -600,6 +603,7 @@ uint32_t OpenSerialPort(const std::string& comName, std::unique_ptr<ISerialPort>
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
         const uint32_t rc = SetLastErrorFromErrno();
+        ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return rc;
     }

@@ -4,6 +4,7 @@
 #include <elf.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -93,9 +94,18 @@ uint32_t SharedLibrary::Load(const std::string& path) {
     m_handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (m_handle == nullptr) {
         m_message = TakeLoaderMessage();
-        return Fail(ERROR_BAD_EXE_FORMAT);
+        struct statvfs fs {};
+        return FailLoading(::statvfs(file.c_str(), &fs) == 0 && (fs.f_flag & ST_NOEXEC) != 0);
     }
     return ERROR_SUCCESS;
+}
+
+uint32_t SharedLibrary::FailLoading(bool noexec) {
+    // The loader's text ("failed to map segment") does not name the usual
+    // cause: a file system on which nothing may be executed.
+    if (!noexec) return Fail(ERROR_BAD_EXE_FORMAT);
+    m_message = "it lies on a file system mounted noexec, from which no program code may run (" + m_message + ")";
+    return Fail(ERROR_ACCESS_DENIED);
 }
 
 uint32_t SharedLibrary::LoadFromDescriptor(int fd) {
@@ -116,7 +126,8 @@ uint32_t SharedLibrary::LoadFromDescriptor(int fd) {
     m_handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (m_handle == nullptr) {
         m_message = TakeLoaderMessage();
-        return Fail(ERROR_BAD_EXE_FORMAT);
+        struct statvfs fs {};
+        return FailLoading(::fstatvfs(fd, &fs) == 0 && (fs.f_flag & ST_NOEXEC) != 0);
     }
     return ERROR_SUCCESS;
 }

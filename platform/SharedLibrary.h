@@ -17,7 +17,9 @@ public:
     // Loads the library at `path` (a relative path without a slash is taken
     // relative to the current directory, never searched for). Returns 0, or
     // ERROR_MOD_NOT_FOUND for a missing file, ERROR_BAD_EXE_FORMAT for a file
-    // that is not a loadable library, ERROR_ACCESS_DENIED if already loaded.
+    // that is not a loadable library, ERROR_ACCESS_DENIED if already loaded
+    // or if the file lies on a file system mounted noexec (said in the
+    // loader message).
     // The loader's own message is kept in LastLoaderMessage().
     uint32_t Load(const std::string& path);
     // Loads the library from an open file descriptor, so the file that is
@@ -35,6 +37,8 @@ public:
     const std::string& LastLoaderMessage() const { return m_message; }
 
 private:
+    uint32_t FailLoading(bool noexec);
+
     void* m_handle = nullptr;
     std::string m_message;
 };

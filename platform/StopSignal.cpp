@@ -36,7 +36,10 @@ Event* InstallStopSignalHandlers() {
         action.sa_handler = OnStopSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        if (::sigaction(SIGINT, &action, nullptr) != 0 || ::sigaction(SIGTERM, &action, nullptr) != 0) return;
+        // SIGHUP: the terminal was closed, which must not cut an update off.
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            if (::sigaction(signal, &action, nullptr) != 0) return;
+        }
         event = &stop;
     });
     return event;

@@ -1,6 +1,7 @@
 #include "platform/SystemInfo.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
@@ -80,12 +81,50 @@ bool SystemTimeIncrementMs(double& ms) {
     return true;
 }
 
+namespace {
+
+// A folder the user may keep private files in: a directory that belongs to
+// the user. An environment inherited from another user (su, sudo -E) names
+// that user's folders, which are not ours to write into.
+bool IsOwnFolder(const std::string& path, bool privateMode) {
+    struct stat st {};
+    if (path.empty() || path[0] != '/' || ::stat(path.c_str(), &st) != 0) return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (!privateMode || (st.st_mode & 022) == 0);
+}
+
+std::string AccountHome() {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) return {};
+    return found->pw_dir != nullptr ? found->pw_dir : "";
+}
+
+}  // namespace
+
 std::string RuntimeDirectory() {
     const std::string runtime = Env("XDG_RUNTIME_DIR");
-    if (!runtime.empty()) return runtime + "/korva";
-    const std::string home = Env("HOME");
-    if (!home.empty()) return home + "/.korva";
+    if (IsOwnFolder(runtime, true)) return runtime + "/korva";
+    for (const std::string& home : {Env("HOME"), AccountHome()}) {
+        if (IsOwnFolder(home, false)) return home + "/.korva";
+    }
+    // Shared with everybody: the folder is checked for its owner and mode
+    // wherever it is used.
     return "/tmp/korva-" + std::to_string(::getuid());
+}
+
+uint32_t CheckRuntimeDirectory(const std::string& path) {
+    return EnsurePrivateDirectory(path.empty() ? RuntimeDirectory() : path);
+}
+
+std::string RuntimeDirectoryProblem(const std::string& path, uint32_t error) {
+    std::string text = "The folder for the program's own files cannot be used:\n" + path + "\n";
+    if (error == ERROR_ACCESS_DENIED) {
+        text += "It is not a folder of yours, or other users may write into it.";
+    } else {
+        text += "It cannot be created or opened (error " + std::to_string(error) + ").";
+    }
+    return text + "\nSet XDG_RUNTIME_DIR or HOME to a folder that belongs to you and start the program again.";
 }
 
 NamedInstanceLock::~NamedInstanceLock() { Release(); }

@@ -24,9 +24,21 @@ std::string ReadOsReleaseName(const std::string& path);
 // False when the clock cannot be asked.
 bool SystemTimeIncrementMs(double& ms);
 
-// The folder for the per-user run-time files (locks, sockets):
-// $XDG_RUNTIME_DIR/korva, else $HOME/.korva, else /tmp/korva-<uid>.
+// The folder for the per-user run-time files (locks, sockets, the port
+// aliases): $XDG_RUNTIME_DIR/korva, else $HOME/.korva (HOME unset: the
+// account's home), else /tmp/korva-<uid>. A variable naming a folder that
+// does not belong to the user (inherited from another user's session) is
+// passed over.
 std::string RuntimeDirectory();
+
+// Creates `path` (empty: RuntimeDirectory()) private to the user if missing;
+// 0 when it is usable, ERROR_ACCESS_DENIED when it belongs to someone else,
+// is no directory or is writable by others, else the error of the failure.
+uint32_t CheckRuntimeDirectory(const std::string& path = "");
+
+// What is wrong with the folder, in words for the user, after
+// CheckRuntimeDirectory or NamedInstanceLock::Acquire failed with `error`.
+std::string RuntimeDirectoryProblem(const std::string& path, uint32_t error);
 
 // A named lock held for the life of a process, standing in for a named
 // mutex used as a marker of a running copy: a file in RuntimeDirectory()

@@ -87,18 +87,17 @@ void CDevSearchThread::ClearReceive() {
     m_hTimeoutEvent.Reset();
 }
 
-uint32_t CDevSearchThread::WaitForInterfaceEvent() {
-    // Without limit: the interface always ends a query with a line, a reply
-    // time-out or a port error, and the destructor signals the terminate
-    // event. The order is the priority.
+uint32_t CDevSearchThread::WaitForInterfaceEvent(uint32_t timeoutMs) {
+    // The destructor signals the terminate event. The order is the priority.
     platform::Waitable items[] = {platform::Waitable::Of(m_hTerminateEvent),
                                   platform::Waitable::Of(m_hTimeoutEvent),
                                   platform::Waitable::Of(m_hReceiveEvent)};
-    switch (platform::WaitForAny(items, 3, platform::kInfinite)) {
+    switch (platform::WaitForAny(items, 3, timeoutMs)) {
     case 0:
         m_bTerminated.store(1, std::memory_order_release);
         return 0;
     case 1:
+    case platform::kWaitTimeout:
         return RC_SEARCH_TIMEOUT;
     case 2:
         return RC_SEARCH_DATA_RECEIVED;
@@ -122,6 +121,42 @@ uint32_t CDevSearchThread::SendQuery(CUpdateInterface& port, const char* query) 
             return 0;
         }
         result = port.SendSCPIMsg(query);
+    }
+    return result;
+}
+
+uint32_t CDevSearchThread::AwaitIdentification(CUpdateInterface& port, CByteBuffer& reply) {
+    int noise = 0;
+    uint32_t result = RC_SEARCH_TIMEOUT;
+    // A noise line without a reply behind it (a banner of an instrument
+    // that was just coming up and lost the query) gets the query once more.
+    for (int query = 0; query < 2; ++query) {
+        if (const uint32_t sent = SendQuery(port, kIdnQuery); sent != 0 || m_bTerminated.load()) return sent;
+        const uint32_t start = platform::GetTickCount();
+        bool noisy = false;
+        for (;;) {
+            // A noise line has stopped the interface's reply timer: the rest
+            // of the reply time is kept here.
+            uint32_t timeoutMs = platform::kInfinite;
+            if (noisy) {
+                const uint32_t elapsed = platform::GetTickCount() - start;
+                if (elapsed >= CUpdateInterface::kReplyTimeoutMs) {
+                    result = RC_SEARCH_TIMEOUT;
+                    break;
+                }
+                timeoutMs = CUpdateInterface::kReplyTimeoutMs - elapsed;
+            }
+            result = WaitForInterfaceEvent(timeoutMs);
+            if (m_bTerminated.load(std::memory_order_acquire)) return result;
+            if (result != RC_SEARCH_DATA_RECEIVED) break;
+            reply = TakeReceiveBuffer();
+            if (IsIdentificationReply(reply.View()) || ++noise > kMaxIdentificationNoise) return result;
+            LogMessage(this, "Not an identification reply, skipped", "AwaitIdentification", true);
+            noisy = true;
+        }
+        // A port that stays silent is done after one reply time.
+        if (!noisy) break;
+        ClearReceive();
     }
     return result;
 }
@@ -152,12 +187,13 @@ uint32_t CDevSearchThread::RequestDeviceParameter() {
         result = 0;
     } else if (port && port->Init(m_pPort.get()) == 0) {
         result = [&]() -> uint32_t {
-            if (const uint32_t sent = SendQuery(*port, kIdnQuery); sent != 0 || m_bTerminated.load()) return sent;
-            const uint32_t first = WaitForInterfaceEvent();
+            CByteBuffer reply;
+            const uint32_t first = AwaitIdentification(*port, reply);
             if (m_bTerminated.load(std::memory_order_acquire)) return first;
+            if (first != RC_SEARCH_DATA_RECEIVED && first != RC_SEARCH_TIMEOUT) return first;  // the send failed
             m_pDevice.reset(new (std::nothrow) CDeviceParameter());
             if (m_pDevice == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-            if (first != RC_SEARCH_DATA_RECEIVED || SelectIdnParameter(TakeReceiveBuffer()) != 1)
+            if (first != RC_SEARCH_DATA_RECEIVED || SelectIdnParameter(reply) != 1)
                 return RC_SEARCH_ERROR;  // also a time-out of the first query
             ClearReceive();
             if (const uint32_t sent = SendQuery(*port, kModuleQuery); sent != 0 || m_bTerminated.load()) return sent;

@@ -73,7 +73,13 @@ public:
 private:
     static uint32_t Execute(CObject* argument);
     uint32_t RequestDeviceParameter();
-    uint32_t WaitForInterfaceEvent();
+    // Without a limit by default: the interface ends every query with a
+    // line, a reply time-out or a port error.
+    uint32_t WaitForInterfaceEvent(uint32_t timeoutMs = platform::kInfinite);
+    // Asks "*IDN?;" and waits for the reply, skipping noise lines (see
+    // IsIdentificationReply) within the reply time; `reply` gets the line.
+    // RC_SEARCH_DATA_RECEIVED, RC_SEARCH_TIMEOUT, or the failed send's code.
+    uint32_t AwaitIdentification(CUpdateInterface& port, CByteBuffer& reply);
     // Sends a query, waiting out a port that is still finishing the previous
     // write; a stop meanwhile sets m_bTerminated and returns 0.
     uint32_t SendQuery(CUpdateInterface& port, const char* query);

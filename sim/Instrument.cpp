@@ -14,6 +14,13 @@ namespace {
 
 constexpr uint32_t kFlashSector = 0x10000;
 constexpr size_t kEndlessQueue = 256;  // endless output is made only this far ahead
+// The noise lines, and how long after one the reply follows (also in fast
+// mode: a reader is to meet the noise alone first).
+constexpr char kBootBannerText[] = "\x1b[0mKORVA boot\0 2.01 ok";
+constexpr char kStrayBytesText[] = "\x07\x7f\0\xfe";
+const std::string kBootBanner(kBootBannerText, sizeof kBootBannerText - 1);
+const std::string kStrayBytes(kStrayBytesText, sizeof kStrayBytesText - 1);
+constexpr uint64_t kNoiseGapNs = 100000000;
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -331,6 +338,11 @@ bool CInstrument::ExecuteScpiCommand(const std::string& text, bool& service, uin
         if (faults.vanishAt == Step::kIdentify) {
             Vanish("identification");
             return false;
+        }
+        if (m_bannerPending || faults.idnNoise == IdnNoise::kEveryReply) {
+            EmitScpi(m_bannerPending ? kBootBanner : kStrayBytes, t);
+            m_bannerPending = false;
+            t += kNoiseGapNs;
         }
         if (faults.garbage) {
             EmitScpi(GarbageLine(), t);
@@ -723,6 +735,7 @@ void CInstrument::Boot(uint64_t t) {
     m_skipCr = false;
     m_errors.clear();
     m_endless = EndlessFault::kNone;
+    m_bannerPending = m_config.faults.idnNoise == IdnNoise::kAfterRestart;
     if (m_config.faults.silentAfterRestart) {
         m_state = State::kSilent;
         Notice("restarted and stays silent");

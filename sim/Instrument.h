@@ -184,6 +184,7 @@ private:
     bool m_checksumFaultUsed = false;
     int m_rsAnswersLeft = 0;
     int m_calibrationFailuresLeft = 0;
+    bool m_bannerPending = false;  // IdnNoise::kAfterRestart, armed by a boot
     uint32_t m_copySource = 0, m_copyLength = 0, m_copyDest = 0;
 
     EndlessFault m_endless = EndlessFault::kNone;

@@ -116,6 +116,8 @@ Faults (each on its own):
   --waiting-for-other     the monitor announces another byte count
   --garbage               *IDN? is answered by a line of garbage
   --endless KIND          after *IDN?: lines (an endless stream) or line (one endless line)
+  --idn-noise WHEN        a junk line before the *IDN? reply: restart (the first
+                          after a restart) or every
   --answer-rs N           "rs" is refused N times (-1: always)
   --vanish-at STEP        hang up at: identify, modules, settings, monitor, load,
                           checksum, copy, restart, calibrate
@@ -262,6 +264,14 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
             else if (v == "line") c.faults.endless = EndlessFault::kLine;
             else {
                 error = "--endless takes lines or line";
+                return false;
+            }
+        } else if (opt == "--idn-noise") {
+            if (!value(v)) return false;
+            if (v == "restart") c.faults.idnNoise = IdnNoise::kAfterRestart;
+            else if (v == "every") c.faults.idnNoise = IdnNoise::kEveryReply;
+            else {
+                error = "--idn-noise takes restart or every";
                 return false;
             }
         } else if (opt == "--answer-rs") {

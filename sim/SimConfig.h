@@ -48,6 +48,17 @@ enum class EndlessFault {
     kLine,   // after "*IDN?" one line that never ends
 };
 
+// Noise on the line before an identification reply.
+enum class IdnNoise {
+    kNone,
+    // A junk line as the instrument comes up after a restart (a boot banner
+    // broken by a NUL). It reaches the line just before the first reply to
+    // "*IDN?" after the restart, where a real banner meets the updater too:
+    // while it waits for that reply.
+    kAfterRestart,
+    kEveryReply,  // a few stray bytes before every reply to "*IDN?"
+};
+
 // The steps at which the instrument can vanish (the cable is pulled).
 enum class Step {
     kNone,
@@ -91,6 +102,7 @@ struct Faults {
     bool waitingForOtherCount = false;
     bool garbage = false;             // "*IDN?" is answered by a garbage line
     EndlessFault endless = EndlessFault::kNone;
+    IdnNoise idnNoise = IdnNoise::kNone;
     int answerRs = 0;                 // "rs" is refused this many times; -1 always
     int failCalibrations = 0;         // this many self calibrations end with an error
     Step vanishAt = Step::kNone;

@@ -11,14 +11,20 @@ std::atomic<int> g_bUsbDllCreated{0};
 
 namespace {
 
-std::mutex g_fileMutex;      // guards g_file
+std::mutex g_fileMutex;      // guards g_file and g_problem
 platform::NewFile g_file;    // open while the written file is in use
+std::string g_problem;       // why the written file cannot be loaded
 
 // The version line of a written library, standing in for its version
 // resource: " - File: <name>     Version: <version>" as far as known.
-std::string DescribeLibrary() {
+// Empty with `problem` set when the library cannot be loaded.
+std::string DescribeLibrary(std::string& problem) {
     platform::SharedLibrary library;
-    if (LoadUsbLibrary(library) != 0) return {};
+    if (LoadUsbLibrary(library) != 0) {
+        problem = library.LastLoaderMessage();
+        if (problem.empty()) problem = platform::SystemErrorText(platform::GetLastError(), GetUserLanguage());
+        return {};
+    }
     auto info = library.Bind<PFN_KORVA_GetFileVersionInfo>("KORVA_GetFileVersionInfo");
     if (info == nullptr) return {};
     std::string text = " - ";
@@ -38,6 +44,7 @@ std::string WriteUsbLibraryFile(const EmbeddedFile* source) {
     }
     if (source != nullptr) {
         std::lock_guard<std::mutex> lock(g_fileMutex);
+        g_problem.clear();
         error = g_file.CreateReplacing(kUsbLibraryFileName);
         if (error == 0) {
             size_t written = 0;
@@ -51,9 +58,25 @@ std::string WriteUsbLibraryFile(const EmbeddedFile* source) {
             }
         }
     }
-    if (g_bUsbDllCreated) return "DLL for USB devices generated" + DescribeLibrary() + "\r\n";
+    if (g_bUsbDllCreated) {
+        std::string problem;
+        const std::string description = DescribeLibrary(problem);
+        if (problem.empty()) return "DLL for USB devices generated" + description + "\r\n";
+        // Written but not loadable (a current directory mounted noexec):
+        // USB is not available, and the user is told why.
+        DeleteUsbLibraryFile();
+        std::lock_guard<std::mutex> lock(g_fileMutex);
+        g_problem = "the USB library " + std::string(kUsbLibraryFileName) +
+                    " was written into the current directory but cannot be loaded: " + problem;
+        return "DLL for USB devices generated but not loadable - Error: " + problem + "\r\n";
+    }
     return "DLL for USB devices not generated - Error: " + platform::SystemErrorText(error, GetUserLanguage()) +
            "\r\n";
+}
+
+std::string UsbLibraryProblem() {
+    std::lock_guard<std::mutex> lock(g_fileMutex);
+    return g_problem;
 }
 
 uint32_t LoadUsbLibrary(platform::SharedLibrary& library) {

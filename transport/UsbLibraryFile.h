@@ -26,6 +26,10 @@ extern std::atomic<int> g_bUsbDllCreated;
 // start-up log line describing the outcome, ending in "\r\n".
 std::string WriteUsbLibraryFile(const EmbeddedFile* source = nullptr);
 
+// Empty, or why the library that was written cannot be loaded (the file is
+// then removed again and g_bUsbDllCreated is 0), for the user.
+std::string UsbLibraryProblem();
+
 // Loads the written library into `library` through the descriptor that wrote
 // it. ERROR_MOD_NOT_FOUND when no file was written.
 uint32_t LoadUsbLibrary(platform::SharedLibrary& library);

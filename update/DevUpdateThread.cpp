@@ -1,5 +1,6 @@
 #include "update/DevUpdateThread.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -7,6 +8,7 @@
 #include "base/StringIds.h"
 #include "base/Wait.h"
 #include "base/WindowMessages.h"
+#include "device/DeviceParameter.h"
 #include "platform/Clock.h"
 #include "platform/SysError.h"
 #include "transport/CommInterface.h"
@@ -96,6 +98,10 @@ std::string LogText(std::string_view line) {
 }
 
 uint32_t Elapsed(uint32_t start) { return platform::GetTickCount() - start; }
+
+// Beyond the interface's reply time, so that its own time-out comes first
+// whenever it runs.
+constexpr uint32_t kReplyTimeMarginMs = 500;
 
 }  // namespace
 
@@ -215,6 +221,7 @@ uint32_t CDevUpdateThread::Run() {
         if (!IsCancelled()) result = PrepareDevice();
         if (result == 0 && !IsCancelled()) result = TransferFirmware();
         if (result == 0 && !IsCancelled()) result = FinishUpdate();
+        if (result != 0 || IsCancelled()) LeaveMonitor();
     }
     m_pInterface.reset();
     // A cancel or a lost port can cut a step short after a reply, a silence
@@ -252,11 +259,22 @@ void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const 
     if (!guard) return;
     switch (event) {
         case IF_EVENT_LINE_RECEIVED:
+            // A boot banner or stray bytes before the identification reply
+            // are no reply: the wait for it goes on. Lines are joined in the
+            // buffer, so they are judged one by one here.
+            if (m_bIdentifying.load(std::memory_order_acquire) && !IsIdentificationReply(text.View()) &&
+                m_nNoiseLines < kMaxIdentificationNoise) {
+                ++m_nNoiseLines;
+                LogMessage(this, "Not an identification reply, skipped: " + LogText(text.View()), "DoOnInterfaceEvent",
+                           true);
+                break;
+            }
             // An instrument that never stops talking must not grow the buffer
             // without end; what matters is always the latest exchange.
             if (m_ReceiveBuffer.GetLength() + text.GetLength() > kMaxReceiveBuffer) m_ReceiveBuffer.Empty();
             m_ReceiveBuffer.Append(text.View().substr(0, kMaxReceiveBuffer));
             ++m_dwLinesReceived;
+            if (text.Find(kPrompt) != CByteBuffer::npos) ++m_dwPrompts;
             LogMessage(this, LogText(text.View()), "DoOnInterfaceEvent", true);
             m_hReceiveEvent.Set();
             break;
@@ -271,10 +289,12 @@ void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const 
             LogError(this, event, "DoOnInterfaceEvent");
             // A USB instrument takes its chip with it when it restarts: the
             // lost connection is then the restart's silence, not a failure.
-            if (m_bUsbRestarting.load(std::memory_order_acquire))
+            if (m_bUsbRestarting.load(std::memory_order_acquire)) {
                 m_hTimeoutEvent.Set();
-            else
+            } else {
+                m_bPortLost.store(true, std::memory_order_release);
                 m_hTerminateEvent.Set();
+            }
             break;
     }
 }
@@ -512,6 +532,8 @@ uint32_t CDevUpdateThread::EnterMonitor() {
     int tries = 3;
     PostUpdateMessage(IDS_PROG_UPDATE_STARTED);
     uint32_t result = SendCommand(kMonitorCommand);
+    // From here on the instrument may be in its monitor.
+    m_bMonitorEntered = result == 0;
     if (result == 0) result = WaitForInterfaceEvent(kInfinite);
     if (result == RC_UPDATE_TIMEOUT) {
         SendCommand(";");
@@ -542,15 +564,11 @@ uint32_t CDevUpdateThread::EnterMonitor() {
                 --tries;
                 continue;
             }
-            if (parsed != 1) {
-                SendCommand("rs");
-                return ERROR_INVALID_DATA;
-            }
+            // In both failures LeaveMonitor sends "rs" and waits for the
+            // restart's silence: closing the port at once could drop it.
+            if (parsed != 1) return ERROR_INVALID_DATA;
             m_dMonitorVersion.store(version, std::memory_order_release);
-            if (!m_pDevice || !m_pDevice->IsMonitorSuitable(version)) {
-                SendCommand("rs");
-                return RC_MONITOR_UPDATE_REQUIRED;
-            }
+            if (!m_pDevice || !m_pDevice->IsMonitorSuitable(version)) return RC_MONITOR_UPDATE_REQUIRED;
             if (hasPrompt) {
                 result = 0;
             } else {
@@ -571,6 +589,12 @@ uint32_t CDevUpdateThread::StartLoad() {
         result = SendCommand(command);
         // Nothing was sent, so nothing will answer.
         if (result != 0) break;
+        {
+            CObjectLockGuard guard(m_Lock);
+            if (!guard) return ERROR_ACCESS_DENIED;
+            m_bLoadSent = true;
+            m_dwPromptsAtLoad = m_dwPrompts;
+        }
         result = WaitForInterfaceEvent(kInfinite);
         if (result != RC_UPDATE_DATA_RECEIVED) break;
         bool locked = false;
@@ -783,6 +807,106 @@ uint32_t CDevUpdateThread::RestartDevice() {
     return FinishExchange(result, result == 0);
 }
 
+void CDevUpdateThread::LeaveMonitor() {
+    // Nothing may interrupt a FLASH being programmed, a lost port takes no
+    // command, and an update being destroyed must end at once.
+    if (!m_bMonitorEntered || m_bUnattended.load(std::memory_order_acquire) ||
+        m_bPortLost.load(std::memory_order_acquire) || !m_bNotify.load(std::memory_order_acquire))
+        return;
+    m_bMonitorEntered = false;
+    PostUpdateMessage(IDS_PROG_RESTART);
+    m_bSendingImage = false;
+    // An image transfer stops only with its port: open it anew.
+    if (!m_pInterface || m_pInterface->IsWritingData()) {
+        m_pInterface.reset();
+        m_pInterface = CreateInterface();
+        uint32_t rc = ERROR_ACCESS_DENIED;
+        for (uint32_t attempt = 0; m_pInterface && attempt < kOpenAttempts; ++attempt) {
+            rc = m_pInterface->Init(m_pPort.get());
+            if (rc != ERROR_ACCESS_DENIED && rc != ERROR_ALREADY_ASSIGNED && rc != ERROR_DEV_NOT_EXIST) break;
+            if (platform::WaitForAny({&m_hTerminateEvent}, m_Timing.usbReopenPauseMs) == 0) return;
+        }
+        if (rc != 0) {
+            LogError(this, rc, "LeaveMonitor");
+            return;
+        }
+    }
+    m_hTimeoutEvent.Reset();
+    // The monitor takes every byte as image data until it gives a load up
+    // (or has all of it); only its prompt says that it listens to commands
+    // again.
+    auto loading = [this] {
+        CObjectLockGuard guard(m_Lock);
+        return guard && m_bLoadSent && m_dwPrompts == m_dwPromptsAtLoad;
+    };
+    if (loading()) {
+        const uint32_t start = platform::GetTickCount();
+        bool prompt = false;
+        while (!prompt) {
+            const uint32_t spent = Elapsed(start);
+            if (spent >= m_Timing.monitorLoadGiveUpMs) break;
+            if (WaitAfterEnd(m_Timing.monitorLoadGiveUpMs - spent) == 0) return;
+            prompt = !loading();
+        }
+        if (!prompt) {
+            LogMessage(this, "The monitor did not give up the load; the instrument stays in it", "LeaveMonitor", false);
+            return;
+        }
+    }
+    // Let the monitor finish the answer it is giving.
+    if (!AwaitQuiet(m_Timing.replyErrorPauseMs)) return;
+
+    const bool usb = m_pPort && m_pPort->IsUsbPort();
+    m_bUsbRestarting.store(usb, std::memory_order_release);
+    uint32_t result = RC_UPDATE_DATA_RECEIVED;
+    for (int tries = 3; tries > 0 && result == RC_UPDATE_DATA_RECEIVED; --tries) {
+        ClearExchange();
+        m_hTimeoutEvent.Reset();
+        LogMessage(this, "rs", "SendCommand", true);
+        result = m_pInterface->SendMonitorMsg("rs");
+        const uint32_t start = platform::GetTickCount();
+        while (result == ERROR_IO_INCOMPLETE && Elapsed(start) < CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs) {
+            if (platform::WaitForAny({&m_hTerminateEvent}, 10) == 0) {
+                result = 0;
+                break;
+            }
+            result = m_pInterface->SendMonitorMsg("rs");
+        }
+        if (result != 0) break;
+        // Silence is the restart; an answer means the monitor is still there.
+        result = WaitAfterEnd(CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs);
+        if (result == RC_UPDATE_DATA_RECEIVED && !AwaitQuiet(m_Timing.replyErrorPauseMs)) result = 0;
+    }
+    m_bUsbRestarting.store(false, std::memory_order_release);
+    if (result == RC_UPDATE_TIMEOUT)
+        LogMessage(this, "Restarted with its firmware unchanged", "LeaveMonitor", true);
+    else if (result != 0)
+        LogError(this, result, "LeaveMonitor");
+    EmptyReceiveBuffer();
+}
+
+uint32_t CDevUpdateThread::WaitAfterEnd(uint32_t timeoutMs) {
+    platform::Waitable items[3] = {platform::Waitable::Of(m_hTerminateEvent), platform::Waitable::Of(m_hTimeoutEvent),
+                                   platform::Waitable::Of(m_hReceiveEvent)};
+    switch (platform::WaitForAny(items, 3, timeoutMs)) {
+        case 1:
+        case platform::kWaitTimeout: return RC_UPDATE_TIMEOUT;
+        case 2: return RC_UPDATE_DATA_RECEIVED;
+        default: return 0;
+    }
+}
+
+bool CDevUpdateThread::AwaitQuiet(uint32_t quietMs) {
+    const uint32_t start = platform::GetTickCount();
+    for (;;) {
+        const uint32_t result = WaitAfterEnd(quietMs);
+        if (result == 0) return false;
+        if (result == RC_UPDATE_TIMEOUT) return true;
+        // One that never stops talking is past helping.
+        if (Elapsed(start) > CUpdateInterface::kReplyTimeoutMs) return false;
+    }
+}
+
 // ---------------------------------------------------------------- phase 3
 
 uint32_t CDevUpdateThread::FinishUpdate() {
@@ -801,6 +925,11 @@ uint32_t CDevUpdateThread::CheckUpdatedDevice() {
     // must end the update with a clear result.
     const uint32_t start = platform::GetTickCount();
     uint32_t result = RC_UPDATE_TIMEOUT;
+    {
+        CObjectLockGuard guard(m_Lock);
+        m_nNoiseLines = 0;
+    }
+    m_bIdentifying.store(true, std::memory_order_release);
     while (result == RC_UPDATE_TIMEOUT && !IsCancelled()) {
         const uint32_t elapsed = Elapsed(start);
         if (elapsed >= m_Timing.restartAnswerLimitMs) {
@@ -814,11 +943,16 @@ uint32_t CDevUpdateThread::CheckUpdatedDevice() {
             Pause(m_Timing.commandPauseMs);
             continue;
         }
-        result = WaitForInterfaceEvent(m_Timing.restartAnswerLimitMs - elapsed);
+        // A skipped noise line has stopped the interface's reply timer, so
+        // each query is also given up here after its reply time.
+        result = WaitForInterfaceEvent(std::min(m_Timing.restartAnswerLimitMs - elapsed,
+                                                CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs));
     }
 
     if (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED) {
-        if (!ValidateIdnParameter()) {
+        const bool valid = ValidateIdnParameter();
+        m_bIdentifying.store(false, std::memory_order_release);
+        if (!valid) {
             result = RC_UPDATE_CANCELED;
         } else {
             // Let the instrument finish talking; one that never stops is not
@@ -842,6 +976,7 @@ uint32_t CDevUpdateThread::CheckUpdatedDevice() {
             }
         }
     }
+    m_bIdentifying.store(false, std::memory_order_release);
     return FinishExchange(result, result == 0);
 }
 

@@ -144,6 +144,14 @@ private:
     uint32_t VerifyChecksum(uint32_t first);
     uint32_t RestartDevice();
     uint32_t FlashStart() const;
+    // After a cancel or a failure before the FLASH is touched: restarts the
+    // instrument from its monitor into the firmware it still has.
+    void LeaveMonitor();
+    // A wait of LeaveMonitor, which runs after a cancel: only the terminate
+    // signal (a port failure, destruction, another click) ends it early.
+    uint32_t WaitAfterEnd(uint32_t timeoutMs);
+    // Waits until no line has come for `quietMs` (at most a reply time).
+    bool AwaitQuiet(uint32_t quietMs);
     // --- phase 3 ---
     uint32_t FinishUpdate();
     uint32_t CheckUpdatedDevice();
@@ -181,6 +189,20 @@ private:
     std::atomic<bool> m_bUnattended{false};
     // Transmit confirmations count only while the image is being sent.
     bool m_bSendingImage = false;  // worker only
+    // The switch into the monitor was sent and no restart has followed.
+    bool m_bMonitorEntered = false;  // worker only
+    // A load command was sent; the monitor takes image bytes until it shows
+    // its prompt again (m_dwPrompts counts the prompts received, and
+    // m_dwPromptsAtLoad is its count when the last load command went out).
+    bool m_bLoadSent = false;       // worker only
+    uint32_t m_dwPrompts = 0;        // m_Lock
+    uint32_t m_dwPromptsAtLoad = 0;  // m_Lock
+    // The port failed (not the restart of a USB instrument).
+    std::atomic<bool> m_bPortLost{false};
+    // While the identification after the restart is awaited, lines that are
+    // no identification reply at all are skipped (counted in m_nNoiseLines).
+    std::atomic<bool> m_bIdentifying{false};
+    int m_nNoiseLines = 0;  // m_Lock
     CObjectLock m_Lock;
     const uint8_t* const m_pImage;
     const uint32_t m_dwImageLength;

@@ -16,6 +16,7 @@ UpdateTiming UpdateTiming::Shortened() {
     t.usbReopenPauseMs = 5;
     t.replyErrorPauseMs = 50;
     t.checksumReplyErrorPauseMs = 40;
+    t.monitorLoadGiveUpMs = 2500;  // the simulated monitor gives up after 1 s
     t.unattendedReplyLimitMs = 5000;
     t.restartAnswerLimitMs = 5000;
     t.drainLimitMs = 1000;

@@ -26,6 +26,10 @@ struct UpdateTiming {
     // still be talking), and the longer one after a bad checksum reply.
     uint32_t replyErrorPauseMs = 200;
     uint32_t checksumReplyErrorPauseMs = 1500;
+    // How long a monitor that was left waiting for image bytes (a cancel in
+    // the transfer) is given to give the load up and show its prompt before
+    // it is restarted.
+    uint32_t monitorLoadGiveUpMs = 5000;
 
     // Bounds on the waits that follow the moment the update can no longer
     // be cancelled (the cancel button is gone from FLASH programming on).

@@ -39,11 +39,13 @@ TEST(DeviceParameter, IdnReplies) {
         std::string reply;
         int result;
         Identity want;  // after a prior fill with the sample reply
+        bool noise = false;  // no identification reply at all: waited through
     };
     const Identity sample{"QV3108", "012345678", "0x10011000", "05.306-02.011"};
     const Case cases[] = {
         {"sample", kSample, 1, sample},
-        {"no comma leaves the record", "KORVA QV3108 garbage", 0, sample},
+        {"no comma leaves the record", "KORVA QV3108 garbage", 0, sample, true},
+        {"empty", "", 0, sample, true},
         {"one comma leaves the record", "KORVA,QV3108", 0, sample},
         {"no third comma clears the identity", "KORVA,QV3108,012345678", 0, {"", "", "0x00000000", "-"}},
         {"no HW clears", "KORVA,QV3108,1,SW05.306-02.011", 0, {"", "", "0x00000000", "-"}},
@@ -64,9 +66,9 @@ TEST(DeviceParameter, IdnReplies) {
         {"fields at the end of the text", "KORVA,X,,HW", 0, {"", "", "0x00000000", "-"}},
         {"empty SW", "KORVA,X,,HW1,SW", 1, {"X", "", "0x00000001", "-"}},
         {"zero byte ends the reply", std::string("KORVA,QV3108,012345678,HW1\0,SW05.306-02.011", 43), 0,
-         {"", "", "0x00000000", "-"}},
+         {"", "", "0x00000000", "-"}, true},
         {"binary bytes", "\xff,\x80\x01,\xfe,HW\xff\xff,SW\x90\x91\x92\x93\x94\x95\x96\x97", 1,
-         {"\x80\x01", "\xfe", "0x10011000", "\x90\x91\x92\x93\x94\x95-\x97"}},
+         {"\x80\x01", "\xfe", "0x10011000", "\x90\x91\x92\x93\x94\x95-\x97"}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -75,6 +77,7 @@ TEST(DeviceParameter, IdnReplies) {
         ASSERT_EQ(d.SetIdnParameter(kSample), 1);
         EXPECT_EQ(d.SetIdnParameter(c.reply), c.result);
         ExpectIdentity(d, c.want);
+        EXPECT_EQ(IsIdentificationReply(c.reply), !c.noise);
         EXPECT_EQ(d.GetBoardIdText(4), "7");  // boards survive every reply
     }
 }

@@ -39,6 +39,7 @@ struct Expect {
     const char* settings = "-";    // "orig", "blank" or "-"
     uint32_t lastText = 0;         // the last step text, 0: not checked
     uint32_t alternative = kNotOffered;  // a second result that is as right
+    const char* state = "-";             // the simulator's state at the end ("SCPI": runs a firmware)
 };
 
 enum class Where {
@@ -55,6 +56,7 @@ struct Case {
     Expect serial;
     Expect usb;
     std::function<void(const Outcome&)> extra = {};  // further checks
+    uint32_t cancelAtText = 0;                       // Cancel pressed at this step text
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -66,6 +68,21 @@ Expect Failed(uint32_t code, const char* firmware, uint32_t lastText = 0) {
     return Expect{code, firmware, "-", lastText};
 }
 Expect NotOffered() { return Expect{kNotOffered, "-", "-", 0}; }
+// Failed before the FLASH was touched, and the instrument was restarted out
+// of its monitor: it runs its old firmware again.
+Expect Back(uint32_t code) { return Expect{code, "old", "-", 0, kNotOffered, "SCPI"}; }
+void RestartedOnce(const Outcome& o) {
+    EXPECT_EQ(o.sim.counters.flashPrograms, 0u);
+    EXPECT_EQ(o.sim.counters.restarts, 1u);
+}
+// The identity check after the restart got its reply through the noise:
+// the kept settings went back, the calibration and the stores ran.
+void SettingsRestored(const Outcome& o) {
+    EXPECT_GT(o.sim.counters.settingsWrites, 0u);
+    EXPECT_EQ(o.sim.counters.calibrations, 1u);
+    EXPECT_EQ(o.sim.counters.factoryStores, 1u);
+    EXPECT_EQ(o.sim.counters.presets, 1u);
+}
 // The cable pulled right after the settings query: the port failure may
 // come during the pause before the reply is awaited, and the query then
 // ends with its reply time.
@@ -108,10 +125,10 @@ std::vector<Case> Cases() {
              c.faults.dropImageByteAt = 1000;
              c.faults.imageFaultEveryLoad = true;
          },
-         Failed(RC_UPDATE_REPEAT, "old"), Failed(RC_UPDATE_REPEAT, "old"),
+         Back(RC_UPDATE_REPEAT), Back(RC_UPDATE_REPEAT),
          [](const Outcome& o) {
              EXPECT_EQ(o.sim.counters.loads, 3u);
-             EXPECT_EQ(o.sim.counters.flashPrograms, 0u);
+             RestartedOnce(o);
          }},
         {"image_byte_corrupted_once", true, Where::kUpdate, false,
          [](sim::Config& c) { c.faults.corruptImageByteAt = 5000; }, Finished(), Finished()},
@@ -120,24 +137,28 @@ std::vector<Case> Cases() {
              c.faults.corruptImageByteAt = 5000;
              c.faults.imageFaultEveryLoad = true;
          },
-         Failed(RC_UPDATE_REPEAT, "old"), Failed(RC_UPDATE_REPEAT, "old"),
-         [](const Outcome& o) { EXPECT_EQ(o.sim.counters.flashPrograms, 0u); }},
+         Back(RC_UPDATE_REPEAT), Back(RC_UPDATE_REPEAT), RestartedOnce},
         {"checksum_wrong_once", false, Where::kUpdate, false,
          [](sim::Config& c) { c.faults.wrongChecksum = sim::ChecksumFault::kOnce; }, Finished(), Finished()},
         {"checksum_wrong_always", true, Where::kUpdate, false,
          [](sim::Config& c) { c.faults.wrongChecksum = sim::ChecksumFault::kAlways; },
-         Failed(RC_UPDATE_REPEAT, "old"), Failed(RC_UPDATE_REPEAT, "old"),
-         [](const Outcome& o) { EXPECT_EQ(o.sim.counters.flashPrograms, 0u); }},
+         Back(RC_UPDATE_REPEAT), Back(RC_UPDATE_REPEAT), RestartedOnce},
         // The monitor.
         {"old_monitor", true, Where::kUpdate, false, [](sim::Config& c) { c.faults.oldMonitor = true; },
-         Failed(RC_MONITOR_UPDATE_REQUIRED, "old"), Failed(RC_MONITOR_UPDATE_REQUIRED, "old"),
+         Back(RC_MONITOR_UPDATE_REQUIRED), Back(RC_MONITOR_UPDATE_REQUIRED),
          [](const Outcome& o) { EXPECT_EQ(o.sim.flash == "untouched" || o.sim.flash == "?", true); }},
         {"monitor_version_unreadable", false, Where::kUpdate, false,
-         [](sim::Config& c) { c.monitorVersion = "beta"; }, Failed(ERROR_INVALID_DATA, "old"),
-         Failed(ERROR_INVALID_DATA, "old")},
+         [](sim::Config& c) { c.monitorVersion = "beta"; }, Back(ERROR_INVALID_DATA), Back(ERROR_INVALID_DATA)},
         {"monitor_waits_for_other_count", true, Where::kUpdate, false,
-         [](sim::Config& c) { c.faults.waitingForOtherCount = true; }, Failed(RC_UPDATE_CANCELED, "old"),
-         Failed(RC_UPDATE_CANCELED, "old")},
+         [](sim::Config& c) { c.faults.waitingForOtherCount = true; }, Back(RC_UPDATE_CANCELED),
+         Back(RC_UPDATE_CANCELED), RestartedOnce},
+        // Cancelled before the FLASH is touched: restarted out of the monitor.
+        {"cancel_during_transfer", true, Where::kUpdate, false, [](sim::Config&) {}, Back(0), Back(0),
+         [](const Outcome& o) {
+             EXPECT_EQ(o.sim.counters.loads, 1u);
+             RestartedOnce(o);
+         },
+         IDS_PROG_TRANSMIT_DATA},
         {"restart_refused_three_times", false, Where::kUpdate, false, [](sim::Config& c) { c.faults.answerRs = 3; },
          Finished(), Finished()},
         {"restart_always_refused", true, Where::kUpdate, false, [](sim::Config& c) { c.faults.answerRs = -1; },
@@ -147,8 +168,16 @@ std::vector<Case> Cases() {
         {"silent_after_restart", true, Where::kUpdate, false,
          [](sim::Config& c) { c.faults.silentAfterRestart = true; },
          Failed(RC_UPDATE_TIMEOUT, "old", IDS_RESTART_FAILED), Failed(RC_UPDATE_TIMEOUT, "old", IDS_RESTART_FAILED)},
+        // Noise is no identification reply: it is waited through, and an
+        // instrument that sends nothing else is given up like a silent one.
         {"garbage_identification", true, Where::kUpdate, false, [](sim::Config& c) { c.faults.garbage = true; },
-         Failed(RC_UPDATE_CANCELED, "new"), Failed(RC_UPDATE_CANCELED, "new")},
+         Failed(RC_UPDATE_TIMEOUT, "new", IDS_RESTART_FAILED), Failed(RC_UPDATE_TIMEOUT, "new", IDS_RESTART_FAILED)},
+        {"junk_line_after_restart", true, Where::kUpdate, true,
+         [](sim::Config& c) { c.faults.idnNoise = sim::IdnNoise::kAfterRestart; }, Finished("orig", IDS_PROG_ADJUST),
+         Finished("orig", IDS_PROG_ADJUST), SettingsRestored},
+        {"junk_before_every_identification", true, Where::kSearch, true,
+         [](sim::Config& c) { c.faults.idnNoise = sim::IdnNoise::kEveryReply; }, Finished("orig", IDS_PROG_ADJUST),
+         Finished("orig", IDS_PROG_ADJUST), SettingsRestored},
         {"other_maker_after_restart", false, Where::kUpdate, false,
          [](sim::Config& c) { c.identity.maker = "ACME"; }, Failed(RC_UPDATE_CANCELED, "new"),
          Failed(RC_UPDATE_CANCELED, "new")},
@@ -238,6 +267,7 @@ std::string Describe(const Expect& e) {
     text += std::string(" fw=") + e.firmware;
     if (std::string(e.settings) != "-") text += std::string(" set=") + e.settings;
     if (e.lastText) text += " text=" + std::to_string(e.lastText);
+    if (std::string(e.state) != "-") text += std::string(" sim=") + e.state;
     return text;
 }
 
@@ -252,6 +282,7 @@ std::string Describe(const Outcome& o) {
     text += " row=" + std::to_string(o.rowImage);
     text += " dlg=" + (o.dialogs.empty() ? std::string("-") : faults::CodeName(o.dialogs.front()));
     text += " flash=" + o.sim.flash;
+    text += " sim=" + o.sim.state;
     text += " log=" + std::string(o.logKept ? (o.logClean ? "kept" : "DAMAGED") : "none");
     text += " " + std::to_string(o.elapsedMs) + "ms";
     return text;
@@ -302,6 +333,7 @@ TEST_P(FaultMatrix, EndsAsDefined) {
     } else {
         scenario.swap = true;
     }
+    scenario.cancelAtText = c.cancelAtText;
     const Outcome o = s_world->Run(transport, scenario);
     const std::string name = std::string(c.name) + " (" + faults::TransportName(transport) + ")";
     const bool failedBefore = ::testing::Test::HasFailure();
@@ -342,7 +374,7 @@ TEST_P(FaultMatrix, EndsAsDefined) {
             EXPECT_EQ(o.texts.back(), expect.lastText);
         }
         // The log: a failure is kept, readable, and says how the update ended.
-        if (!o.finished) {
+        if (!o.finished && c.cancelAtText == 0) {
             EXPECT_TRUE(o.logKept) << "a failed update left no log";
         }
         if (o.logKept) {
@@ -359,6 +391,9 @@ TEST_P(FaultMatrix, EndsAsDefined) {
         }
         if (std::string(expect.settings) != "-") {
             EXPECT_EQ(o.sim.settings, expect.settings);
+        }
+        if (std::string(expect.state) != "-") {
+            EXPECT_EQ(o.sim.state, expect.state) << "the instrument was left in another state";
         }
         if (c.extra) c.extra(o);
     }();

@@ -13,6 +13,8 @@
 
 #include "platform/PortAlias.h"
 #include "platform/PortListing.h"
+#include "platform/SysError.h"
+#include "platform/SystemInfo.h"
 
 namespace {
 
@@ -144,4 +146,54 @@ TEST_F(PortListingTest, MissingTreeListsOnlyAliases) {
     const auto ports = platform::ListSerialPorts(root + "/nothing", dev);
     ASSERT_EQ(ports.size(), 1u);
     EXPECT_EQ(ports[0].comName, "COM12");
+}
+
+// The alias folder decides which device a COM name opens, so only a folder
+// of the user's own counts: not one that others may write into, and not an
+// inherited session folder of another user. A relative link means what the
+// kernel makes of it, relative to the folder.
+TEST_F(PortListingTest, AliasFolderMustBeTheUsersOwn) {
+    ASSERT_EQ(platform::RegisterPortAlias("COM21", "tty-here"), 0u);
+    const std::string folder = platform::PortAliasDirectory();
+    EXPECT_EQ(folder, root + "/run/korva/ports");
+    EXPECT_EQ(platform::ResolveComName("COM21", "/dev"), folder + "/tty-here");
+
+    ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+    EXPECT_TRUE(platform::ListPortAliases().empty());
+    EXPECT_EQ(platform::ResolveComName("COM21", "/dev"), "/dev/ttyS20");
+    ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
+    EXPECT_EQ(platform::ListPortAliases().size(), 1u);
+
+    // Started under su: the session folder belongs to another user.
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome != nullptr ? oldHome : "";
+    const std::string home = root + "/home";
+    ASSERT_EQ(::mkdir(home.c_str(), 0700), 0);
+    ::setenv("HOME", home.c_str(), 1);
+    const uid_t other = ::getuid() == 0 ? 65534 : 0;
+    if (::getuid() == 0) {
+        ASSERT_EQ(::chown((root + "/run").c_str(), other, other), 0);
+    } else {
+        ::setenv("XDG_RUNTIME_DIR", "/root", 1);
+    }
+    EXPECT_EQ(platform::RuntimeDirectory(), home + "/.korva");
+    EXPECT_EQ(platform::CheckRuntimeDirectory(), 0u);
+    EXPECT_EQ(platform::RegisterPortAlias("COM22", "/dev/null"), 0u);
+    EXPECT_EQ(platform::ResolveComName("COM22", "/dev"), "/dev/null");
+    // The fallback of the fallback: neither variable set.
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::unsetenv("HOME");
+    const std::string fallback = platform::RuntimeDirectory();
+    struct stat st {};
+    const std::string parent = fallback.substr(0, fallback.rfind('/'));
+    EXPECT_TRUE(fallback.rfind("/tmp/korva-", 0) == 0 || (::stat(parent.c_str(), &st) == 0 && st.st_uid == ::getuid()))
+        << fallback;
+    // A folder planted by someone else is refused, and said so in words.
+    if (::getuid() == 0) {
+        EXPECT_EQ(platform::CheckRuntimeDirectory(root + "/run"), ERROR_ACCESS_DENIED);
+        EXPECT_NE(platform::RuntimeDirectoryProblem(root + "/run", ERROR_ACCESS_DENIED).find("not a folder of yours"),
+                  std::string::npos);
+        ::chown((root + "/run").c_str(), 0, 0);
+    }
+    if (oldHome != nullptr) ::setenv("HOME", savedHome.c_str(), 1);
 }

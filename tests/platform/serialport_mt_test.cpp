@@ -4,7 +4,10 @@
 #include <ftw.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <grp.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -76,7 +79,56 @@ TEST_F(SerialPortTest, OpensExclusivelyByName) {
     EXPECT_EQ(platform::OpenSerialPort("COM6", &second), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(second, nullptr);
     port->Close();
+    // The terminal's exclusive mode goes with the port: root ignores it, an
+    // ordinary user's next open would fail with "busy".
+    const int slave = ::open(platform::ListPortAliases().front().second.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave, 0);
+    int exclusive = -1;
+    EXPECT_EQ(::ioctl(slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(slave);
     EXPECT_EQ(platform::OpenSerialPort("COM5", &second), 0u);  // free again
+}
+
+// Opening, closing and opening again as an ordinary user, for whom the
+// exclusive mode is enforced. Root runs it in a child that gives up its
+// privileges; the child sets up its own terminal and alias folder.
+TEST(SerialPortUser, OpensAgainAfterClose) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0) {
+            const gid_t nogroup = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(nogroup, nogroup, nogroup) != 0 ||
+                ::setresuid(65534, 65534, 65534) != 0) {
+                ::_exit(10);
+            }
+        }
+        char pattern[] = "/tmp/korva-serialuser-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) ::_exit(11);
+        ::setenv("XDG_RUNTIME_DIR", pattern, 1);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[64];
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+            ::ptsname_r(master, name, sizeof name) != 0 || platform::RegisterPortAlias("COM5", name) != 0) {
+            ::_exit(12);
+        }
+        int code = 0;
+        for (int round = 0; round < 2 && code == 0; ++round) {
+            std::unique_ptr<platform::ISerialPort> port;
+            if (platform::OpenSerialPort("COM5", &port) != 0) code = 20 + round;
+        }
+        platform::RemovePortAlias("COM5");
+        ::rmdir((std::string(pattern) + "/korva/ports").c_str());
+        ::rmdir((std::string(pattern) + "/korva").c_str());
+        ::rmdir(pattern);
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    // 21: the second open was refused.
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(SerialPortTest, PseudoTerminalIsAQuietCable) {

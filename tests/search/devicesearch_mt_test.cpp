@@ -59,6 +59,8 @@ TEST_F(DeviceSearch, ListsOnlyUsableInstrumentsOfTheMaker) {
     textLine.moduleReply = sim::ModuleReply::kTextLine;
     sim::Config silentModules = FastInstrument("100000006");
     silentModules.moduleReply = sim::ModuleReply::kSilent;
+    sim::Config noisy = FastInstrument("100000007");  // stray bytes before its reply
+    noisy.faults.idnNoise = sim::IdnNoise::kEveryReply;
 
     auto* a = ports.AddInstrument(good, 40);
     auto* b = ports.AddInstrument(vantor, 41);
@@ -66,7 +68,8 @@ TEST_F(DeviceSearch, ListsOnlyUsableInstrumentsOfTheMaker) {
     auto* d = ports.AddInstrument(unknownBoard, 43);
     auto* e = ports.AddInstrument(textLine, 44);
     auto* f = ports.AddInstrument(silentModules, 45);
-    ASSERT_TRUE(a && b && c && d && e && f);
+    auto* g = ports.AddInstrument(noisy, 47);
+    ASSERT_TRUE(a && b && c && d && e && f && g);
     const std::string empty = ports.AddEmptyPort(46);
     ASSERT_FALSE(empty.empty());
 
@@ -83,6 +86,7 @@ TEST_F(DeviceSearch, ListsOnlyUsableInstrumentsOfTheMaker) {
     ASSERT_EQ(main.FinishedFor(a->ComName()).size(), 1u);
     EXPECT_EQ(main.FinishedFor(a->ComName())[0].device, "QV3108-2 05.100-02.005");
     EXPECT_EQ(main.FinishedFor(b->ComName()).size(), 1u);
+    EXPECT_EQ(main.FinishedFor(g->ComName()).size(), 1u);
     EXPECT_TRUE(main.FinishedFor(c->ComName()).empty());
     EXPECT_TRUE(main.FinishedFor(d->ComName()).empty());
     EXPECT_TRUE(main.FinishedFor(e->ComName()).empty());

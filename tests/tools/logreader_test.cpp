@@ -1,3 +1,6 @@
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -103,4 +106,26 @@ TEST(LogReader, SampleLogInTheRepositoryReads) {
     const LogReadResult r = ReadUpdateLog(bytes.data(), bytes.size());
     EXPECT_TRUE(r.clean) << r.problem;
     EXPECT_GE(r.entries, 3u);
+}
+
+// The program on input that is no log: an endless stream is given up at its
+// first line, and output that cannot be written is an error.
+TEST(LogReader, ProgramEndsEarlyOnForeignInputAndFailsOnAFullDisk) {
+    const std::string sample = std::string(KORVA_SOURCE_DIR) + "/resources/samples/upd_sample.log";
+    struct Case {
+        std::string command;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"'" KORVA_LOGREAD_PATH "' /dev/zero 2>&1 | grep -q 'not an update log'", 0},
+        {"yes | '" KORVA_LOGREAD_PATH "' 2>/dev/null", 1},
+        {"'" KORVA_LOGREAD_PATH "' '" + sample + "' >/dev/full 2>/dev/null", 2},
+        {"'" KORVA_LOGREAD_PATH "' --help >/dev/full 2>/dev/null", 2},
+        {"'" KORVA_LOGREAD_PATH "' '" + sample + "' >/dev/null", 0},
+    };
+    for (const Case& c : cases) {
+        const int status = std::system(c.command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << c.command;
+        EXPECT_EQ(WEXITSTATUS(status), c.exitCode) << c.command;
+    }
 }

@@ -107,9 +107,12 @@ TEST_F(UsbLibraryFileTest, AnIncompleteLibraryIsNotLoaded) {
             const std::string line = WriteUsbLibraryFile(&cut);
             platform::SharedLibrary library;
             const uint32_t rc = LoadUsbLibrary(library);
-            // The version could not be read: the line ends after "generated".
-            std::exit(g_bUsbDllCreated == 1 && rc == ERROR_BAD_EXE_FORMAT &&
-                              line == "DLL for USB devices generated\r\n"
+            // Written but not loadable: USB is off, and the line and the
+            // problem for the user say why.
+            std::exit(g_bUsbDllCreated == 0 && rc == ERROR_MOD_NOT_FOUND &&
+                              line == "DLL for USB devices generated but not loadable - Error: not a complete "
+                                      "64-bit ELF shared object\r\n" &&
+                              UsbLibraryProblem().find("cannot be loaded: not a complete") != std::string::npos
                           ? 0
                           : 1);
         },

@@ -218,7 +218,8 @@ INSTANTIATE_TEST_SUITE_P(
                   0, RC_UPDATE_REPEAT, false},
         FaultCase{"SilentAfterRestart", [](sim::Config& c) { c.faults.silentAfterRestart = true; }, 0,
                   RC_UPDATE_TIMEOUT, false},
-        FaultCase{"GarbageIdentification", [](sim::Config& c) { c.faults.garbage = true; }, 0, RC_UPDATE_CANCELED,
+        // Garbage is no reply: the query is repeated until the restart's bound.
+        FaultCase{"GarbageIdentification", [](sim::Config& c) { c.faults.garbage = true; }, 0, RC_UPDATE_TIMEOUT,
                   true},
         FaultCase{"EndlessLines", [](sim::Config& c) { c.faults.endless = sim::EndlessFault::kLines; }, 0,
                   RC_UPDATE_CANCELED, true},
@@ -294,7 +295,8 @@ TEST_F(UpdateThreadTest, ChecksumTextMustBeTheWholeNumber) {
 }
 
 // Cancel from the progress window while each step before the FLASH runs:
-// the update ends without a result code, the FLASH is never touched.
+// the update ends without a result code, the FLASH is never touched, and
+// the instrument is not left in its monitor.
 class UpdateCancelTest : public UpdateThreadTest, public ::testing::WithParamInterface<uint32_t> {};
 
 TEST_P(UpdateCancelTest, CancelBeforeFlashProgrammingLeavesTheFirmware) {
@@ -311,6 +313,7 @@ TEST_P(UpdateCancelTest, CancelBeforeFlashProgrammingLeavesTheFirmware) {
     EXPECT_FALSE(IsResultCode(code)) << std::hex << code;
     EXPECT_EQ(Counters().flashPrograms, 0u);
     EXPECT_EQ(Running(), "05.100-02.005");
+    EXPECT_EQ(m_sim->GetSnapshot().state, sim::CInstrument::State::kScpi);
     EXPECT_FALSE(m_harness.LastWindow()->HasText(IDS_PROG_PREPARE_FLASH));
 }
 

@@ -1,5 +1,6 @@
 #include "tools/logread/LogReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -55,6 +56,18 @@ bool IsEntryHeader(const char* s, size_t n) {
     // Then either nothing or " - " and the class (and for errors the code).
     const size_t rest = n - shape - 3;
     return rest == 0 || (rest > 3 && std::memcmp(s + shape + 3, " - ", 3) == 0);
+}
+
+bool MayBeUpdateLog(const uint8_t* data, size_t length) {
+    // A header is some 30 characters and a class and function name.
+    constexpr size_t kLongestHeader = 1024;
+    std::vector<uint8_t> plain(data, data + std::min(length, kLongestHeader + 2));
+    CLogScrambler scrambler;
+    scrambler.Apply(plain.data(), plain.size());
+    for (size_t i = 0; i < plain.size(); ++i) {
+        if (plain[i] == '\n') return i >= 1 && plain[i - 1] == '\r' && IsEntryHeader(reinterpret_cast<const char*>(plain.data()), i - 1);
+    }
+    return plain.size() <= kLongestHeader + 1;
 }
 
 LogReadResult ReadUpdateLog(const uint8_t* data, size_t length) {

@@ -22,5 +22,13 @@ struct LogReadResult {
 // returned.
 LogReadResult ReadUpdateLog(const uint8_t* data, size_t length);
 
+// False once the first bytes of a file (`length` of them, scrambled) show it
+// is no update log: its first line is no entry header, or no line end comes
+// within the length a header can have. True while it may still be one.
+bool MayBeUpdateLog(const uint8_t* data, size_t length);
+
+// An update log is far smaller; input beyond this is not read.
+inline constexpr size_t kMaxUpdateLogBytes = size_t{64} << 20;
+
 // True when `line` (without its line end) is an entry header.
 bool IsEntryHeader(const char* line, size_t length);

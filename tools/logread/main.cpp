@@ -4,7 +4,7 @@
 //
 // Exit codes: 0 the whole file was read, 1 the file is damaged or not an
 // update log (the readable entries before the damage are printed, the
-// problem goes to standard error), 2 usage or file errors.
+// problem goes to standard error), 2 usage, file or output errors.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,11 +31,27 @@ int Usage(FILE* out, int code) {
     return code;
 }
 
-bool ReadAll(FILE* in, std::vector<uint8_t>& out) {
+enum class Read { kAll, kError, kNoLog, kTooLong };
+
+// Reads the whole input, but stops as soon as it cannot be an update log and
+// at the largest size one can have: the input may be endless.
+Read ReadLog(FILE* in, std::vector<uint8_t>& out) {
     uint8_t chunk[65536];
     size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) out.insert(out.end(), chunk, chunk + n);
-    return !std::ferror(in);
+    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) {
+        if (out.size() + n > kMaxUpdateLogBytes) return Read::kTooLong;
+        out.insert(out.end(), chunk, chunk + n);
+        if (!MayBeUpdateLog(out.data(), out.size())) return Read::kNoLog;
+    }
+    return std::ferror(in) ? Read::kError : Read::kAll;
+}
+
+// Output that could not be written all (a full disk, a closed pipe) is an
+// I/O error, never a success.
+int Finish(int code) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
+    std::fprintf(stderr, "korva-logread: the output could not be written: %s\n", std::strerror(errno));
+    return 2;
 }
 
 }  // namespace
@@ -53,7 +69,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--raw") == 0) {
             raw = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            return Usage(stdout, 0);
+            return Finish(Usage(stdout, 0));
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             std::fprintf(stderr, "korva-logread: unknown option %s\n", argv[i]);
             return Usage(stderr, 2);
@@ -71,11 +87,20 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::vector<uint8_t> data;
-    const bool ok = ReadAll(in, data);
+    const Read read = ReadLog(in, data);
     if (!fromStdin) std::fclose(in);
-    if (!ok) {
+    if (read == Read::kError) {
         std::fprintf(stderr, "korva-logread: %s: read error\n", name);
         return 2;
+    }
+    if (read == Read::kNoLog) {
+        std::fprintf(stderr, "korva-logread: %s: not an update log\n", name);
+        return 1;
+    }
+    if (read == Read::kTooLong) {
+        std::fprintf(stderr, "korva-logread: %s: not an update log: longer than %zu bytes\n", name,
+                     kMaxUpdateLogBytes);
+        return 1;
     }
     const LogReadResult result = ReadUpdateLog(data.data(), data.size());
     std::string text = result.text;
@@ -89,7 +114,7 @@ int main(int argc, char** argv) {
         text.swap(lf);
     }
     std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    if (Finish(0) != 0) return 2;
     if (!result.clean) {
         std::fprintf(stderr,
                      "korva-logread: %s: not a readable update log: %s (at byte %zu); %zu "

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -137,10 +138,22 @@ public:
         return true;
     }
 
-    // Pumps until the update has ended and its thread object is gone.
-    bool WaitForEnd(const std::string& address, uint32_t timeoutMs) {
+    // Pumps until the update has ended and its thread object is gone;
+    // presses Cancel once the progress window shows `cancelAtText`.
+    bool WaitForEnd(const std::string& address, uint32_t timeoutMs, uint32_t cancelAtText) {
+        bool cancelled = cancelAtText == 0;
         const bool ended = m_window.PumpUntil(
             [&] {
+                const CDeviceRow* running = Row(address);
+                if (!cancelled && running && (running->state & DEVICE_STATE_RUNNING) &&
+                    !m_view.progressWindows.empty()) {
+                    const auto& window = m_view.progressWindows.back();
+                    const std::vector<uint32_t> texts = window->Texts();
+                    if (std::find(texts.begin(), texts.end(), cancelAtText) != texts.end()) {
+                        window->Cancel();
+                        cancelled = true;
+                    }
+                }
                 const CDeviceRow* r = Row(address);
                 CDeviceUpdateDoc* doc = m_core->GetUpdateDoc();
                 return r && !(r->state & DEVICE_STATE_RUNNING) && doc && doc->GetThreadCount() == 0;
@@ -288,7 +301,7 @@ Outcome FaultWorld::RunSerial(const Scenario& s) {
         }
         out.listed = found;
         out.started = found && front.Start(com);
-        out.ended = out.started && front.WaitForEnd(com, s.timeoutMs);
+        out.ended = out.started && front.WaitForEnd(com, s.timeoutMs, s.cancelAtText);
         front.Collect(com);
         front.Close();
     }
@@ -329,7 +342,7 @@ Outcome FaultWorld::RunUsb(const Scenario& s) {
         }
         out.listed = found;
         out.started = found && front.Start(name);
-        out.ended = out.started && front.WaitForEnd(name, s.timeoutMs);
+        out.ended = out.started && front.WaitForEnd(name, s.timeoutMs, s.cancelAtText);
         front.Collect(name);
         front.Close();
     }

@@ -77,6 +77,8 @@ struct Scenario {
     // Serial number of the USB chip (15 characters at most).
     std::string usbSerial = "FT0F0001";
     UpdateTiming timing = UpdateTiming::Shortened();
+    // Cancel is pressed once the progress window shows this text (0: never).
+    uint32_t cancelAtText = 0;
     uint32_t timeoutMs = 60000;
 };
 
