@@ -65,7 +65,24 @@ bool SystemTimeIncrementMs(double& ms) {
     return true;
 }
 
+// The program's private folder in the user's own temporary folder, the one
+// the update log uses.
 std::string RuntimeDirectory() { return TempDirectory() + "\\KORVA"; }
+
+uint32_t CheckRuntimeDirectory(const std::string& path) {
+    PrivateDirectory directory;  // the same checks as for the log's folder
+    return directory.OpenOrCreate(path.empty() ? RuntimeDirectory() : path);
+}
+
+std::string RuntimeDirectoryProblem(const std::string& path, uint32_t error) {
+    std::string text = "The folder for the program's own files cannot be used:\n" + path + "\n";
+    if (error == ERROR_ACCESS_DENIED) {
+        text += "It is not a folder of yours.";
+    } else {
+        text += "It cannot be created or opened (error " + std::to_string(error) + ").";
+    }
+    return text + "\nSet TMP to a folder that belongs to you and start the program again.";
+}
 
 NamedInstanceLock::~NamedInstanceLock() { Release(); }
 
