@@ -148,22 +148,32 @@ size_t CMessageWindow::DispatchPending() {
         ++handled;
         DispatchSentMessages();
     }
-    // Due timers fire once each; a callback may start its timer again.
-    std::vector<std::pair<uintptr_t, TimerCallback>> due;
+    // Due timers fire once each, the longest overdue first (a pump held up
+    // past several due times must not fire them in id order); a callback
+    // may start its timer again.
+    struct DueTimer {
+        int32_t overdue;
+        uintptr_t id;
+        TimerCallback callback;
+    };
+    std::vector<DueTimer> due;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const uint32_t now = platform::GetTickCount();
         for (auto it = m_timers.begin(); it != m_timers.end();) {
-            if (static_cast<int32_t>(now - it->second.due) >= 0) {
-                due.emplace_back(it->first, std::move(it->second.callback));
+            const int32_t overdue = static_cast<int32_t>(now - it->second.due);
+            if (overdue >= 0) {
+                due.push_back({overdue, it->first, std::move(it->second.callback)});
                 it = m_timers.erase(it);
             } else {
                 ++it;
             }
         }
     }
-    for (auto& [id, callback] : due) {
-        callback(id, platform::GetTickCount());
+    std::stable_sort(due.begin(), due.end(),
+                     [](const DueTimer& a, const DueTimer& b) { return a.overdue > b.overdue; });
+    for (auto& timer : due) {
+        timer.callback(timer.id, platform::GetTickCount());
         ++handled;
     }
     return handled;

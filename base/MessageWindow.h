@@ -83,7 +83,9 @@ public:
     uint32_t NextTimerDueMs() const;
     // Readable whenever something arrives (send, post, timer change); the
     // Qt side watches it. Reading it is DispatchPending's business.
+#ifndef _WIN32  // Windows wakes its dialog with a posted window message
     int WakeFd() const { return m_wakeEvent.Fd(); }
+#endif
     // Waits for work and handles it until `done()` is true or `timeoutMs`
     // has passed. Returns done(). done() is checked after each round of
     // dispatching, so it should turn true through something this window

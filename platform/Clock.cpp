@@ -1,7 +1,9 @@
 #include "platform/Clock.h"
 
+#ifndef _WIN32
 #include <errno.h>
 #include <time.h>
+#endif
 
 #include <cstdio>
 
@@ -9,6 +11,7 @@
 
 namespace platform {
 
+#ifndef _WIN32  // win32/Clock.cpp
 uint32_t GetTickCount() {
     timespec ts{};
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -37,6 +40,7 @@ bool GetLocalTime(LocalTime& out) {
     out.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
     return true;
 }
+#endif
 
 std::string FormatLongDate(const LocalTime& t, uint16_t languageId) {
     static const char* const kDaysEn[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -56,10 +60,12 @@ std::string FormatLongDate(const LocalTime& t, uint16_t languageId) {
     return buffer;
 }
 
+#ifndef _WIN32
 void Sleep(uint32_t ms) {
     timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
+#endif
 
 }  // namespace platform

@@ -1,9 +1,10 @@
 // Events and waiting.
 //
-// Auto-reset and manual-reset events on eventfd, and a wait for any of N
-// waitables in priority order (the lowest index that is ready wins) with a
-// time-out. A waitable is an event or a plain file descriptor (a port), so
-// a thread can wait for its own requests and for its device in one poll.
+// Auto-reset and manual-reset events (eventfd on Linux, event objects on
+// Windows), and a wait for any of N waitables in priority order (the lowest
+// index that is ready wins) with a time-out. A waitable is an event or, on
+// Linux, a plain file descriptor (a port), so a thread can wait for its own
+// requests and for its device in one poll.
 // Thread: Set/Reset from any thread; any number of threads may wait.
 #pragma once
 
@@ -26,8 +27,12 @@ public:
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
-    // False if the descriptor could not be created (last error tells why).
+    // False if the event could not be created (last error tells why).
+#ifdef _WIN32
+    bool IsValid() const { return m_handle != nullptr; }
+#else
     bool IsValid() const { return m_fd >= 0; }
+#endif
     Mode GetMode() const { return m_mode; }
     // Signals the event. Returns 0 or an error number.
     uint32_t Set();
@@ -36,16 +41,31 @@ public:
     // Manual reset: whether it is set. Auto reset: takes the signal if it
     // is set (as a zero time-out wait would).
     bool TryAcquire();
-    // The eventfd: readable while the event is set. For handing to another
-    // library's notification call; never read or written by others.
+    // What another library's notification call takes (D2XX's
+    // FT_SetEventNotification): the eventfd on Linux, the event's HANDLE on
+    // Windows. Never read or written by others.
+#ifdef _WIN32
+    void* NotificationHandle() const { return m_handle; }
+    // The event object's HANDLE, for the waits of this layer.
+    void* Handle() const { return m_handle; }
+#else
+    void* NotificationHandle() const { return reinterpret_cast<void*>(static_cast<intptr_t>(m_fd)); }
+    // The eventfd: readable while the event is set.
     int Fd() const { return m_fd; }
+#endif
 
 private:
     Mode m_mode;
+#ifdef _WIN32
+    void* m_handle = nullptr;
+#else
     int m_fd = -1;
+#endif
 };
 
 // One entry of a wait: an event, or a descriptor with poll() event bits.
+// On Windows only events wait; a descriptor entry of -1 is never ready and
+// any other descriptor fails the wait with ERROR_INVALID_HANDLE.
 struct Waitable {
     Event* event = nullptr;
     int fd = -1;

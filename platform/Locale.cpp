@@ -69,6 +69,7 @@ uint16_t PrimaryLanguageFromIso(const char* iso639) {
     return (it != end && it->iso[0] == key[0] && it->iso[1] == key[1]) ? it->primary : kNeutral;
 }
 
+#ifndef _WIN32  // win32/Locale.cpp asks the system
 uint16_t UserPrimaryLanguage() {
     const char* value = nullptr;
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
@@ -86,5 +87,6 @@ uint16_t UserPrimaryLanguage() {
     if (language == "C" || language == "POSIX") return kEnglish;  // also "C.UTF-8"
     return PrimaryLanguageFromIso(language.c_str());
 }
+#endif
 
 }  // namespace platform

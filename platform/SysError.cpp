@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <iterator>
 
+#ifdef _WIN32
+#include "platform/win32/SystemMessage.h"
+#endif
+
 namespace platform {
 
 namespace {
@@ -205,10 +209,12 @@ uint32_t ErrorFromErrno(int err) {
             return ERROR_INVALID_DATA;
         case EROFS:
             return ERROR_WRITE_PROTECT;
+#ifdef ENOMEDIUM  // Linux only, as are the other guarded numbers
         case ENOMEDIUM:
             return ERROR_NOT_READY;
         case EMEDIUMTYPE:
             return ERROR_UNRECOGNIZED_MEDIA;
+#endif
         case EEXIST:
             return ERROR_FILE_EXISTS;
         case ENOTEMPTY:
@@ -226,7 +232,9 @@ uint32_t ErrorFromErrno(int err) {
             return ERROR_BROKEN_PIPE;
         case ENOSPC:
         case EFBIG:
+#ifdef EDQUOT
         case EDQUOT:
+#endif
             return ERROR_DISK_FULL;
         case ENAMETOOLONG:
             return ERROR_FILENAME_EXCED_RANGE;
@@ -264,12 +272,16 @@ uint32_t ErrorFromErrno(int err) {
         case ENETDOWN:
             return ERROR_NETWORK_UNREACHABLE;
         case EHOSTUNREACH:
+#ifdef EHOSTDOWN
         case EHOSTDOWN:
+#endif
             return ERROR_HOST_UNREACHABLE;
         case ENOTCONN:
             return ERROR_NOT_CONNECTED;
         case ENOEXEC:
+#ifdef ELIBBAD
         case ELIBBAD:
+#endif
             return ERROR_BAD_EXE_FORMAT;
         default:
             return ERROR_GEN_FAILURE;
@@ -293,6 +305,9 @@ uint32_t SetLastErrorFromErrno() {
 std::string SystemErrorText(uint32_t code, uint16_t languageId) {
     const bool german = languageId == LANG_GERMAN;
     if (const ErrorText* e = FindText(code)) return german ? e->german : e->english;
+#ifdef _WIN32
+    if (std::string text = win32::SystemMessageText(code, languageId); !text.empty()) return text;
+#endif
     char buffer[48];
     std::snprintf(buffer, sizeof buffer,
                   german ? "Unbekannter Fehler 0x%08X." : "Unknown error 0x%08X.",

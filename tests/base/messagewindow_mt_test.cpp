@@ -98,6 +98,13 @@ TEST(MessageWindow, TimersAreOneShotAndCanBeKilledFromAnyThread) {
     window.PumpFor(120);
     EXPECT_EQ(fired, (std::vector<uintptr_t>{2, 1}));
     EXPECT_EQ(window.NextTimerDueMs(), platform::kInfinite);
+    // A pump that comes late finds both due: the earlier one still fires first.
+    fired.clear();
+    window.SetTimer(4, 20, [&](uintptr_t id, uint32_t) { fired.push_back(id); });
+    window.SetTimer(5, 5, [&](uintptr_t id, uint32_t) { fired.push_back(id); });
+    platform::Sleep(40);
+    window.DispatchPending();
+    EXPECT_EQ(fired, (std::vector<uintptr_t>{5, 4}));
 }
 
 namespace {

@@ -87,9 +87,15 @@ TEST(ObjectLock, DestructorWaitsForTheHolderAndLetsWaitersGo) {
         lock->Unlock();
     });
     platform::WaitFor(held, platform::kInfinite);
+    // The waiter must be on its way into Lock before the delete: a thread
+    // that only starts after it would use a freed lock (a slow thread start,
+    // as under Wine on a loaded machine, did exactly that).
+    platform::Event entering(platform::Event::kManualReset);
     std::thread waiter([&] {
+        entering.Set();
         if (lock->Lock()) lock->Unlock();
     });
+    platform::WaitFor(entering, platform::kInfinite);
     delete lock;  // blocks until the holder is done, then shuts the lock down
     holder.join();
     waiter.join();

@@ -1,4 +1,9 @@
+#ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -86,7 +91,7 @@ TEST_F(UpdateLogTest, OnlyRoutineEntriesLeaveNoFileAndNoFolder) {
 TEST_F(UpdateLogTest, FolderWithOtherFilesStays) {
     {
         CUpdateLogFile log(temp.Path());
-        ::mkdir(temp.Join("KORVA/keep").c_str(), 0700);
+        std::filesystem::create_directory(temp.Join("KORVA/keep"));
     }
     EXPECT_EQ(temp.List("KORVA"), std::vector<std::string>{"keep"});
 }
@@ -139,6 +144,7 @@ TEST_F(UpdateLogTest, EntriesReadBackExactlyAndTheFileIsScrambled) {
               "Msg|");
 }
 
+#ifndef _WIN32  // file modes and symbolic links as a user makes them on Linux
 TEST_F(UpdateLogTest, NoFileWhenTheFolderIsNotTheUsersOwn) {
     // A KORVA folder that others may write into is not used.
     ASSERT_EQ(::mkdir(temp.Join("KORVA").c_str(), 0777), 0);
@@ -161,6 +167,7 @@ TEST_F(UpdateLogTest, NoFileWhenTheFolderIsASymlink) {
     }
     EXPECT_TRUE(elsewhere.List().empty());
 }
+#endif
 
 TEST_F(UpdateLogTest, BaseObjectHelpersWriteToTheCurrentLog) {
     struct CSample : CBaseObject {

@@ -56,6 +56,9 @@ TEST(SystemErrorText, UnknownNumbersStillGetATextNamingThem) {
     EXPECT_EQ(SystemErrorText(0xDEADBEEF, LANG_GERMAN), "Unbekannter Fehler 0xDEADBEEF.");
     // Neighbours of real entries and the extremes of the range.
     for (uint32_t code : {7u, 9999u, 0x20000001u, 0xFFFFFFFFu}) {
+#ifdef _WIN32
+        if (code == 7u) continue;  // the system's own text stands in for a number we have none for
+#endif
         EXPECT_TRUE(IsGeneric(SystemErrorText(code, LANG_ENGLISH))) << code;
         EXPECT_TRUE(IsGeneric(SystemErrorText(code, LANG_GERMAN))) << code;
     }

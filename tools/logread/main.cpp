@@ -11,6 +11,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "tools/logread/LogReader.h"
 
 namespace {
@@ -52,6 +57,12 @@ int Finish(int code) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The log is binary and --raw keeps its CR LF: the C runtime's text mode
+    // would end input at a 0x1A byte and double every CR on output.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     bool raw = false;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {

@@ -1,45 +1,47 @@
 #include "TempDir.h"
 
-#include <dirent.h>
-#include <ftw.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
+#include <system_error>
+
+namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-    char pattern[] = "/tmp/korva-test-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
+    // A fresh name under the system's temporary folder, made by us alone.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path path = fs::temp_directory_path() / ("korva-test-" + std::to_string(random()));
+        std::error_code ec;
+        if (fs::create_directory(path, ec)) {
+            m_path = path.generic_string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
-    ::nftw(
-        m_path.c_str(),
-        [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
+    std::error_code ec;
+    fs::remove_all(m_path, ec);  // does not follow symbolic links
 }
 
 std::vector<std::string> TempDir::List(const std::string& dir) const {
     std::vector<std::string> names;
-    DIR* d = ::opendir(dir.empty() ? m_path.c_str() : Join(dir).c_str());
-    if (d == nullptr) return names;
-    while (dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name != "." && name != "..") names.push_back(name);
+    std::error_code ec;
+    for (fs::directory_iterator it(dir.empty() ? m_path : Join(dir), ec), end; !ec && it != end; it.increment(ec)) {
+        names.push_back(it->path().filename().string());
     }
-    ::closedir(d);
     std::sort(names.begin(), names.end());
     return names;
 }
 
 bool TempDir::Exists(const std::string& relative) const {
-    struct stat st;
-    return ::lstat(Join(relative).c_str(), &st) == 0;
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(Join(relative), ec));
 }
 
 std::vector<unsigned char> ReadFileBytes(const std::string& path) {

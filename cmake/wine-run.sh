@@ -1,0 +1,75 @@
+#!/bin/sh
+# Runs a Windows program of the build under Wine: the test emulator of the
+# windows preset.
+#
+#   wine-run.sh PREFIX PROGRAM [ARGS...]
+#
+# PREFIX is a private 32-bit Wine prefix inside the build folder, made on
+# first use. One wineserver serves every run and lingers a minute after the
+# last one, so a test run pays Wine's start once instead of per test.
+#
+# Wine maps each /dev/ttyS* of the machine to a COM port by itself (a name
+# hidden in its registry only moves the device to another number). A test
+# must never reach real hardware, so every COM link of the prefix points at
+# nothing once the server has started, and where a private mount namespace can be had, the
+# server and the program run in one with /dev/null bound over every serial
+# device.
+set -eu
+prefix=$1
+shift
+export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+unset DISPLAY WAYLAND_DISPLAY
+
+# The mount namespace: re-run this script inside one, once.
+if [ -z "${KORVA_WINE_NS:-}" ] && command -v unshare >/dev/null 2>&1 \
+    && unshare -m true 2>/dev/null; then
+    export KORVA_WINE_NS=1
+    exec unshare -m sh -c '
+        for dev in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do
+            [ -e "$dev" ] && mount --bind /dev/null "$dev"
+        done
+        exec "$0" "$@"' "$0" "$prefix" "$@"
+fi
+
+# Where a COM link is missing or dead, Wine falls back to /dev/ttyS<n-1>;
+# so every COM name gets a link to an empty folder, which no program can
+# open as a port. Wine's device manager rewrites the links of the devices
+# it finds whenever the server starts.
+hide_ports() {
+    mkdir -p "$prefix/no-port"
+    n=1
+    while [ $n -le 256 ]; do
+        ln -sfn "$prefix/no-port" "$prefix/dosdevices/com$n"
+        n=$((n + 1))
+    done
+}
+
+make_prefix() {
+    mkdir -p "$prefix"
+    wineboot -i >/dev/null 2>&1 9>&-
+    # Debian's Wine fonts, or dialog units come out too wide.
+    if [ -d /usr/share/wine/fonts ]; then
+        cp -f /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
+    fi
+    wineserver -w 9>&-
+    hide_ports
+    touch "$prefix/.korva-ready"
+}
+
+mkdir -p "$(dirname "$prefix")"
+(
+    flock 9
+    [ -f "$prefix/.korva-ready" ] || make_prefix
+    # Starts the shared server unless one runs already, and lets Wine start
+    # its services now: started by a test they would inherit the test's
+    # output and hold it open for as long as the server lives.
+    if wineserver -p60 >/dev/null 2>&1 9>&-; then
+        wine wineboot >/dev/null 2>&1 </dev/null 9>&-
+    fi
+    # Also when the server was started by someone else's Wine run.
+    hidden=$(find "$prefix/dosdevices" -name 'com*' -lname "$prefix/no-port" | wc -l)
+    [ "$hidden" -eq 256 ] || hide_ports
+) 9>"$prefix.lock"
+
+exec wine "$@"

@@ -1,0 +1,48 @@
+# The suites of the Windows build, run under Wine (cmake/wine-run.sh). A
+# suite or file left out says why in one line.
+
+# korva_windows_tests(NAME DEPS... FILES files... [THREADED])
+function(korva_windows_tests name)
+  cmake_parse_arguments(ARG "THREADED" "" "DEPS;FILES" ${ARGN})
+  add_executable(${name} ${ARG_FILES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+  if(ARG_THREADED)
+    set(_labels threaded)
+  else()
+    set(_labels unit)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${_labels}" TIMEOUT 300)
+endfunction()
+
+set(_t ${CMAKE_CURRENT_SOURCE_DIR})
+
+# platform/: left out are locale_test (reads the POSIX locale variables),
+# paths_test (file modes and TMPDIR), sharedlib_test (an ELF plugin and
+# loading by descriptor), portlisting_test and serialport_mt_test (ttys and
+# pseudo-terminals).
+korva_windows_tests(platform_tests DEPS korva_platform FILES ${_t}/platform/syserror_test.cpp)
+korva_windows_tests(platform_tests_mt THREADED DEPS korva_platform FILES ${_t}/platform/event_mt_test.cpp)
+
+# base/: every suite.
+korva_windows_tests(base_tests DEPS korva_base FILES ${_t}/base/support/TempDir.cpp
+  ${_t}/base/bytebuffer_test.cpp ${_t}/base/resultcodes_test.cpp ${_t}/base/strings_test.cpp
+  ${_t}/base/updatelog_test.cpp)
+korva_windows_tests(base_tests_mt THREADED DEPS korva_base FILES ${_t}/base/support/TempDir.cpp
+  ${_t}/base/messagewindow_mt_test.cpp ${_t}/base/objectlock_mt_test.cpp ${_t}/base/updatelog_mt_test.cpp)
+
+# protocol/: every suite.
+korva_windows_tests(protocol_tests DEPS korva_protocol FILES ${_t}/protocol/support/FakeInterface.cpp
+  ${_t}/protocol/updateinterface_test.cpp)
+korva_windows_tests(protocol_tests_mt THREADED DEPS korva_protocol FILES ${_t}/protocol/support/FakeInterface.cpp
+  ${_t}/protocol/updateinterface_mt_test.cpp)
+
+# tools/: the log reader.
+korva_windows_tests(tools_tests DEPS korva_base korva_logreader FILES ${_t}/tools/logreader_test.cpp
+  ${_t}/base/support/TempDir.cpp)
+target_compile_definitions(tools_tests PRIVATE KORVA_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+
+# The Wine runs must never reach the machine's serial devices.
+add_executable(no_real_ports ${_t}/platform/support_win32/no_real_ports.c)
+add_test(NAME wine.real_serial_ports_hidden COMMAND no_real_ports)
+set_tests_properties(wine.real_serial_ports_hidden PROPERTIES LABELS unit)
