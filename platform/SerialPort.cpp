@@ -84,9 +84,64 @@ void InstallWakeHandler() {
     });
 }
 
-class LinuxSerialPort final : public ISerialPort {
+}  // namespace
+
+// ---- transmit-empty pacing ----
+
+TransmitPacer::TransmitPacer(ITransmitQueue& queue, Notify notify) : m_queue(queue), m_notify(std::move(notify)) {}
+
+TransmitPacer::~TransmitPacer() { Stop(); }
+
+uint32_t TransmitPacer::Start() {
+    if (!m_request.IsValid() || !m_stop.IsValid() || !m_ended.IsValid()) return Fail(ERROR_NO_SYSTEM_RESOURCES);
+    try {
+        m_thread = std::thread([this] { Loop(); });
+    } catch (const std::system_error& e) {
+        return Fail(ErrorFromErrno(e.code().value()));
+    }
+    return 0;
+}
+
+void TransmitPacer::Written() { m_request.Set(); }
+
+void TransmitPacer::LineChanged() {}
+
+void TransmitPacer::Stop() {
+    if (!m_thread.joinable()) return;
+    m_stop.Set();
+    // tcdrain waits as long as the line holds the bytes back (CTS low);
+    // discarding the output is what lets it return. Retried because the
+    // helper may enter tcdrain just after a discard.
+    while (WaitFor(m_ended, 20) != 0) m_queue.DiscardOutput();
+    m_thread.join();
+}
+
+void TransmitPacer::Loop() {
+    for (;;) {
+        Waitable items[] = {Waitable::Of(m_stop), Waitable::Of(m_request)};
+        // Sleeps until a write has put bytes on their way, or the port closes.
+        if (WaitForAny(items, 2, kInfinite) != 1) break;
+        uint32_t rc;
+        do {
+            rc = m_queue.DrainOutput();
+        } while (rc == ERROR_OPERATION_ABORTED && !m_stop.TryAcquire());
+        if (m_stop.TryAcquire()) break;
+        if (rc != 0) continue;  // a hang-up; the descriptor reports it
+        m_notify();
+    }
+    m_ended.Set();
+}
+
+namespace {
+
+class LinuxSerialPort final : public ISerialPort, private ITransmitQueue {
 public:
-    explicit LinuxSerialPort(int fd) : m_fd(fd) {}
+    explicit LinuxSerialPort(int fd)
+        : m_fd(fd), m_pacer(*this, [this] {
+              std::lock_guard<std::mutex> guard(m_mutex);
+              m_pendingEvents |= EV_TXEMPTY;
+              m_commEvent.Set();
+          }) {}
     ~LinuxSerialPort() override { Close(); }
 
     uint32_t Start();
@@ -118,8 +173,12 @@ private:
     uint32_t ModemStatusLocked(uint32_t* status);
     void NoteHangUpLocked();
     uint32_t ContinueWrite(uint32_t* written);
-    void DrainLoop();
     void ModemLoop();
+
+    uint32_t QueuedBytes(uint32_t* bytes) override;
+    uint64_t CharacterNs() override { return m_characterNs.load(std::memory_order_relaxed); }
+    uint32_t DrainOutput() override;
+    void DiscardOutput() override { ::tcflush(m_fd, TCOFLUSH); }
 
     int m_fd;  // -1 after Close; Close runs only when no other call is inside
 
@@ -135,6 +194,7 @@ private:
     uint32_t m_inQueue = 4096, m_outQueue = 4096;
     DCB m_dcb;  // the fields termios cannot hold, as last set
     std::atomic<bool> m_rxArmed{true};  // report EV_RXCHAR again only after a read
+    std::atomic<uint64_t> m_characterNs{0};  // as last set
 
     // Write state: I/O thread only.
     const uint8_t* m_writeData = nullptr;
@@ -142,17 +202,14 @@ private:
     uint32_t m_writeDone = 0;
 
     Event m_commEvent{Event::kManualReset};  // set while helper bits or a hang-up wait
-    Event m_drainRequest{Event::kAutoReset};
     Event m_stop{Event::kManualReset};
-    Event m_drainEnded{Event::kManualReset};
     Event m_modemEnded{Event::kManualReset};
-    std::thread m_drainThread;
+    TransmitPacer m_pacer;
     std::thread m_modemThread;
 };
 
 uint32_t LinuxSerialPort::Start() {
-    if (!m_commEvent.IsValid() || !m_drainRequest.IsValid() || !m_stop.IsValid() ||
-        !m_drainEnded.IsValid() || !m_modemEnded.IsValid())
+    if (!m_commEvent.IsValid() || !m_stop.IsValid() || !m_modemEnded.IsValid())
         return Fail(ERROR_NO_SYSTEM_RESOURCES);
     {
         std::lock_guard<std::mutex> guard(m_mutex);
@@ -165,8 +222,8 @@ uint32_t LinuxSerialPort::Start() {
         m_dcb.XonLim = 2048;
         m_dcb.XoffLim = 512;
     }
+    if (const uint32_t rc = m_pacer.Start()) return rc;
     try {
-        m_drainThread = std::thread([this] { DrainLoop(); });
         if (m_hasModemLines) {
             InstallWakeHandler();
             m_modemThread = std::thread([this] { ModemLoop(); });
@@ -182,13 +239,7 @@ uint32_t LinuxSerialPort::Start() {
 void LinuxSerialPort::Close() {
     if (m_fd < 0) return;
     m_stop.Set();
-    // tcdrain waits as long as the line holds the bytes back (CTS low);
-    // discarding the output is what lets it return. Retried because the
-    // helper may enter tcdrain just after a discard.
-    if (m_drainThread.joinable()) {
-        while (WaitFor(m_drainEnded, 20) != 0) ::tcflush(m_fd, TCOFLUSH);
-        m_drainThread.join();
-    }
+    m_pacer.Stop();
     // TIOCMIWAIT returns only on a line change or a signal.
     if (m_modemThread.joinable()) {
         while (WaitFor(m_modemEnded, 20) != 0) ::pthread_kill(m_modemThread.native_handle(), WakeSignal());
@@ -199,22 +250,17 @@ void LinuxSerialPort::Close() {
     m_fd = -1;
 }
 
-void LinuxSerialPort::DrainLoop() {
-    for (;;) {
-        Waitable items[] = {Waitable::Of(m_stop), Waitable::Of(m_drainRequest)};
-        // Sleeps until a write has put bytes on their way, or the port closes.
-        if (WaitForAny(items, 2, kInfinite) != 1) break;
-        int rc;
-        do {
-            rc = ::tcdrain(m_fd);
-        } while (rc != 0 && errno == EINTR && !m_stop.TryAcquire());
-        if (m_stop.TryAcquire()) break;
-        if (rc != 0) continue;  // a hang-up; the descriptor reports it
-        std::lock_guard<std::mutex> guard(m_mutex);
-        m_pendingEvents |= EV_TXEMPTY;
-        m_commEvent.Set();
-    }
-    m_drainEnded.Set();
+uint32_t LinuxSerialPort::QueuedBytes(uint32_t* bytes) {
+    *bytes = 0;
+    int out = 0;
+    if (::ioctl(m_fd, TIOCOUTQ, &out) != 0) return SetLastErrorFromErrno();
+    *bytes = static_cast<uint32_t>(out < 0 ? 0 : out);
+    return 0;
+}
+
+uint32_t LinuxSerialPort::DrainOutput() {
+    if (::tcdrain(m_fd) == 0) return 0;
+    return errno == EINTR ? Fail(ERROR_OPERATION_ABORTED) : SetLastErrorFromErrno();
 }
 
 void LinuxSerialPort::ModemLoop() {
@@ -237,6 +283,7 @@ void LinuxSerialPort::ModemLoop() {
         if (events == 0) events = EV_RING;
         m_pendingEvents |= events;
         m_commEvent.Set();
+        if (events & EV_CTS) m_pacer.LineChanged();
     }
     m_modemEnded.Set();
 }
@@ -384,6 +431,10 @@ uint32_t LinuxSerialPort::SetCommState(const DCB& dcb) {
     if (clear && ::ioctl(m_fd, TIOCMBIC, &clear) != 0 && !IsUnsupported(errno))
         return SetLastErrorFromErrno();
 
+    // Start bit, data bits, parity, stop bits (one and a half count as two,
+    // as CSTOPB sends them).
+    const uint32_t bits = 1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0) + (dcb.StopBits == ONESTOPBIT ? 1 : 2);
+    m_characterNs.store(uint64_t{bits} * 1000000000u / dcb.BaudRate, std::memory_order_relaxed);
     std::lock_guard<std::mutex> guard(m_mutex);
     m_dcb = dcb;
     return 0;
@@ -549,7 +600,7 @@ uint32_t LinuxSerialPort::ContinueWrite(uint32_t* written) {
     *written = m_writeDone;
     m_writeData = nullptr;
     // Transmit empty follows when the line has really sent the bytes.
-    if (m_writeDone > 0) m_drainRequest.Set();
+    if (m_writeDone > 0) m_pacer.Written();
     return 0;
 }
 

@@ -22,8 +22,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/Event.h"
 
@@ -208,6 +210,54 @@ public:
     virtual uint32_t GetWriteResult(uint32_t* written) = 0;
 
     virtual void Close() = 0;
+};
+
+// The kernel's side of a port's transmit path, as the transmit-empty pacing
+// sees it. The Linux port answers from the tty (TIOCOUTQ, tcdrain, tcflush);
+// a model of a line for tests and benchmarks answers the same questions.
+class ITransmitQueue {
+public:
+    virtual ~ITransmitQueue() = default;
+    // Bytes written and not yet taken by the transmitter (TIOCOUTQ): 0, or
+    // the error of the look.
+    virtual uint32_t QueuedBytes(uint32_t* bytes) = 0;
+    // Nanoseconds one character takes on the line at the current settings.
+    virtual uint64_t CharacterNs() = 0;
+    // Blocks until the line has sent every byte (tcdrain).
+    virtual uint32_t DrainOutput() = 0;
+    // Discards what is queued (tcflush).
+    virtual void DiscardOutput() = 0;
+};
+
+// Raises transmit-empty (through `notify`, on the pacer's own thread) once
+// the bytes of a finished write have gone far enough down the line.
+// Threads: Start and Stop on the port's owner; Written on the I/O thread;
+// LineChanged from any thread. Stop is idempotent and must come before the
+// queue goes away.
+class TransmitPacer {
+public:
+    using Notify = std::function<void()>;
+    TransmitPacer(ITransmitQueue& queue, Notify notify);
+    ~TransmitPacer();
+    TransmitPacer(const TransmitPacer&) = delete;
+    TransmitPacer& operator=(const TransmitPacer&) = delete;
+
+    uint32_t Start();
+    // A write has put its last byte into the queue.
+    void Written();
+    // A modem line changed: a line held back by CTS may move again.
+    void LineChanged();
+    void Stop();
+
+private:
+    void Loop();
+
+    ITransmitQueue& m_queue;
+    Notify m_notify;
+    Event m_request{Event::kAutoReset};
+    Event m_stop{Event::kManualReset};
+    Event m_ended{Event::kManualReset};
+    std::thread m_thread;
 };
 
 // Opens a serial port by COM name ("COM7": its alias first, else the

@@ -1,0 +1,41 @@
+// The simulated instrument as the far end of a modelled line.
+// Thread: the model's clock thread only.
+#pragma once
+
+#include <string>
+
+#include "LineModel.h"
+#include "sim/Instrument.h"
+
+namespace linemodel {
+
+class InstrumentPeer : public ILinePeer {
+public:
+    explicit InstrumentPeer(sim::Config config) : m_core(std::move(config)) {}
+
+    uint64_t Exchange(const std::string& arrived, uint64_t nowNs, std::string* reply) override {
+        const uint64_t t = nowNs - m_startNs;
+        m_pending += arrived;
+        m_core.Advance(t);
+        const size_t took = m_core.Receive(reinterpret_cast<const uint8_t*>(m_pending.data()), m_pending.size(), t);
+        m_pending.erase(0, took);
+        m_core.Advance(t);
+        uint8_t buffer[256];
+        while (const size_t n = m_core.ReadOutput(buffer, sizeof buffer, t)) {
+            reply->append(reinterpret_cast<const char*>(buffer), n);
+            m_core.Advance(t);
+        }
+        const uint64_t next = m_core.NextDueNs();
+        // Input it could not take yet is offered again soon.
+        if (!m_pending.empty()) return nowNs + 1000000;
+        return next == sim::kNever ? UINT64_MAX : next + m_startNs;
+    }
+    sim::CInstrument& Core() { return m_core; }
+
+private:
+    sim::CInstrument m_core;
+    std::string m_pending;
+    const uint64_t m_startNs = ModelPort::NowNs() - 1;
+};
+
+}  // namespace linemodel
