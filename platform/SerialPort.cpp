@@ -12,10 +12,13 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -88,12 +91,29 @@ void InstallWakeHandler() {
 
 // ---- transmit-empty pacing ----
 
+namespace {
+
+// A look that finds the queue not moving backs off up to this; a modem
+// line change looks at once.
+constexpr uint64_t kHeldLookNs = 100000000;
+// Never closer than this: below it a timer is no better than a look now.
+constexpr uint64_t kMinLookNs = 20000;
+// When the line's speed is unknown (0 baud).
+constexpr uint64_t kUnknownCharacterNs = 100000;
+
+}  // namespace
+
 TransmitPacer::TransmitPacer(ITransmitQueue& queue, Notify notify) : m_queue(queue), m_notify(std::move(notify)) {}
 
-TransmitPacer::~TransmitPacer() { Stop(); }
+TransmitPacer::~TransmitPacer() {
+    Stop();
+    if (m_timer >= 0) ::close(m_timer);
+}
 
 uint32_t TransmitPacer::Start() {
-    if (!m_request.IsValid() || !m_stop.IsValid() || !m_ended.IsValid()) return Fail(ERROR_NO_SYSTEM_RESOURCES);
+    if (!m_request.IsValid() || !m_lineChanged.IsValid() || !m_stop.IsValid()) return Fail(ERROR_NO_SYSTEM_RESOURCES);
+    m_timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (m_timer < 0) return SetLastErrorFromErrno();
     try {
         m_thread = std::thread([this] { Loop(); });
     } catch (const std::system_error& e) {
@@ -104,32 +124,70 @@ uint32_t TransmitPacer::Start() {
 
 void TransmitPacer::Written() { m_request.Set(); }
 
-void TransmitPacer::LineChanged() {}
+void TransmitPacer::LineChanged() { m_lineChanged.Set(); }
 
 void TransmitPacer::Stop() {
     if (!m_thread.joinable()) return;
     m_stop.Set();
-    // tcdrain waits as long as the line holds the bytes back (CTS low);
-    // discarding the output is what lets it return. Retried because the
-    // helper may enter tcdrain just after a discard.
-    while (WaitFor(m_ended, 20) != 0) m_queue.DiscardOutput();
     m_thread.join();
 }
 
+bool TransmitPacer::Arm(uint64_t ns) {
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000u);
+    when.it_value.tv_nsec = static_cast<long>(ns % 1000000000u);
+    return ::timerfd_settime(m_timer, 0, &when, nullptr) == 0;
+}
+
 void TransmitPacer::Loop() {
+    enum { kStop, kWritten, kTimer, kLineChanged };
+    bool watching = false;  // bytes of a write are still on their way
+    uint32_t lastQueued = 0;
+    uint64_t heldNs = 0;  // the back-off while the queue does not move
     for (;;) {
-        Waitable items[] = {Waitable::Of(m_stop), Waitable::Of(m_request)};
-        // Sleeps until a write has put bytes on their way, or the port closes.
-        if (WaitForAny(items, 2, kInfinite) != 1) break;
-        uint32_t rc;
-        do {
-            rc = m_queue.DrainOutput();
-        } while (rc == ERROR_OPERATION_ABORTED && !m_stop.TryAcquire());
-        if (m_stop.TryAcquire()) break;
-        if (rc != 0) continue;  // a hang-up; the descriptor reports it
-        m_notify();
+        Waitable items[] = {Waitable::Of(m_stop), Waitable::Of(m_request), Waitable::Descriptor(m_timer, POLLIN),
+                            Waitable::Of(m_lineChanged)};
+        // Sleeps until a write, the next look, a modem change or the close;
+        // the timer is armed only while a write's bytes are on their way.
+        const uint32_t woke = WaitForAny(items, 4, kInfinite);
+        if (woke == kStop || woke == kWaitFailed) break;
+        if (woke == kTimer) {
+            uint64_t expirations = 0;
+            if (::read(m_timer, &expirations, sizeof expirations) < 0 && errno != EAGAIN) break;
+        }
+        if (woke == kWritten) {
+            watching = true;
+            lastQueued = UINT32_MAX;
+            heldNs = 0;
+        }
+        if (woke == kLineChanged) heldNs = 0;
+        if (!watching) continue;
+        uint32_t queued = 0;
+        if (m_queue.QueuedBytes(&queued) != 0) {
+            watching = false;  // a hang-up; the descriptor reports it
+            Arm(0);
+            continue;
+        }
+        if (queued <= kLowWater) {
+            watching = false;
+            Arm(0);
+            m_notify();
+            continue;
+        }
+        uint64_t characterNs = m_queue.CharacterNs();
+        if (characterNs == 0) characterNs = kUnknownCharacterNs;
+        // When the line, sending without a pause, will have taken the queue
+        // down to the low-water mark.
+        uint64_t ns = (queued - kLowWater) * characterNs;
+        if (queued >= lastQueued) {
+            heldNs = heldNs == 0 ? ns : std::min(heldNs * 2, kHeldLookNs);
+            ns = std::max(ns, heldNs);
+        } else {
+            heldNs = 0;
+        }
+        lastQueued = queued;
+        if (!Arm(std::max(ns, kMinLookNs))) break;
     }
-    m_ended.Set();
 }
 
 namespace {
@@ -177,8 +235,6 @@ private:
 
     uint32_t QueuedBytes(uint32_t* bytes) override;
     uint64_t CharacterNs() override { return m_characterNs.load(std::memory_order_relaxed); }
-    uint32_t DrainOutput() override;
-    void DiscardOutput() override { ::tcflush(m_fd, TCOFLUSH); }
 
     int m_fd;  // -1 after Close; Close runs only when no other call is inside
 
@@ -217,6 +273,13 @@ uint32_t LinuxSerialPort::Start() {
         int lines = 0;
         m_hasModemLines = ::ioctl(m_fd, TIOCMGET, &lines) == 0;
         if (m_hasModemLines) ModemStatusLocked(&m_modemStatus);
+        termios tio;
+        if (::tcgetattr(m_fd, &tio) == 0 && RateOf(cfgetospeed(&tio)) != 0) {
+            const uint32_t dataBits = (tio.c_cflag & CSIZE) == CS5 ? 5 : (tio.c_cflag & CSIZE) == CS6 ? 6
+                                    : (tio.c_cflag & CSIZE) == CS7 ? 7 : 8;
+            const uint32_t bits = 1 + dataBits + ((tio.c_cflag & PARENB) ? 1 : 0) + ((tio.c_cflag & CSTOPB) ? 2 : 1);
+            m_characterNs.store(uint64_t{bits} * 1000000000u / RateOf(cfgetospeed(&tio)), std::memory_order_relaxed);
+        }
         m_dcb.fBinary = 1;
         m_dcb.fTXContinueOnXoff = 1;
         m_dcb.XonLim = 2048;
@@ -240,6 +303,15 @@ void LinuxSerialPort::Close() {
     if (m_fd < 0) return;
     m_stop.Set();
     m_pacer.Stop();
+    // Bytes the line holds back (CTS low) would keep close() waiting for
+    // them for the driver's closing wait, up to half a minute: they get the
+    // time a moving line needs for them, then go.
+    uint32_t queued = 0;
+    if (QueuedBytes(&queued) == 0 && queued > 0) {
+        const uint64_t ns = std::min<uint64_t>(uint64_t{queued} * CharacterNs(), 500000000u) + 20000000u;
+        std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
+        ::tcflush(m_fd, TCOFLUSH);
+    }
     // TIOCMIWAIT returns only on a line change or a signal.
     if (m_modemThread.joinable()) {
         while (WaitFor(m_modemEnded, 20) != 0) ::pthread_kill(m_modemThread.native_handle(), WakeSignal());
@@ -256,11 +328,6 @@ uint32_t LinuxSerialPort::QueuedBytes(uint32_t* bytes) {
     if (::ioctl(m_fd, TIOCOUTQ, &out) != 0) return SetLastErrorFromErrno();
     *bytes = static_cast<uint32_t>(out < 0 ? 0 : out);
     return 0;
-}
-
-uint32_t LinuxSerialPort::DrainOutput() {
-    if (::tcdrain(m_fd) == 0) return 0;
-    return errno == EINTR ? Fail(ERROR_OPERATION_ABORTED) : SetLastErrorFromErrno();
 }
 
 void LinuxSerialPort::ModemLoop() {

@@ -213,29 +213,34 @@ public:
 };
 
 // The kernel's side of a port's transmit path, as the transmit-empty pacing
-// sees it. The Linux port answers from the tty (TIOCOUTQ, tcdrain, tcflush);
-// a model of a line for tests and benchmarks answers the same questions.
+// sees it. The Linux port answers from the tty (TIOCOUTQ); a model of a
+// line for tests and benchmarks answers the same questions.
 class ITransmitQueue {
 public:
     virtual ~ITransmitQueue() = default;
-    // Bytes written and not yet taken by the transmitter (TIOCOUTQ): 0, or
-    // the error of the look.
+    // Bytes written and not yet taken by the transmitter (TIOCOUTQ: the
+    // UART's FIFO or a converter chip's buffer is not counted): 0, or the
+    // error of the look.
     virtual uint32_t QueuedBytes(uint32_t* bytes) = 0;
     // Nanoseconds one character takes on the line at the current settings.
     virtual uint64_t CharacterNs() = 0;
-    // Blocks until the line has sent every byte (tcdrain).
-    virtual uint32_t DrainOutput() = 0;
-    // Discards what is queued (tcflush).
-    virtual void DiscardOutput() = 0;
 };
 
 // Raises transmit-empty (through `notify`, on the pacer's own thread) once
-// the bytes of a finished write have gone far enough down the line.
+// the bytes of a finished write have gone far enough down the line that
+// the next write arrives before the line runs idle: when the queue holds at
+// most a FIFO's worth. It looks at the queue at times computed from the
+// character time, on a timer of its own; a queue that does not move (CTS
+// holds the line) is looked at less and less often, and at once when a
+// modem line changes. Nothing queued, nothing looked at.
 // Threads: Start and Stop on the port's owner; Written on the I/O thread;
 // LineChanged from any thread. Stop is idempotent and must come before the
 // queue goes away.
 class TransmitPacer {
 public:
+    // Transmit-empty once the queue holds no more than this (a 16550's FIFO).
+    static constexpr uint32_t kLowWater = 16;
+
     using Notify = std::function<void()>;
     TransmitPacer(ITransmitQueue& queue, Notify notify);
     ~TransmitPacer();
@@ -251,12 +256,14 @@ public:
 
 private:
     void Loop();
+    bool Arm(uint64_t ns);
 
     ITransmitQueue& m_queue;
     Notify m_notify;
     Event m_request{Event::kAutoReset};
+    Event m_lineChanged{Event::kAutoReset};
     Event m_stop{Event::kManualReset};
-    Event m_ended{Event::kManualReset};
+    int m_timer = -1;  // timerfd
     std::thread m_thread;
 };
 

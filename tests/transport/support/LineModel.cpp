@@ -208,6 +208,11 @@ std::string ModelPort::Arrived() const {
     return m_arrivedAll + m_pipeline.substr(0, static_cast<size_t>(line.sent - m_line.sent));
 }
 
+uint64_t ModelPort::Sent() const {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_line.sent;
+}
+
 // ---- ISerialPort ----
 
 uint32_t ModelPort::GetCommProperties(COMMPROP* properties) {
@@ -415,7 +420,5 @@ uint32_t ModelPort::DrainOutput() {
         else m_changed.wait_until(lock, At(until));
     }
 }
-
-void ModelPort::DiscardOutput() { PurgeComm(PURGE_TXCLEAR); }
 
 }  // namespace linemodel

@@ -77,6 +77,7 @@ public:
     void SetCts(bool on);
     void InjectErrors(uint32_t errors);  // line errors, reported as EV_ERR
     std::string Arrived() const;         // what left the line (when no peer takes it)
+    uint64_t Sent() const;               // how many characters left the line
     // How often the port's own side looked at the line: transmit-queue looks
     // and comm events handled.
     uint64_t Looks() const { return m_looks.load(); }
@@ -104,8 +105,9 @@ public:
     // ITransmitQueue
     uint32_t QueuedBytes(uint32_t* bytes) override;
     uint64_t CharacterNs() override;
-    uint32_t DrainOutput() override;
-    void DiscardOutput() override;
+    // tcdrain as the kernel does it for this hardware (blocks; ends with
+    // ERROR_INVALID_HANDLE when the port closes).
+    uint32_t DrainOutput();
 
 private:
     // The hardware's counts; the bytes themselves wait in m_pipeline.
