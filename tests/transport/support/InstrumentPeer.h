@@ -1,7 +1,11 @@
-// The simulated instrument as the far end of a modelled line.
-// Thread: the model's clock thread only.
+// The simulated instrument as the far end of a modelled line; it outlives
+// the ports opened on it (an update reopens its port).
+// Thread: the clock threads of its ports, one at a time (m_mutex: a closing
+// port's thread may still be inside when the next port starts); Core only
+// once no port runs on it.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "LineModel.h"
@@ -14,6 +18,7 @@ public:
     explicit InstrumentPeer(sim::Config config) : m_core(std::move(config)) {}
 
     uint64_t Exchange(const std::string& arrived, uint64_t nowNs, std::string* reply) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
         const uint64_t t = nowNs - m_startNs;
         m_pending += arrived;
         m_core.Advance(t);
@@ -33,6 +38,7 @@ public:
     sim::CInstrument& Core() { return m_core; }
 
 private:
+    std::mutex m_mutex;
     sim::CInstrument m_core;
     std::string m_pending;
     const uint64_t m_startNs = ModelPort::NowNs() - 1;
