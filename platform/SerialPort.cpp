@@ -168,17 +168,19 @@ void TransmitPacer::Loop() {
             Arm(0);
             continue;
         }
-        if (queued <= kLowWater) {
+        uint64_t characterNs = m_queue.CharacterNs();
+        if (characterNs == 0) characterNs = kUnknownCharacterNs;
+        const uint32_t lowWater =
+            static_cast<uint32_t>(std::max<uint64_t>(kMinLowWater, kLeadNs / characterNs));
+        if (queued <= lowWater) {
             watching = false;
             Arm(0);
             m_notify();
             continue;
         }
-        uint64_t characterNs = m_queue.CharacterNs();
-        if (characterNs == 0) characterNs = kUnknownCharacterNs;
         // When the line, sending without a pause, will have taken the queue
         // down to the low-water mark.
-        uint64_t ns = (queued - kLowWater) * characterNs;
+        uint64_t ns = (queued - lowWater) * characterNs;
         if (queued >= lastQueued) {
             heldNs = heldNs == 0 ? ns : std::min(heldNs * 2, kHeldLookNs);
             ns = std::max(ns, heldNs);

@@ -228,18 +228,25 @@ public:
 
 // Raises transmit-empty (through `notify`, on the pacer's own thread) once
 // the bytes of a finished write have gone far enough down the line that
-// the next write arrives before the line runs idle: when the queue holds at
-// most a FIFO's worth. It looks at the queue at times computed from the
-// character time, on a timer of its own; a queue that does not move (CTS
-// holds the line) is looked at less and less often, and at once when a
-// modem line changes. Nothing queued, nothing looked at.
+// the next write arrives before the line runs idle: when the queue holds
+// no more than the line sends in kLeadNs, and never more than a FIFO's
+// worth less. It looks at the queue at times computed from the character
+// time, on a timer of its own; a queue that does not move (CTS holds the
+// line) is looked at less and less often, and at once when a modem line
+// changes. Nothing queued, nothing looked at.
 // Threads: Start and Stop on the port's owner; Written on the I/O thread;
 // LineChanged from any thread. Stop is idempotent and must come before the
 // queue goes away.
 class TransmitPacer {
 public:
-    // Transmit-empty once the queue holds no more than this (a 16550's FIFO).
-    static constexpr uint32_t kLowWater = 16;
+    // What may still be queued when transmit-empty comes: the time the
+    // next write has to arrive in. The way from here to that write crosses
+    // two threads of normal priority, which a busy desktop can hold back
+    // for several milliseconds; 10 ms stays below the 256 queued bytes that
+    // would make the next 80-byte write wait at 115200 baud.
+    static constexpr uint64_t kLeadNs = 10000000;
+    // At least a 16550's FIFO, which the queue does not count.
+    static constexpr uint32_t kMinLowWater = 16;
 
     using Notify = std::function<void()>;
     TransmitPacer(ITransmitQueue& queue, Notify notify);

@@ -286,7 +286,8 @@ TEST_P(CommInterfaceOverLineModel, CtsHoldOffsKeepTheDataWholeAndAnIdlePortSleep
     InterfaceOwner owner;
     CCommInterface port(&InterfaceOwner::OnEvent, &owner);
     linemodel::LineConfig config = GetParam();
-    config.characterNs = 20000;  // a fast line: the test is about order, not speed
+    // Slow enough that the pacer waits for the queue, fast enough for a test.
+    config.characterNs = 200000;
     std::atomic<linemodel::ModelPort*> model{nullptr};
     port.SetPortOpener([&](const std::string&, std::unique_ptr<platform::ISerialPort>* out) {
         auto p = std::make_unique<linemodel::ModelPort>(config);
@@ -299,7 +300,7 @@ TEST_P(CommInterfaceOverLineModel, CtsHoldOffsKeepTheDataWholeAndAnIdlePortSleep
     ASSERT_EQ(port.Init(&record), 0u);
     ASSERT_NE(model.load(), nullptr);
 
-    constexpr uint32_t kLength = 80 * 60 + 17;
+    constexpr uint32_t kLength = 80 * 30 + 17;
     std::mt19937 random(7);
     std::vector<uint8_t> block(kLength);
     for (auto& b : block) b = static_cast<uint8_t>(random());
@@ -311,9 +312,9 @@ TEST_P(CommInterfaceOverLineModel, CtsHoldOffsKeepTheDataWholeAndAnIdlePortSleep
     };
     while (!confirmed()) {
         model.load()->SetCts(false);
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         model.load()->SetCts(true);
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
     }
     for (int i = 0; i < 500 && model.load()->Arrived().size() < kLength; ++i) platform::Sleep(2);
     EXPECT_EQ(model.load()->Arrived(), std::string(block.begin(), block.end()));
