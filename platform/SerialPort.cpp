@@ -182,7 +182,9 @@ void TransmitPacer::Loop() {
         // down to the low-water mark.
         uint64_t ns = (queued - lowWater) * characterNs;
         if (queued >= lastQueued) {
-            heldNs = heldNs == 0 ? ns : std::min(heldNs * 2, kHeldLookNs);
+            // A UART's queue moves a FIFO's worth at a time: only a queue that
+            // stays put past that is held back.
+            heldNs = heldNs == 0 ? std::max(ns, kMinLowWater * characterNs) : std::min(heldNs * 2, kHeldLookNs);
             ns = std::max(ns, heldNs);
         } else {
             heldNs = 0;

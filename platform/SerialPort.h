@@ -241,10 +241,10 @@ class TransmitPacer {
 public:
     // What may still be queued when transmit-empty comes: the time the
     // next write has to arrive in. The way from here to that write crosses
-    // two threads of normal priority, which a busy desktop can hold back
-    // for several milliseconds; 10 ms stays below the 256 queued bytes that
-    // would make the next 80-byte write wait at 115200 baud.
-    static constexpr uint64_t kLeadNs = 10000000;
+    // two threads of normal priority, which a busy machine can hold back
+    // for well over 10 ms. 30 ms are 4 chunks at 115200 baud: little to
+    // throw away on a purge, and far from the 4 KiB the queue holds.
+    static constexpr uint64_t kLeadNs = 30000000;
     // At least a 16550's FIFO, which the queue does not count.
     static constexpr uint32_t kMinLowWater = 16;
 

@@ -287,7 +287,7 @@ TEST_P(CommInterfaceOverLineModel, CtsHoldOffsKeepTheDataWholeAndAnIdlePortSleep
     CCommInterface port(&InterfaceOwner::OnEvent, &owner);
     linemodel::LineConfig config = GetParam();
     // Slow enough that the pacer waits for the queue, fast enough for a test.
-    config.characterNs = 200000;
+    config.characterNs = 1000000;
     std::atomic<linemodel::ModelPort*> model{nullptr};
     port.SetPortOpener([&](const std::string&, std::unique_ptr<platform::ISerialPort>* out) {
         auto p = std::make_unique<linemodel::ModelPort>(config);
@@ -300,7 +300,7 @@ TEST_P(CommInterfaceOverLineModel, CtsHoldOffsKeepTheDataWholeAndAnIdlePortSleep
     ASSERT_EQ(port.Init(&record), 0u);
     ASSERT_NE(model.load(), nullptr);
 
-    constexpr uint32_t kLength = 80 * 30 + 17;
+    constexpr uint32_t kLength = 80 * 12 + 17;
     std::mt19937 random(7);
     std::vector<uint8_t> block(kLength);
     for (auto& b : block) b = static_cast<uint8_t>(random());
