@@ -17,12 +17,15 @@ class InstrumentPeer : public ILinePeer {
 public:
     explicit InstrumentPeer(sim::Config config) : m_core(std::move(config)) {}
 
-    uint64_t Exchange(const std::string& arrived, uint64_t nowNs, std::string* reply) override {
+    uint64_t Exchange(const std::string& arrived, uint64_t fromNs, uint64_t nowNs, std::string* reply) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         const uint64_t t = nowNs - m_startNs;
+        // The core times each byte from the start it is given, one character
+        // after the other: given the line's own start, a late delivery does
+        // not shift the instrument's view of the line.
+        const uint64_t from = m_pending.empty() && !arrived.empty() && fromNs > m_startNs ? fromNs - m_startNs : t;
         m_pending += arrived;
-        m_core.Advance(t);
-        const size_t took = m_core.Receive(reinterpret_cast<const uint8_t*>(m_pending.data()), m_pending.size(), t);
+        const size_t took = m_core.Receive(reinterpret_cast<const uint8_t*>(m_pending.data()), m_pending.size(), from);
         m_pending.erase(0, took);
         m_core.Advance(t);
         uint8_t buffer[256];

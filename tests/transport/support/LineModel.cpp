@@ -81,9 +81,11 @@ void ModelPort::StartNext(Line& line, uint64_t t) const {
     Refill(line);
 }
 
-void ModelPort::AdvanceTo(Line& line, uint64_t nowNs) const {
+void ModelPort::AdvanceTo(Line& line, uint64_t nowNs, uint64_t* firstNs) const {
+    const uint64_t sentBefore = line.sent;
     while (line.shifting && line.shiftEndNs <= nowNs) {
         const uint64_t t = line.shiftEndNs;
+        if (firstNs && line.sent == sentBefore) *firstNs = t - m_characterNs;
         line.shifting = false;
         ++line.sent;
         StartNext(line, t);
@@ -92,9 +94,12 @@ void ModelPort::AdvanceTo(Line& line, uint64_t nowNs) const {
 
 void ModelPort::AdvanceLocked(uint64_t nowNs) {
     const uint64_t before = m_line.sent;
-    AdvanceTo(m_line, nowNs);
+    uint64_t firstNs = 0;
+    AdvanceTo(m_line, nowNs, &firstNs);
     const size_t gone = static_cast<size_t>(m_line.sent - before);
     if (gone == 0) return;
+    // Bytes that wait for the peer keep the time of the first of them.
+    if (m_peer && m_arrived.empty()) m_arrivedFromNs = firstNs;
     if (m_peer) m_arrived.append(m_pipeline, 0, gone);
     else m_arrivedAll.append(m_pipeline, 0, gone);
     m_pipeline.erase(0, gone);
@@ -148,7 +153,7 @@ void ModelPort::ClockLoop() {
             arrived.swap(m_arrived);
             std::string reply;
             lock.unlock();
-            const uint64_t next = m_peer->Exchange(arrived, now, &reply);
+            const uint64_t next = m_peer->Exchange(arrived, m_arrivedFromNs, now, &reply);
             lock.lock();
             m_peerWantsNs = next;
             if (!reply.empty()) {

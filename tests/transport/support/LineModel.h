@@ -60,10 +60,11 @@ struct LineConfig {
 class ILinePeer {
 public:
     virtual ~ILinePeer() = default;
-    // `arrived` left the line by `nowNs` (may be empty). Appends what the
-    // peer sends back to `reply`; returns when it next wants to be called
-    // (UINT64_MAX: only when bytes arrive).
-    virtual uint64_t Exchange(const std::string& arrived, uint64_t nowNs, std::string* reply) = 0;
+    // `arrived` left the line back to back, the first one's start bit at
+    // `fromNs` (may be empty); it is `nowNs`. Appends what the peer sends
+    // back to `reply`; returns when it next wants to be called (UINT64_MAX:
+    // only when bytes arrive).
+    virtual uint64_t Exchange(const std::string& arrived, uint64_t fromNs, uint64_t nowNs, std::string* reply) = 0;
 };
 
 class ModelPort : public platform::ISerialPort, public platform::ITransmitQueue {
@@ -121,7 +122,8 @@ private:
 
     void Refill(Line& line) const;
     void StartNext(Line& line, uint64_t t) const;
-    void AdvanceTo(Line& line, uint64_t nowNs) const;
+    // `firstNs`, if given, gets when the first character that left began.
+    void AdvanceTo(Line& line, uint64_t nowNs, uint64_t* firstNs = nullptr) const;
     void AdvanceLocked(uint64_t nowNs);
     // When `done` first holds, if the line runs on undisturbed; UINT64_MAX
     // if never (CTS holds it).
@@ -142,6 +144,7 @@ private:
     Line m_line;
     std::string m_pipeline;  // written, not yet left the line (queue + transmitter)
     std::string m_arrived;   // left the line, not yet given to the peer
+    uint64_t m_arrivedFromNs = 0;  // when the first of them began
     std::string m_arrivedAll;
     std::string m_input;
     bool m_cts = true;
