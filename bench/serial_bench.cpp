@@ -211,9 +211,14 @@ bool RunModelUpdates(linemodel::LineConfig line, int count, double* worst, doubl
 
 void ModelBench(benchmark::State& state, linemodel::LineConfig line, int count, const char* counter) {
     double worst = 0, mean = 0;
+    uint64_t pauses0 = 0, pauseNs0 = 0, pauses = 0, pauseNs = 0;
+    linemodel::ModelPort::Pauses(&pauses0, &pauseNs0);
     for (auto _ : state) {
         if (!RunModelUpdates(line, count, &worst, &mean)) state.SkipWithError("an update did not finish");
     }
+    linemodel::ModelPort::Pauses(&pauses, &pauseNs);
+    std::printf("line pauses between writes (under 1 s): %llu, %.3f s in all\n",
+                static_cast<unsigned long long>(pauses - pauses0), (pauseNs - pauseNs0) / 1e9);
     state.counters[counter] = count == 1 ? mean : worst;
     if (count > 1) state.counters["uart_model_line_use_16_avg_%"] = mean;
     std::printf("%s: %.2f (mean %.2f) over %d update(s)\n", counter, count == 1 ? mean : worst, mean, count);

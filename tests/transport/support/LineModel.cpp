@@ -13,6 +13,7 @@ namespace {
 constexpr uint64_t kNever = UINT64_MAX;
 // While the line sends, the far end gets its bytes at least this often.
 constexpr uint64_t kDeliveryNs = 2000000;
+std::atomic<uint64_t> g_pauses{0}, g_pauseNs{0};
 
 std::chrono::steady_clock::time_point At(uint64_t ns) {
     return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(ns));
@@ -24,6 +25,11 @@ uint64_t CharacterNsOf(const DCB& dcb) {
 }
 
 }  // namespace
+
+void ModelPort::Pauses(uint64_t* count, uint64_t* totalNs) {
+    *count = g_pauses.load();
+    *totalNs = g_pauseNs.load();
+}
 
 uint64_t ModelPort::NowNs() {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -89,6 +95,7 @@ void ModelPort::AdvanceTo(Line& line, uint64_t nowNs, uint64_t* firstNs) const {
         line.shifting = false;
         ++line.sent;
         StartNext(line, t);
+        if (!line.shifting && line.queue == 0 && line.held == 0) line.idleSinceNs = t;
     }
 }
 
@@ -151,9 +158,10 @@ void ModelPort::ClockLoop() {
         if (m_peer && (!m_arrived.empty() || now >= m_peerWantsNs)) {
             std::string arrived;
             arrived.swap(m_arrived);
+            const uint64_t fromNs = m_arrivedFromNs;
             std::string reply;
             lock.unlock();
-            const uint64_t next = m_peer->Exchange(arrived, m_arrivedFromNs, now, &reply);
+            const uint64_t next = m_peer->Exchange(arrived, fromNs, now, &reply);
             lock.lock();
             m_peerWantsNs = next;
             if (!reply.empty()) {
@@ -323,6 +331,10 @@ uint32_t ModelPort::ContinueWriteLocked(uint32_t* written) {
     AdvanceLocked(now);
     const uint32_t room = m_config.kernelQueue - std::min(m_config.kernelQueue, m_line.queue);
     const uint32_t n = std::min(room, m_writeLength - m_writeDone);
+    if (n > 0 && m_pipeline.empty() && m_line.idleSinceNs != 0 && now - m_line.idleSinceNs < 1000000000u) {
+        ++g_pauses;
+        g_pauseNs += now - m_line.idleSinceNs;
+    }
     m_pipeline.append(reinterpret_cast<const char*>(m_writeData) + m_writeDone, n);
     m_line.queue += n;
     m_writeDone += n;

@@ -83,6 +83,9 @@ public:
     // and comm events handled.
     uint64_t Looks() const { return m_looks.load(); }
     static uint64_t NowNs();
+    // Pauses of the line between writes shorter than a second, over all
+    // model ports of the process: how often and how long in total.
+    static void Pauses(uint64_t* count, uint64_t* totalNs);
 
     // ISerialPort
     uint32_t GetCommProperties(COMMPROP* properties) override;
@@ -118,6 +121,7 @@ private:
         bool shifting = false;
         uint64_t shiftEndNs = 0;
         uint64_t sent = 0;  // characters that left the line
+        uint64_t idleSinceNs = 0;  // when the line last ran out of bytes
     };
 
     void Refill(Line& line) const;
