@@ -12,10 +12,13 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -84,9 +87,123 @@ void InstallWakeHandler() {
     });
 }
 
-class LinuxSerialPort final : public ISerialPort {
+}  // namespace
+
+// ---- transmit-empty pacing ----
+
+namespace {
+
+// A look that finds the queue not moving backs off up to this; a modem
+// line change looks at once.
+constexpr uint64_t kHeldLookNs = 100000000;
+// Never closer than this: below it a timer is no better than a look now.
+constexpr uint64_t kMinLookNs = 20000;
+// When the line's speed is unknown (0 baud).
+constexpr uint64_t kUnknownCharacterNs = 100000;
+
+}  // namespace
+
+TransmitPacer::TransmitPacer(ITransmitQueue& queue, Notify notify) : m_queue(queue), m_notify(std::move(notify)) {}
+
+TransmitPacer::~TransmitPacer() {
+    Stop();
+    if (m_timer >= 0) ::close(m_timer);
+}
+
+uint32_t TransmitPacer::Start() {
+    if (!m_request.IsValid() || !m_lineChanged.IsValid() || !m_stop.IsValid()) return Fail(ERROR_NO_SYSTEM_RESOURCES);
+    m_timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+    if (m_timer < 0) return SetLastErrorFromErrno();
+    try {
+        m_thread = std::thread([this] { Loop(); });
+    } catch (const std::system_error& e) {
+        return Fail(ErrorFromErrno(e.code().value()));
+    }
+    return 0;
+}
+
+void TransmitPacer::Written() { m_request.Set(); }
+
+void TransmitPacer::LineChanged() { m_lineChanged.Set(); }
+
+void TransmitPacer::Stop() {
+    if (!m_thread.joinable()) return;
+    m_stop.Set();
+    m_thread.join();
+}
+
+bool TransmitPacer::Arm(uint64_t ns) {
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000u);
+    when.it_value.tv_nsec = static_cast<long>(ns % 1000000000u);
+    return ::timerfd_settime(m_timer, 0, &when, nullptr) == 0;
+}
+
+void TransmitPacer::Loop() {
+    enum { kStop, kWritten, kTimer, kLineChanged };
+    bool watching = false;  // bytes of a write are still on their way
+    uint32_t lastQueued = 0;
+    uint64_t heldNs = 0;  // the back-off while the queue does not move
+    for (;;) {
+        Waitable items[] = {Waitable::Of(m_stop), Waitable::Of(m_request), Waitable::Descriptor(m_timer, POLLIN),
+                            Waitable::Of(m_lineChanged)};
+        // Sleeps until a write, the next look, a modem change or the close;
+        // the timer is armed only while a write's bytes are on their way.
+        const uint32_t woke = WaitForAny(items, 4, kInfinite);
+        if (woke == kStop || woke == kWaitFailed) break;
+        if (woke == kTimer) {
+            uint64_t expirations = 0;
+            if (::read(m_timer, &expirations, sizeof expirations) < 0 && errno != EAGAIN) break;
+        }
+        if (woke == kWritten) {
+            watching = true;
+            lastQueued = UINT32_MAX;
+            heldNs = 0;
+        }
+        if (woke == kLineChanged) heldNs = 0;
+        if (!watching) continue;
+        uint32_t queued = 0;
+        if (m_queue.QueuedBytes(&queued) != 0) {
+            watching = false;  // a hang-up; the descriptor reports it
+            Arm(0);
+            continue;
+        }
+        uint64_t characterNs = m_queue.CharacterNs();
+        if (characterNs == 0) characterNs = kUnknownCharacterNs;
+        const uint32_t lowWater =
+            static_cast<uint32_t>(std::max<uint64_t>(kMinLowWater, kLeadNs / characterNs));
+        if (queued <= lowWater) {
+            watching = false;
+            Arm(0);
+            m_notify();
+            continue;
+        }
+        // When the line, sending without a pause, will have taken the queue
+        // down to the low-water mark.
+        uint64_t ns = (queued - lowWater) * characterNs;
+        if (queued >= lastQueued) {
+            // A UART's queue moves a FIFO's worth at a time: only a queue that
+            // stays put past that is held back.
+            heldNs = heldNs == 0 ? std::max(ns, kMinLowWater * characterNs) : std::min(heldNs * 2, kHeldLookNs);
+            ns = std::max(ns, heldNs);
+        } else {
+            heldNs = 0;
+        }
+        lastQueued = queued;
+        if (!Arm(std::max(ns, kMinLookNs))) break;
+    }
+}
+
+namespace {
+
+class LinuxSerialPort final : public ISerialPort, private ITransmitQueue {
 public:
-    explicit LinuxSerialPort(int fd) : m_fd(fd) {}
+    explicit LinuxSerialPort(int fd)
+        : m_fd(fd), m_pacer(*this, [this] {
+              std::lock_guard<std::mutex> guard(m_mutex);
+              m_pendingEvents |= EV_TXEMPTY;
+              m_commEvent.Set();
+          }) {}
     ~LinuxSerialPort() override { Close(); }
 
     uint32_t Start();
@@ -118,8 +235,10 @@ private:
     uint32_t ModemStatusLocked(uint32_t* status);
     void NoteHangUpLocked();
     uint32_t ContinueWrite(uint32_t* written);
-    void DrainLoop();
     void ModemLoop();
+
+    uint32_t QueuedBytes(uint32_t* bytes) override;
+    uint64_t CharacterNs() override { return m_characterNs.load(std::memory_order_relaxed); }
 
     int m_fd;  // -1 after Close; Close runs only when no other call is inside
 
@@ -135,6 +254,7 @@ private:
     uint32_t m_inQueue = 4096, m_outQueue = 4096;
     DCB m_dcb;  // the fields termios cannot hold, as last set
     std::atomic<bool> m_rxArmed{true};  // report EV_RXCHAR again only after a read
+    std::atomic<uint64_t> m_characterNs{0};  // as last set
 
     // Write state: I/O thread only.
     const uint8_t* m_writeData = nullptr;
@@ -142,17 +262,14 @@ private:
     uint32_t m_writeDone = 0;
 
     Event m_commEvent{Event::kManualReset};  // set while helper bits or a hang-up wait
-    Event m_drainRequest{Event::kAutoReset};
     Event m_stop{Event::kManualReset};
-    Event m_drainEnded{Event::kManualReset};
     Event m_modemEnded{Event::kManualReset};
-    std::thread m_drainThread;
+    TransmitPacer m_pacer;
     std::thread m_modemThread;
 };
 
 uint32_t LinuxSerialPort::Start() {
-    if (!m_commEvent.IsValid() || !m_drainRequest.IsValid() || !m_stop.IsValid() ||
-        !m_drainEnded.IsValid() || !m_modemEnded.IsValid())
+    if (!m_commEvent.IsValid() || !m_stop.IsValid() || !m_modemEnded.IsValid())
         return Fail(ERROR_NO_SYSTEM_RESOURCES);
     {
         std::lock_guard<std::mutex> guard(m_mutex);
@@ -160,13 +277,20 @@ uint32_t LinuxSerialPort::Start() {
         int lines = 0;
         m_hasModemLines = ::ioctl(m_fd, TIOCMGET, &lines) == 0;
         if (m_hasModemLines) ModemStatusLocked(&m_modemStatus);
+        termios tio;
+        if (::tcgetattr(m_fd, &tio) == 0 && RateOf(cfgetospeed(&tio)) != 0) {
+            const uint32_t dataBits = (tio.c_cflag & CSIZE) == CS5 ? 5 : (tio.c_cflag & CSIZE) == CS6 ? 6
+                                    : (tio.c_cflag & CSIZE) == CS7 ? 7 : 8;
+            const uint32_t bits = 1 + dataBits + ((tio.c_cflag & PARENB) ? 1 : 0) + ((tio.c_cflag & CSTOPB) ? 2 : 1);
+            m_characterNs.store(uint64_t{bits} * 1000000000u / RateOf(cfgetospeed(&tio)), std::memory_order_relaxed);
+        }
         m_dcb.fBinary = 1;
         m_dcb.fTXContinueOnXoff = 1;
         m_dcb.XonLim = 2048;
         m_dcb.XoffLim = 512;
     }
+    if (const uint32_t rc = m_pacer.Start()) return rc;
     try {
-        m_drainThread = std::thread([this] { DrainLoop(); });
         if (m_hasModemLines) {
             InstallWakeHandler();
             m_modemThread = std::thread([this] { ModemLoop(); });
@@ -182,12 +306,15 @@ uint32_t LinuxSerialPort::Start() {
 void LinuxSerialPort::Close() {
     if (m_fd < 0) return;
     m_stop.Set();
-    // tcdrain waits as long as the line holds the bytes back (CTS low);
-    // discarding the output is what lets it return. Retried because the
-    // helper may enter tcdrain just after a discard.
-    if (m_drainThread.joinable()) {
-        while (WaitFor(m_drainEnded, 20) != 0) ::tcflush(m_fd, TCOFLUSH);
-        m_drainThread.join();
+    m_pacer.Stop();
+    // Bytes the line holds back (CTS low) would keep close() waiting for
+    // them for the driver's closing wait, up to half a minute: they get the
+    // time a moving line needs for them, then go.
+    uint32_t queued = 0;
+    if (QueuedBytes(&queued) == 0 && queued > 0) {
+        const uint64_t ns = std::min<uint64_t>(uint64_t{queued} * CharacterNs(), 500000000u) + 20000000u;
+        std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
+        ::tcflush(m_fd, TCOFLUSH);
     }
     // TIOCMIWAIT returns only on a line change or a signal.
     if (m_modemThread.joinable()) {
@@ -202,22 +329,12 @@ void LinuxSerialPort::Close() {
     m_fd = -1;
 }
 
-void LinuxSerialPort::DrainLoop() {
-    for (;;) {
-        Waitable items[] = {Waitable::Of(m_stop), Waitable::Of(m_drainRequest)};
-        // Sleeps until a write has put bytes on their way, or the port closes.
-        if (WaitForAny(items, 2, kInfinite) != 1) break;
-        int rc;
-        do {
-            rc = ::tcdrain(m_fd);
-        } while (rc != 0 && errno == EINTR && !m_stop.TryAcquire());
-        if (m_stop.TryAcquire()) break;
-        if (rc != 0) continue;  // a hang-up; the descriptor reports it
-        std::lock_guard<std::mutex> guard(m_mutex);
-        m_pendingEvents |= EV_TXEMPTY;
-        m_commEvent.Set();
-    }
-    m_drainEnded.Set();
+uint32_t LinuxSerialPort::QueuedBytes(uint32_t* bytes) {
+    *bytes = 0;
+    int out = 0;
+    if (::ioctl(m_fd, TIOCOUTQ, &out) != 0) return SetLastErrorFromErrno();
+    *bytes = static_cast<uint32_t>(out < 0 ? 0 : out);
+    return 0;
 }
 
 void LinuxSerialPort::ModemLoop() {
@@ -240,6 +357,7 @@ void LinuxSerialPort::ModemLoop() {
         if (events == 0) events = EV_RING;
         m_pendingEvents |= events;
         m_commEvent.Set();
+        if (events & EV_CTS) m_pacer.LineChanged();
     }
     m_modemEnded.Set();
 }
@@ -387,6 +505,10 @@ uint32_t LinuxSerialPort::SetCommState(const DCB& dcb) {
     if (clear && ::ioctl(m_fd, TIOCMBIC, &clear) != 0 && !IsUnsupported(errno))
         return SetLastErrorFromErrno();
 
+    // Start bit, data bits, parity, stop bits (one and a half count as two,
+    // as CSTOPB sends them).
+    const uint32_t bits = 1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0) + (dcb.StopBits == ONESTOPBIT ? 1 : 2);
+    m_characterNs.store(uint64_t{bits} * 1000000000u / dcb.BaudRate, std::memory_order_relaxed);
     std::lock_guard<std::mutex> guard(m_mutex);
     m_dcb = dcb;
     return 0;
@@ -552,7 +674,7 @@ uint32_t LinuxSerialPort::ContinueWrite(uint32_t* written) {
     *written = m_writeDone;
     m_writeData = nullptr;
     // Transmit empty follows when the line has really sent the bytes.
-    if (m_writeDone > 0) m_drainRequest.Set();
+    if (m_writeDone > 0) m_pacer.Written();
     return 0;
 }
 

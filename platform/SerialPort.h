@@ -22,8 +22,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/Event.h"
 
@@ -208,6 +210,68 @@ public:
     virtual uint32_t GetWriteResult(uint32_t* written) = 0;
 
     virtual void Close() = 0;
+};
+
+// The kernel's side of a port's transmit path, as the transmit-empty pacing
+// sees it. The Linux port answers from the tty (TIOCOUTQ); a model of a
+// line for tests and benchmarks answers the same questions.
+class ITransmitQueue {
+public:
+    virtual ~ITransmitQueue() = default;
+    // Bytes written and not yet taken by the transmitter (TIOCOUTQ: the
+    // UART's FIFO or a converter chip's buffer is not counted): 0, or the
+    // error of the look.
+    virtual uint32_t QueuedBytes(uint32_t* bytes) = 0;
+    // Nanoseconds one character takes on the line at the current settings.
+    virtual uint64_t CharacterNs() = 0;
+};
+
+// Raises transmit-empty (through `notify`, on the pacer's own thread) once
+// the bytes of a finished write have gone far enough down the line that
+// the next write arrives before the line runs idle: when the queue holds
+// no more than the line sends in kLeadNs, and never more than a FIFO's
+// worth less. It looks at the queue at times computed from the character
+// time, on a timer of its own; a queue that does not move (CTS holds the
+// line) is looked at less and less often, and at once when a modem line
+// changes. Nothing queued, nothing looked at.
+// Threads: Start and Stop on the port's owner; Written on the I/O thread;
+// LineChanged from any thread. Stop is idempotent and must come before the
+// queue goes away.
+class TransmitPacer {
+public:
+    // What may still be queued when transmit-empty comes: the time the
+    // next write has to arrive in. The way from here to that write crosses
+    // two threads of normal priority, which a busy machine can hold back
+    // for well over 10 ms. 30 ms are 4 chunks at 115200 baud: little to
+    // throw away on a purge, and far from the 4 KiB the queue holds.
+    static constexpr uint64_t kLeadNs = 30000000;
+    // At least a 16550's FIFO, which the queue does not count.
+    static constexpr uint32_t kMinLowWater = 16;
+
+    using Notify = std::function<void()>;
+    TransmitPacer(ITransmitQueue& queue, Notify notify);
+    ~TransmitPacer();
+    TransmitPacer(const TransmitPacer&) = delete;
+    TransmitPacer& operator=(const TransmitPacer&) = delete;
+
+    uint32_t Start();
+    // A write has put its last byte into the queue.
+    void Written();
+    // A modem line changed: a line held back by CTS may move again.
+    void LineChanged();
+    void Stop();
+
+private:
+    void Loop();
+    bool Arm(uint64_t ns);
+
+    ITransmitQueue& m_queue;
+    Notify m_notify;
+    Event m_request{Event::kAutoReset};
+    Event m_lineChanged{Event::kAutoReset};
+    Event m_stop{Event::kManualReset};
+    int m_timer = -1;  // timerfd
+    std::thread m_thread;
 };
 
 // Opens a serial port by COM name ("COM7": its alias first, else the

@@ -225,6 +225,16 @@ void CCommDriver::GetQueueSizes(uint32_t* rx, uint32_t* tx) const {
 
 void CCommDriver::SetPortOpener(PortOpener opener) { m_Opener = std::move(opener); }
 
+namespace {
+std::mutex g_DefaultOpenerMutex;
+CCommDriver::PortOpener g_DefaultOpener;  // g_DefaultOpenerMutex
+}  // namespace
+
+void CCommDriver::SetDefaultPortOpener(PortOpener opener) {
+    std::lock_guard<std::mutex> guard(g_DefaultOpenerMutex);
+    g_DefaultOpener = std::move(opener);
+}
+
 uint32_t CCommDriver::Init(const std::string& portName) {
     std::string upper = portName;
     std::transform(upper.begin(), upper.end(), upper.begin(),
@@ -257,7 +267,12 @@ uint32_t CCommDriver::OpenSerialPort() {
         name = m_strPortName;
     }
     std::unique_ptr<platform::ISerialPort> opened;
-    uint32_t rc = m_Opener ? m_Opener(name, &opened) : platform::OpenSerialPort(name, &opened);
+    PortOpener opener = m_Opener;
+    if (!opener) {
+        std::lock_guard<std::mutex> guard(g_DefaultOpenerMutex);
+        opener = g_DefaultOpener;
+    }
+    uint32_t rc = opener ? opener(name, &opened) : platform::OpenSerialPort(name, &opened);
     if (rc != 0) return rc;
     if (!opened) return ERROR_INVALID_HANDLE;
     std::shared_ptr<platform::ISerialPort> port(std::move(opened));

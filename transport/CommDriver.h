@@ -101,6 +101,10 @@ public:
 
     // Before Init.
     void SetPortOpener(PortOpener opener);
+    // The opener of every driver without one of its own (a model of a line
+    // for benchmarks and tests); empty: the system's ports. Set while no
+    // driver opens.
+    static void SetDefaultPortOpener(PortOpener opener);
 
     // What the driver keeps (for the owner's diagnostics and tests).
     DCB GetSettings() const;

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <mutex>
 #include <numeric>
+#include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "platform/PortAlias.h"
 #include "platform/SerialPort.h"
 #include "platform/SysError.h"
+#include "support/LineModel.h"
 #include "support/SerialTestSupport.h"
 #include "transport/CommInterface.h"
 #include "transport/InterfaceParameter.h"
@@ -272,3 +275,61 @@ TEST(CommInterfaceLineErrors, SystemErrorsCarryATextAndForeignContextsAreDropped
     CCommInterface::OnDriverEvent(RC_PORT_ERROR, CE_FRAME, &port);
     EXPECT_EQ(owner.Events().back().event, IF_EVENT_SYSTEM_ERROR);
 }
+
+// A block over a model of a real line (queue, FIFO or converter chip, CTS,
+// drain on jiffy ticks) with CTS dropped for random spans while it goes:
+// every byte arrives once and in order, each chunk is confirmed on its own,
+// and once the line is idle the port stops looking at it.
+class CommInterfaceOverLineModel : public ::testing::TestWithParam<linemodel::LineConfig> {};
+
+TEST_P(CommInterfaceOverLineModel, CtsHoldOffsKeepTheDataWholeAndAnIdlePortSleeps) {
+    InterfaceOwner owner;
+    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    linemodel::LineConfig config = GetParam();
+    // Slow enough that the pacer waits for the queue, fast enough for a test.
+    config.characterNs = 1000000;
+    std::atomic<linemodel::ModelPort*> model{nullptr};
+    port.SetPortOpener([&](const std::string&, std::unique_ptr<platform::ISerialPort>* out) {
+        auto p = std::make_unique<linemodel::ModelPort>(config);
+        model = p.get();
+        *out = std::move(p);
+        return 0u;
+    });
+    CInterfaceParameter record;
+    record.SetSerialPort("COM5");
+    ASSERT_EQ(port.Init(&record), 0u);
+    ASSERT_NE(model.load(), nullptr);
+
+    constexpr uint32_t kLength = 80 * 12 + 17;
+    std::mt19937 random(7);
+    std::vector<uint8_t> block(kLength);
+    for (auto& b : block) b = static_cast<uint8_t>(random());
+    ASSERT_EQ(port.SendBinaryData(block.data(), kLength), 0u);
+    auto confirmed = [&] {
+        for (const auto& e : owner.Events())
+            if (e.event == IF_EVENT_BYTES_SENT && e.data == kLength) return true;
+        return false;
+    };
+    while (!confirmed()) {
+        model.load()->SetCts(false);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+        model.load()->SetCts(true);
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+    }
+    for (int i = 0; i < 500 && model.load()->Arrived().size() < kLength; ++i) platform::Sleep(2);
+    EXPECT_EQ(model.load()->Arrived(), std::string(block.begin(), block.end()));
+    std::vector<uintptr_t> counts, expected;
+    for (const auto& e : owner.Events())
+        if (e.event == IF_EVENT_BYTES_SENT) counts.push_back(e.data);
+    for (uint32_t sent = 80; sent < kLength; sent += 80) expected.push_back(sent);
+    expected.push_back(kLength);
+    EXPECT_EQ(counts, expected);
+
+    const uint64_t looks = model.load()->Looks();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_LE(model.load()->Looks() - looks, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hardware, CommInterfaceOverLineModel,
+                         ::testing::Values(linemodel::LineConfig::Uart(), linemodel::LineConfig::UsbSerial()),
+                         [](const auto& info) { return info.index == 0 ? "Uart" : "UsbSerial"; });

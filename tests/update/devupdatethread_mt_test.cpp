@@ -11,7 +11,11 @@
 #include "base/StringIds.h"
 #include "base/WindowMessages.h"
 #include "platform/SysError.h"
+#include "resources/FirmwareImage.h"
+#include "support/InstrumentPeer.h"
+#include "support/LineModel.h"
 #include "support/UpdateTestSupport.h"
+#include "transport/CommDriver.h"
 
 using namespace updtest;
 
@@ -390,3 +394,52 @@ TEST_F(UpdateThreadTest, FourUpdatesOnFourPortsAtOnce) {
 }
 
 }  // namespace
+
+// Over a model of a real UART line (a fast one): the bar moves with the
+// chunks, and a line error in the middle of the image, on which the port
+// purges its queues, ends the update with a failure instead of a hang.
+class UpdateOverLineModel : public UpdateThreadTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UpdateOverLineModel, ChunksMoveTheBarAndAPurgeEndsTheTransfer) {
+    const bool lineError = GetParam();
+    const sim::Config config = FastConfig();
+    linemodel::LineConfig line = linemodel::LineConfig::Uart();
+    line.characterNs = 5000;
+    linemodel::InstrumentPeer peer(config);
+    std::atomic<linemodel::ModelPort*> model{nullptr};
+    CCommDriver::SetDefaultPortOpener([&](const std::string&, std::unique_ptr<platform::ISerialPort>* out) {
+        auto port = std::make_unique<linemodel::ModelPort>(line, &peer);
+        model = port.get();
+        *out = std::move(port);
+        return 0u;
+    });
+    auto thread = m_harness.Start(SerialPort("COM45"), MakeDevice(config), 0, 0);
+    bool injected = false;
+    const bool done = m_harness.PumpResults(1, 240000, [&] {
+        if (lineError && !injected && model.load() && model.load()->Sent() > 400000) {
+            model.load()->InjectErrors(CE_FRAME);
+            injected = true;
+        }
+    });
+    thread.reset();
+    CCommDriver::SetDefaultPortOpener({});
+    ASSERT_TRUE(done);
+    const uint32_t code = m_harness.Results().at(0).code;
+    if (lineError) {
+        EXPECT_TRUE(injected);
+        EXPECT_NE(code, RC_UPDATE_FINISHED);
+        EXPECT_EQ(peer.Core().GetCounters().flashPrograms, 0u);
+        return;
+    }
+    EXPECT_EQ(code, RC_UPDATE_FINISHED);
+    // One post per confirmed chunk; the update thread may take two
+    // confirmations in one wake now and then.
+    size_t bars = 0;
+    for (const auto& p : m_harness.LastWindow()->Posts()) bars += p.msg == WM_UPDATE_PROGRESS_BAR;
+    const size_t chunks = (FirmwareImageSize() + 79) / 80;
+    EXPECT_GE(bars, chunks / 2);
+    EXPECT_LE(bars, chunks);
+}
+
+INSTANTIATE_TEST_SUITE_P(Line, UpdateOverLineModel, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "LineErrorMidway" : "Whole"; });
