@@ -3,6 +3,7 @@
 #include <chrono>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/PortAlias.h"
 #include "platform/SysError.h"
 
@@ -76,6 +77,20 @@ CPtyInstrument::Snapshot CPtyInstrument::GetSnapshot() {
     return {m_core.GetState(), m_core.RunningIdentity(), m_core.GetCounters()};
 }
 
+CPtyInstrument::Snapshot CPtyInstrument::GetSettledSnapshot(uint32_t timeoutMs) {
+    const uint32_t start = platform::GetTickCount();
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(m_coreLock);
+            const bool settled = m_pty.PendingInput() == 0 && m_core.InputBacklog() == 0;
+            if (settled || platform::GetTickCount() - start >= timeoutMs)
+                return {m_core.GetState(), m_core.RunningIdentity(), m_core.GetCounters()};
+        }
+        // The worker handles the rest meanwhile; a stop ends the wait early.
+        platform::WaitFor(m_stop, 10);
+    }
+}
+
 uint32_t CPtyInstrument::Run() {
     std::vector<std::string> notices;
     {
@@ -136,16 +151,13 @@ uint32_t CPtyInstrument::Run() {
         if (woke == platform::kWaitFailed) break;
 
         if (wantRead) {
+            // Read and handed over under one lock, so that bytes are never
+            // out of the kernel yet not in the core (GetSettledSnapshot).
+            std::lock_guard<std::mutex> lock(m_coreLock);
             size_t got = 0;
-            size_t space;
-            {
-                std::lock_guard<std::mutex> lock(m_coreLock);
-                space = std::min(m_core.InputSpace(), kReadChunk);
-            }
-            const uint32_t rc = m_pty.Read(buffer, space, got);
+            const uint32_t rc = m_pty.Read(buffer, std::min(m_core.InputSpace(), kReadChunk), got);
             if (rc != 0) break;
             if (got > 0) {
-                std::lock_guard<std::mutex> lock(m_coreLock);
                 m_core.Receive(buffer, got, NowNs());
                 if (m_core.InputBacklog() + m_pty.PendingInput() >= kResumeBelow) m_pty.HoldPeerOutput(true);
             }

@@ -57,6 +57,10 @@ public:
         CInstrument::Counters counters;
     };
     Snapshot GetSnapshot();
+    // Like GetSnapshot, once every byte the peer wrote has been handled (or
+    // after `timeoutMs`): a peer that closes right after its last command
+    // would otherwise be judged before the instrument has read it.
+    Snapshot GetSettledSnapshot(uint32_t timeoutMs);
 
 private:
     uint32_t Run();

@@ -206,7 +206,7 @@ TEST_F(UpdateFromWindow, RunsToSuccessWithTheStepsInOrderAndTheTransferOnTheBar)
 
     EXPECT_TRUE(RowShows(ROW_IMAGE_SUCCEEDED));
     EXPECT_EQ(Row()->text(2), "05.306-02.011");
-    const auto snapshot = instrument->GetSnapshot();
+    const auto snapshot = instrument->GetSettledSnapshot(3000);
     EXPECT_EQ(snapshot.identity.version1 + "-" + snapshot.identity.version2, "05.306-02.011");
     EXPECT_EQ(snapshot.counters.calibrations, 1u);
     window->reject();
@@ -226,7 +226,7 @@ TEST_F(UpdateFromWindow, ANoBeforeTheUpdateLeavesTheRowAsItWas) {
     EXPECT_TRUE(RowShows(ROW_IMAGE_POSSIBLE));
     EXPECT_TRUE(start->isEnabled());
     EXPECT_EQ(window->Core().GetUpdateDoc()->GetThreadCount(), 0);
-    EXPECT_EQ(instrument->GetSnapshot().counters.flashPrograms, 0u);
+    EXPECT_EQ(instrument->GetSettledSnapshot(3000).counters.flashPrograms, 0u);
     window->reject();
 }
 
@@ -258,7 +258,7 @@ TEST_F(UpdateFromWindow, CancelDuringTheTransferEndsTheUpdateAndLeavesTheFirmwar
     // The texts stop with the transfer; nothing was posted to the window
     // after the cancel took it away.
     EXPECT_EQ(log.texts.back(), Text(IDS_PROG_TRANSMIT_DATA));
-    const auto snapshot = instrument->GetSnapshot();
+    const auto snapshot = instrument->GetSettledSnapshot(3000);
     EXPECT_EQ(snapshot.counters.flashPrograms, 0u);
     EXPECT_EQ(snapshot.identity.version1 + "-" + snapshot.identity.version2, "05.100-02.005");
     window->reject();
@@ -276,7 +276,7 @@ TEST_F(UpdateFromWindow, FailureShowsTheMessageDialogOfItsResult) {
     EXPECT_EQ(answers.seen[1].title, "KORVA - Warning");
     EXPECT_EQ(answers.seen[1].text, "A part of the software update has to be repeated.");
     EXPECT_TRUE(RowShows(ROW_IMAGE_FAILED));
-    EXPECT_EQ(instrument->GetSnapshot().counters.flashPrograms, 0u);
+    EXPECT_EQ(instrument->GetSettledSnapshot(3000).counters.flashPrograms, 0u);
     window->reject();
 }
 
@@ -328,7 +328,7 @@ TEST_F(UpdateOnDesktop, ProgressWindowIsAboveTheModalMainWindowAndItsCancelIsCli
     ASSERT_TRUE(WaitForEnd());
     EXPECT_NE(env.LogText().find("Msg - CDeviceUpdateWnd\r\nCancel Button was clicked"), std::string::npos);
     EXPECT_TRUE(RowShows(ROW_IMAGE_FAILED));
-    EXPECT_EQ(instrument->GetSnapshot().counters.flashPrograms, 0u);
+    EXPECT_EQ(instrument->GetSettledSnapshot(3000).counters.flashPrograms, 0u);
     window->reject();
 }
 
@@ -347,7 +347,7 @@ TEST_F(UpdateOnDesktop, ClosingDuringTheFlashLetsTheUpdateFinishThenCloses) {
 
     ASSERT_TRUE(WaitUntil([&] { return !window->isVisible(); }, 30000));
     EXPECT_TRUE(RowShows(ROW_IMAGE_SUCCEEDED));
-    const auto snapshot = instrument->GetSnapshot();
+    const auto snapshot = instrument->GetSettledSnapshot(3000);
     EXPECT_EQ(snapshot.identity.version1 + "-" + snapshot.identity.version2, "05.306-02.011");
     EXPECT_EQ(snapshot.counters.flashPrograms, 1u);
 }
@@ -371,7 +371,7 @@ TEST_P(CloseDuringTransferOnDesktop, CancelsTheUpdateAndKeepsTheLog) {
     EXPECT_TRUE(log.window.isNull());
     EXPECT_NE(env.LogText().find("Running updates were canceled at closing"), std::string::npos) << env.LogText();
     EXPECT_FALSE(env.Log().IsDiscardable());
-    const auto snapshot = instrument->GetSnapshot();
+    const auto snapshot = instrument->GetSettledSnapshot(3000);
     EXPECT_EQ(snapshot.counters.flashPrograms, 0u);
     EXPECT_EQ(snapshot.identity.version1 + "-" + snapshot.identity.version2, "05.100-02.005");
 }

@@ -40,10 +40,10 @@ protected:
         return m_harness.Run(SerialPort(m_sim->ComName()), m_device, keep, calibrate, step);
     }
     std::string Running() {
-        const auto id = m_sim->GetSnapshot().identity;
+        const auto id = m_sim->GetSettledSnapshot(3000).identity;
         return id.version1 + "-" + id.version2;
     }
-    sim::CInstrument::Counters Counters() { return m_sim->GetSnapshot().counters; }
+    sim::CInstrument::Counters Counters() { return m_sim->GetSettledSnapshot(3000).counters; }
 
     PrivateRuntimeDir m_runtime;
     CUpdateHarness m_harness;
@@ -317,7 +317,7 @@ TEST_P(UpdateCancelTest, CancelBeforeFlashProgrammingLeavesTheFirmware) {
     EXPECT_FALSE(IsResultCode(code)) << std::hex << code;
     EXPECT_EQ(Counters().flashPrograms, 0u);
     EXPECT_EQ(Running(), "05.100-02.005");
-    EXPECT_EQ(m_sim->GetSnapshot().state, sim::CInstrument::State::kScpi);
+    EXPECT_EQ(m_sim->GetSettledSnapshot(3000).state, sim::CInstrument::State::kScpi);
     EXPECT_FALSE(m_harness.LastWindow()->HasText(IDS_PROG_PREPARE_FLASH));
 }
 
@@ -386,7 +386,7 @@ TEST_F(UpdateThreadTest, FourUpdatesOnFourPortsAtOnce) {
     for (const auto& r : m_harness.Results()) EXPECT_EQ(r.code, RC_UPDATE_FINISHED);
     threads.clear();
     for (auto& s : sims) {
-        const auto snap = s->GetSnapshot();
+        const auto snap = s->GetSettledSnapshot(3000);
         EXPECT_EQ(snap.identity.version1 + "-" + snap.identity.version2, "05.306-02.011");
         EXPECT_EQ(snap.counters.calibrations, 1u);
     }

@@ -307,7 +307,7 @@ Outcome FaultWorld::RunSerial(const Scenario& s) {
     }
     log.Finish(out);
 
-    const sim::CPtyInstrument::Snapshot snapshot = instrument->GetSnapshot();
+    const sim::CPtyInstrument::Snapshot snapshot = instrument->GetSettledSnapshot(3000);
     out.sim.present = !instrument->HasVanished();
     out.sim.state = sim::CInstrument::StateName(snapshot.state);
     out.sim.version = Version(snapshot.identity);
