@@ -132,7 +132,8 @@ uint32_t CDevSearchThread::AwaitIdentification(CUpdateInterface& port, CByteBuff
     // A noise line without a reply behind it (a banner of an instrument
     // that was just coming up and lost the query) gets the query once more.
     for (int query = 0; query < 2; ++query) {
-        if (const uint32_t sent = SendQuery(port, instrument::kIdentify); sent != 0 || m_bTerminated.load()) return sent;
+        const uint32_t sent = SendQuery(port, instrument::kIdentify);
+        if (sent != 0 || m_bTerminated.load()) return sent;
         const uint32_t start = platform::GetTickCount();
         bool noisy = false;
         for (;;) {
@@ -197,7 +198,8 @@ uint32_t CDevSearchThread::RequestDeviceParameter() {
             if (first != RC_SEARCH_DATA_RECEIVED || SelectIdnParameter(reply) != 1)
                 return RC_SEARCH_ERROR;  // also a time-out of the first query
             ClearReceive();
-            if (const uint32_t sent = SendQuery(*port, instrument::kSearchModules); sent != 0 || m_bTerminated.load()) return sent;
+            const uint32_t sent = SendQuery(*port, instrument::kSearchModules);
+            if (sent != 0 || m_bTerminated.load()) return sent;
             const uint32_t second = WaitForInterfaceEvent();
             if (m_bTerminated.load(std::memory_order_acquire)) return second;
             // An instrument that does not answer the module query is still

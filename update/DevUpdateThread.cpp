@@ -232,8 +232,8 @@ void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const 
             if (m_bIdentifying.load(std::memory_order_acquire) && !IsIdentificationReply(text.View()) &&
                 m_nNoiseLines < kMaxIdentificationNoise) {
                 ++m_nNoiseLines;
-                LogMessage(this, "Not an identification reply, skipped: " + EscapeForLog(text.View()), "DoOnInterfaceEvent",
-                           true);
+                LogMessage(this, "Not an identification reply, skipped: " + EscapeForLog(text.View()),
+                           "DoOnInterfaceEvent", true);
                 break;
             }
             // An instrument that never stops talking must not grow the buffer
