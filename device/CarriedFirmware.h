@@ -14,8 +14,8 @@ inline constexpr char kModel[] = "QV3108-2";
 inline constexpr char kVersion1[] = "05.306";
 inline constexpr char kVersion2[] = "02.011";
 
-// A maker field names an accepted maker when it contains one of these
-// ("KORVA Instruments GmbH", "D+S Vantor GmbH").
+// A maker field names an accepted maker when it contains one of these (the
+// field carries the company's full name).
 inline constexpr std::string_view kMakers[] = {"KORVA", "D+S Vantor"};
 
 constexpr bool IsAcceptedMaker(std::string_view makerField) {
