@@ -9,6 +9,7 @@
 #include "base/StringIds.h"
 #include "base/Strings.h"
 #include "base/WindowMessages.h"
+#include "device/CarriedFirmware.h"
 #include "device/DeviceParameter.h"
 #include "platform/SysError.h"
 #include "search/DeviceSearchDoc.h"
@@ -92,12 +93,14 @@ std::string Printable(const std::string& text, bool lines) {
 }
 
 const char* CliUsage() {
-    return "usage: korva-upgrader-cli [options] list\n"
+    static const std::string usage = std::string(
+           "usage: korva-upgrader-cli [options] list\n"
            "       korva-upgrader-cli [options] show ADDRESS\n"
            "       korva-upgrader-cli [options] update ADDRESS [--yes]\n"
            "\n"
            "Finds KORVA instruments on serial ports and FTDI USB chips, shows them and\n"
-           "installs the firmware this program carries (QV3108-2, 05.306-02.011).\n"
+           "installs the firmware this program carries (") + carried::kModel + ", " + carried::kVersion1 +
+           "-" + carried::kVersion2 + ").\n"
            "ADDRESS is the address column of `list` (COM3, \"USB Pid_6001 #FT123456\") or a\n"
            "USB serial number.\n"
            "\n"
@@ -119,6 +122,7 @@ const char* CliUsage() {
            "exit status: 0 success, 1 failure, cancelled, connection lost or not found,\n"
            "2 refused before anything was sent, 64 usage error\n"
            "Every run writes the update log as the window does (korva-logread reads it).\n";
+    return usage.c_str();
 }
 
 CliOptions ParseCliOptions(int argc, const char* const* argv) {

@@ -24,7 +24,7 @@ extern "C" const uint8_t korva_cli_usb_sim_end[];
 namespace {
 
 // Writes the simulated USB library in place of the real one and attaches
-// `count` simulated QV3108-2 instruments to it.
+// `count` simulated instruments (the simulator's default model) to it.
 std::string WriteSimulatedUsbLibrary(int count, const std::string& version, const sim::Config& base) {
     EmbeddedFile simulated{korva_cli_usb_sim_begin,
                            static_cast<size_t>(korva_cli_usb_sim_end - korva_cli_usb_sim_begin)};

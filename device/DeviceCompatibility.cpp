@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/StringIds.h"
+#include "device/CarriedFirmware.h"
 #include "device/DeviceParameter.h"
 
 namespace {
@@ -20,12 +21,13 @@ uint32_t CDeviceParameter::CheckDeviceParameter(std::span<const HardwareConfigRo
         return IDS_HARDWARE_NOT_COMMERCIAL;
     if (IsDevelopmentModelName(m_strDeviceName)) return IDS_DEVICE_NOT_UPDATABLE;
     const std::string hardwareName = GetHardwareDeviceName();
-    if (hardwareName != TARGET_DEVICE_NAME) return IDS_DEVICE_NOT_UPDATABLE;
+    if (hardwareName != carried::kModel) return IDS_DEVICE_NOT_UPDATABLE;
     if (m_strDeviceName != hardwareName) return IDS_DEVICE_NAME_INCORRECT;
 
     // Version texts of the form NN.NNN compare correctly byte by byte.
     const HardwareConfigRow& row = table[m_MatchedConfigurations[0]];
-    if (std::strcmp(TARGET_VERSION_1, row.minVersion1) >= 0 && std::strcmp(TARGET_VERSION_2, row.minVersion2) >= 0)
+    if (std::strcmp(carried::kVersion1, row.minVersion1) >= 0 &&
+        std::strcmp(carried::kVersion2, row.minVersion2) >= 0)
         return 0;
     std::memset(m_szRequiredVersion1, 0, sizeof m_szRequiredVersion1);
     std::memset(m_szRequiredVersion2, 0, sizeof m_szRequiredVersion2);

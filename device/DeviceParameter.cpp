@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/Strings.h"
+#include "device/CarriedFirmware.h"
 
 namespace {
 
@@ -201,9 +202,9 @@ void CDeviceParameter::MatchHardwareConfiguration() {
         if (config.hardwareId != m_dwHardwareId) continue;
         if (m_szSoftwareVersion1[0] == '\0' || m_szSoftwareVersion2[0] == '\0') continue;
 
-        CopyField(m_szTargetDeviceName, TARGET_DEVICE_NAME);
-        CopyField(m_szTargetVersion1, TARGET_VERSION_1);
-        CopyField(m_szTargetVersion2, TARGET_VERSION_2);
+        CopyField(m_szTargetDeviceName, carried::kModel);
+        CopyField(m_szTargetVersion1, carried::kVersion1);
+        CopyField(m_szTargetVersion2, carried::kVersion2);
         m_MatchedConfigurations.push_back(static_cast<uint32_t>(row));
         return;
     }

@@ -128,6 +128,6 @@ bool IsIdentificationReply(std::string_view line);
 inline constexpr int kMaxIdentificationNoise = 16;
 
 // Numeric value of a version text: leading decimal digits with an optional
-// fraction ("05.306" -> 5.306); text that does not start with a digit or a
+// fraction ("05.100" -> 5.1); text that does not start with a digit or a
 // point gives 0. No sign, exponent or white space is accepted.
 double VersionToNumber(std::string_view text);

@@ -23,11 +23,6 @@ enum BoardSlot : uint8_t {
     BOARD_COUNT
 };
 
-// Identity of the firmware image the program carries.
-inline constexpr const char* TARGET_DEVICE_NAME = "QV3108-2";
-inline constexpr const char* TARGET_VERSION_1 = "05.306";
-inline constexpr const char* TARGET_VERSION_2 = "02.011";
-
 // Version change flags.
 inline constexpr uint32_t VC_NOT_AT_ONCE = 0x00000001;
 inline constexpr uint32_t VC_NO_USB_UPDATE = 0x00000010;

@@ -65,7 +65,7 @@ uint32_t CUpdateInterface::SendFramed(std::string_view text, size_t maxLength,
         m_bSCPIMode = false;
         m_bAwaitingReply = true;
     } else {
-        m_bSCPIMode = framed.Find(kMonitorSwitch) == CByteBuffer::npos;
+        m_bSCPIMode = framed.Find(instrument::kMonitorSwitchHeader) == CByteBuffer::npos;
         m_bAwaitingReply = framed.Find("?") != CByteBuffer::npos || !m_bSCPIMode;
     }
 
@@ -219,12 +219,12 @@ CByteBuffer CUpdateInterface::EnumSCPILines(const CByteBuffer& buffer, bool* isB
 
 CByteBuffer CUpdateInterface::EnumMonitorLines(const CByteBuffer& buffer) {
     const long eol = buffer.Find(kMonitorLineEnd);
-    const long prompt = buffer.Find(kMonitorPrompt);
+    const long prompt = buffer.Find(instrument::kMonitorPrompt);
     if (eol != CByteBuffer::npos && (prompt == CByteBuffer::npos || eol < prompt)) {
         return buffer.Left(static_cast<size_t>(eol) + kMonitorLineEnd.size());
     }
     if (prompt != CByteBuffer::npos) {
-        return buffer.Left(static_cast<size_t>(prompt) + kMonitorPrompt.size());
+        return buffer.Left(static_cast<size_t>(prompt) + instrument::kMonitorPrompt.size());
     }
     return {};
 }

@@ -5,7 +5,7 @@
 // (text + ";" CR), sends a binary block in chunks of at most 80 bytes, each
 // after the port reported its transmit buffer empty, cuts received bytes into
 // reply lines (SCPI rules with definite-length blocks, or monitor rules with
-// the "MonDeb>" prompt as a line of its own) and runs a reply timer (2000 ms)
+// the monitor's prompt as a line of its own) and runs a reply timer (2000 ms)
 // and a fragment timer (150 ms). Outcomes reach the owner as interface events
 // (protocol/InterfaceEvents.h). A subclass supplies the raw write (SendData),
 // the port opening (Init) and the port listing, and feeds its port's events in.
@@ -44,6 +44,7 @@
 #include "base/ByteBuffer.h"
 #include "base/CallbackTimer.h"
 #include "base/ObjectLock.h"
+#include "protocol/InstrumentCommands.h"
 #include "protocol/InterfaceEvents.h"
 
 class CInterfaceParameter;
@@ -59,8 +60,6 @@ public:
     static constexpr std::string_view kSCPILineEnd{"\x0A\x0D", 2};
     static constexpr std::string_view kMonitorTerminator{";\x0D", 2};
     static constexpr std::string_view kMonitorLineEnd{"\x0D\x0A", 2};
-    static constexpr std::string_view kMonitorPrompt{"MonDeb>"};
-    static constexpr std::string_view kMonitorSwitch{"System:Software:Monitor"};
     static constexpr std::string_view kBlockMarker{"#"};
     static constexpr size_t kMaxSCPIText = 76;
     static constexpr size_t kMaxMonitorText = 79;

@@ -4,6 +4,7 @@
 
 #include "base/ResultCodes.h"
 #include "base/Wait.h"
+#include "device/CarriedFirmware.h"
 #include "platform/Clock.h"
 #include "platform/SysError.h"
 #include "transport/CommInterface.h"
@@ -109,7 +110,7 @@ uint32_t CDevSearchThread::WaitForInterfaceEvent(uint32_t timeoutMs) {
     }
 }
 
-uint32_t CDevSearchThread::SendQuery(CUpdateInterface& port, const char* query) {
+uint32_t CDevSearchThread::SendQuery(CUpdateInterface& port, std::string_view query) {
     uint32_t result = port.SendSCPIMsg(query);
     // The reply to the previous query can arrive before its write is
     // confirmed (a fast USB instrument): the port then says "busy" for a
@@ -131,7 +132,8 @@ uint32_t CDevSearchThread::AwaitIdentification(CUpdateInterface& port, CByteBuff
     // A noise line without a reply behind it (a banner of an instrument
     // that was just coming up and lost the query) gets the query once more.
     for (int query = 0; query < 2; ++query) {
-        if (const uint32_t sent = SendQuery(port, kIdnQuery); sent != 0 || m_bTerminated.load()) return sent;
+        const uint32_t sent = SendQuery(port, instrument::kIdentify);
+        if (sent != 0 || m_bTerminated.load()) return sent;
         const uint32_t start = platform::GetTickCount();
         bool noisy = false;
         for (;;) {
@@ -165,7 +167,7 @@ int CDevSearchThread::SelectIdnParameter(const CByteBuffer& reply) {
     const long comma = reply.Find(",");
     if (comma < 0) return 0;
     const CByteBuffer maker = reply.Left(static_cast<size_t>(comma));
-    if (maker.Find("KORVA") < 0 && maker.Find("D+S Vantor") < 0) return 0;
+    if (!carried::IsAcceptedMaker(maker.View())) return 0;
     return m_pDevice->SetIdnParameter(reply.View());
 }
 
@@ -196,7 +198,8 @@ uint32_t CDevSearchThread::RequestDeviceParameter() {
             if (first != RC_SEARCH_DATA_RECEIVED || SelectIdnParameter(reply) != 1)
                 return RC_SEARCH_ERROR;  // also a time-out of the first query
             ClearReceive();
-            if (const uint32_t sent = SendQuery(*port, kModuleQuery); sent != 0 || m_bTerminated.load()) return sent;
+            const uint32_t sent = SendQuery(*port, instrument::kSearchModules);
+            if (sent != 0 || m_bTerminated.load()) return sent;
             const uint32_t second = WaitForInterfaceEvent();
             if (m_bTerminated.load(std::memory_order_acquire)) return second;
             // An instrument that does not answer the module query is still

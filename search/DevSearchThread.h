@@ -50,9 +50,7 @@ class CDevSearchThread : public CBaseObject {
 public:
     KORVA_RUNTIME_CLASS(CDevSearchThread)
 
-    static constexpr const char* kIdnQuery = "*IDN?;";
     static constexpr uint32_t kBusyRetryMs = 10;
-    static constexpr const char* kModuleQuery = ":Service:Mode kac;:System:Hardware:Moduls?;";
 
     // Takes the port record and starts the search thread at once. If an
     // event or the thread cannot be made, the object exists but never
@@ -82,7 +80,7 @@ private:
     uint32_t AwaitIdentification(CUpdateInterface& port, CByteBuffer& reply);
     // Sends a query, waiting out a port that is still finishing the previous
     // write; a stop meanwhile sets m_bTerminated and returns 0.
-    uint32_t SendQuery(CUpdateInterface& port, const char* query);
+    uint32_t SendQuery(CUpdateInterface& port, std::string_view query);
     int SelectIdnParameter(const CByteBuffer& reply);
     void DoOnInterfaceEvent(uint32_t event, const CByteBuffer& line);
     void ReportResult(uint32_t result);

@@ -49,7 +49,7 @@ void CCommThread::Stop() {
     }
 }
 
-void CCommThread::LogText(const char* text, const char* method) const {
+void CCommThread::LogFailure(const char* text, const char* method) const {
     LogMessage(this, text, method, true);
 }
 
@@ -85,7 +85,7 @@ uint32_t CCommThread::WriteData(const CByteBuffer& data) {
         m_bWriteBusy.store(0, std::memory_order_release);
         result = ERROR_NOT_ENOUGH_MEMORY;
     } else if (const uint32_t rc = m_hWriteEvent.Set()) {
-        LogText("::SetEvent failed", "WriteData");
+        LogFailure("::SetEvent failed", "WriteData");
         m_TxBuffer.Empty();
         m_bWriteBusy.store(0, std::memory_order_release);
         result = rc;
@@ -117,7 +117,7 @@ uint32_t CCommThread::WaitForCommEvents() {
         m_bCommWaitPending = 1;
         return WaitForPortEvents();
     }
-    LogText("::WaitCommEvent failed", "WaitForCommEvents");
+    LogFailure("::WaitCommEvent failed", "WaitForCommEvents");
     return rc;
 }
 
@@ -143,7 +143,7 @@ uint32_t CCommThread::WaitForPortEvents() {
     const uint32_t index = platform::WaitForAny(items, kWaitCount, platform::kInfinite);
     if (index == platform::kWaitFailed) {
         const uint32_t rc = platform::GetLastError();
-        LogText("::WaitForMultipleObjects failed", "WaitForPortEvents");
+        LogFailure("::WaitForMultipleObjects failed", "WaitForPortEvents");
         return rc != 0 ? rc : ERROR_GEN_FAILURE;
     }
     switch (index) {
@@ -161,14 +161,14 @@ uint32_t CCommThread::ProcessPortEvent(bool fromWait) {
     m_bCommWaitPending = 0;
     if (fromWait) {
         if (const uint32_t rc = m_pPort->GetCommEventResult(&m_dwEventMask)) {
-            LogText("::GetOverlappedResult failed", "ProcessPortEvent");
+            LogFailure("::GetOverlappedResult failed", "ProcessPortEvent");
             return rc;
         }
     }
     uint32_t errors = 0;
     COMSTAT status;
     if (const uint32_t rc = m_pPort->ClearCommError(&errors, &status)) {
-        LogText("::ClearCommError failed", "ProcessPortEvent");
+        LogFailure("::ClearCommError failed", "ProcessPortEvent");
         return rc;
     }
     if ((m_dwEventMask & (EV_BREAK | EV_ERR)) && errors != 0) {
@@ -184,7 +184,7 @@ uint32_t CCommThread::ProcessPortEvent(bool fromWait) {
         if (status.fXoffSent) text += ", XOff was sent";
         if (status.fEof) text += ", EOF was received";
         if (status.fTxim) text += ", special character is queued for transmission";
-        LogText(text.c_str(), "ProcessPortEvent");
+        LogFailure(text.c_str(), "ProcessPortEvent");
         if (m_RxLock.Lock()) {
             RaiseEvent(RC_PORT_ERROR, errors);
             m_RxLock.Unlock();
@@ -193,7 +193,7 @@ uint32_t CCommThread::ProcessPortEvent(bool fromWait) {
     if (m_dwEventMask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING)) {
         uint32_t modem = 0;
         if (const uint32_t rc = m_pPort->GetCommModemStatus(&modem)) {
-            LogText("::GetCommModemStatus failed", "ProcessPortEvent");
+            LogFailure("::GetCommModemStatus failed", "ProcessPortEvent");
             return rc;
         }
         if (m_RxLock.Lock()) {
@@ -210,7 +210,7 @@ uint32_t CCommThread::ProcessPortEvent(bool fromWait) {
         }
         if (request) {
             if (const uint32_t rc = m_hReadEvent.Set()) {
-                LogText("::SetEvent failed", "ProcessPortEvent");
+                LogFailure("::SetEvent failed", "ProcessPortEvent");
                 return rc;
             }
         }
@@ -267,7 +267,7 @@ uint32_t CCommThread::ProcessWriteFunctionResult(uint32_t error, uint32_t writte
         case ERROR_OPERATION_ABORTED:
             break;
         default:
-            LogText("Operation failed", "ProcessWriteFunctionResult");
+            LogFailure("Operation failed", "ProcessWriteFunctionResult");
             result = error;
             break;
     }
@@ -323,14 +323,14 @@ uint32_t CCommThread::ProcessReadFunctionResult(uint32_t error, uint32_t read, u
             result = error;
             break;
     }
-    if (error != 0) LogText("Operation failed", "ProcessReadFunctionResult");
+    if (error != 0) LogFailure("Operation failed", "ProcessReadFunctionResult");
     m_RxBuffer.Empty();
     const bool again = m_dwBytesToRead > 0;
     m_RxLock.Unlock();
     if (result != 0) return result;
     if (again) {
         if (const uint32_t rc = m_hReadEvent.Set()) {
-            LogText("::SetEvent failed", "ProcessReadFunctionResult");
+            LogFailure("::SetEvent failed", "ProcessReadFunctionResult");
             return rc;
         }
     }

@@ -72,7 +72,7 @@ private:
     uint32_t ProcessWriteFunctionResult(uint32_t error, uint32_t written);
     uint32_t ReadDataFromPort();
     uint32_t ProcessReadFunctionResult(uint32_t error, uint32_t read, uint32_t asked);
-    void LogText(const char* text, const char* method) const;
+    void LogFailure(const char* text, const char* method) const;
 
     platform::ISerialPort* m_pPort = nullptr;  // borrowed; set once by Init
     platform::Thread m_Thread;
@@ -83,8 +83,9 @@ private:
     std::atomic<uint32_t> m_bWriteBusy{0};
     platform::Event m_hWriteEvent{platform::Event::kAutoReset};
     CByteBuffer m_TxBuffer;  // m_TxLock; its bytes stay put while a write is pending
-    // Reads complete at once on this platform: never pending, kept for the
-    // read path's shape.
+    // Reads complete at once on Linux (a read of the bytes the port has
+    // reported): never pending there, kept for the read path's shape, which
+    // an overlapped read on Windows needs.
     uint32_t m_bReadPending = 0;
     platform::Event m_hReadEvent{platform::Event::kAutoReset};
     CByteBuffer m_RxBuffer;        // m_RxLock

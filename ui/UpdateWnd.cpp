@@ -64,8 +64,8 @@ QString MainTitle() {
     // Stored German text in both languages, as the title has always read.
     const char* product = FindStringResource(IDS_TITLE_FIRMWARE_UPDATE);
     std::string title = TruncateUtf8(brand ? brand : "", kBrandMaxChars) + " - " +
-                        TruncateUtf8(product ? product : "", kTitleMaxChars) + " - " + kTargetModelName +
-                        " - Version: " + kFirmwareVersion1 + "-" + kFirmwareVersion2;
+                        TruncateUtf8(product ? product : "", kTitleMaxChars) + " - " + carried::kModel +
+                        " - Version: " + carried::kVersion1 + "-" + carried::kVersion2;
     return Qs(title);
 }
 

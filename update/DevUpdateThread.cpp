@@ -1,6 +1,5 @@
 #include "update/DevUpdateThread.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -11,50 +10,24 @@
 #include "device/DeviceParameter.h"
 #include "platform/Clock.h"
 #include "platform/SysError.h"
+#include "protocol/InstrumentCommands.h"
 #include "transport/CommInterface.h"
 #include "transport/IPInterface.h"
 #include "transport/UsbInterface.h"
+#include "update/DevUpdateShared.h"
+
+using devupdate::Elapsed;
+using devupdate::EscapeForLog;
 
 namespace {
 
-constexpr uint32_t ERROR_ALREADY_ASSIGNED = 85;
-
-constexpr std::string_view kServiceMode = ":Service:Mode kAccess;";
-constexpr std::string_view kMonitorCommand = ":Service:Mode kAccess;:System:Software:Monitor;";
-constexpr std::string_view kSettingsQuery = ":Service:Mode kAccess;:System:Adjust?;";
-constexpr std::string_view kClearError = ":Service:Mode kAccess;:System:CIError;";
-constexpr std::string_view kModulesQuery = ":Service:Mode kAccess;:System:Hardware:Moduls?;";
-constexpr std::string_view kAutoSave = ":Service:Mode kAccess;:Service:ASave;";
-constexpr std::string_view kFactoryStore = ":Service:Mode kAccess;:Service:Factory:Store;";
-constexpr std::string_view kPreset = ":Service:Mode kAccess;:System:Preset;";
-constexpr std::string_view kCalibrate = ":Calibrate:Self:All?;";
-constexpr std::string_view kCalibrationOk = "0,\"No error\"";
-constexpr std::string_view kPrompt = "MonDeb>";
-constexpr std::string_view kIRamOk = "Load function in iRAM ...:  OK";
-constexpr std::string_view kFlashOk = "Programming FLASH ...:  OK";
-constexpr std::string_view kChecksumHead = "Calculate Checksum";
-constexpr std::string_view kLoaded = "bytes loaded! OK";
-
-std::string Format(const char* format, uint32_t a, uint32_t b) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, a, b);
-    return text;
-}
-
-std::string Format(const char* format, uint32_t a, uint32_t b, uint32_t c) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, a, b, c);
-    return text;
-}
-
 bool IsHexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
 
-// A reply line as the log shows it. Lines may carry binary data (the
-// hardware-module block) or garbage; written raw, a lone LF, a NUL or a
-// byte that is no UTF-8 would make the log unreadable from there on, so
-// such bytes are written as \xNN. Printable ASCII, TAB, CR LF and
-// well-formed UTF-8 stay as they are.
-std::string LogText(std::string_view line) {
+}  // namespace
+
+namespace devupdate {
+
+std::string EscapeForLog(std::string_view line) {
     std::string out;
     out.reserve(line.size());
     auto escape = [&out](unsigned char c) {
@@ -97,13 +70,7 @@ std::string LogText(std::string_view line) {
     return out;
 }
 
-uint32_t Elapsed(uint32_t start) { return platform::GetTickCount() - start; }
-
-// Beyond the interface's reply time, so that its own time-out comes first
-// whenever it runs.
-constexpr uint32_t kReplyTimeMarginMs = 500;
-
-}  // namespace
+}  // namespace devupdate
 
 CDevUpdateThread::CDevUpdateThread(PortPtr port, DevicePtr device, const uint32_t* flags, const uint8_t* image,
                                    uint32_t imageLength, UpdateResultFn callback, CObject* context,
@@ -265,8 +232,8 @@ void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const 
             if (m_bIdentifying.load(std::memory_order_acquire) && !IsIdentificationReply(text.View()) &&
                 m_nNoiseLines < kMaxIdentificationNoise) {
                 ++m_nNoiseLines;
-                LogMessage(this, "Not an identification reply, skipped: " + LogText(text.View()), "DoOnInterfaceEvent",
-                           true);
+                LogMessage(this, "Not an identification reply, skipped: " + EscapeForLog(text.View()),
+                           "DoOnInterfaceEvent", true);
                 break;
             }
             // An instrument that never stops talking must not grow the buffer
@@ -274,8 +241,8 @@ void CDevUpdateThread::DoOnInterfaceEvent(uint32_t event, uintptr_t data, const 
             if (m_ReceiveBuffer.GetLength() + text.GetLength() > kMaxReceiveBuffer) m_ReceiveBuffer.Empty();
             m_ReceiveBuffer.Append(text.View().substr(0, kMaxReceiveBuffer));
             ++m_dwLinesReceived;
-            if (text.Find(kPrompt) != CByteBuffer::npos) ++m_dwPrompts;
-            LogMessage(this, LogText(text.View()), "DoOnInterfaceEvent", true);
+            if (text.Find(instrument::kMonitorPrompt) != CByteBuffer::npos) ++m_dwPrompts;
+            LogMessage(this, EscapeForLog(text.View()), "DoOnInterfaceEvent", true);
             m_hReceiveEvent.Set();
             break;
         case IF_EVENT_RECEIVE_TIMEOUT:
@@ -305,29 +272,29 @@ uint32_t CDevUpdateThread::WaitForInterfaceEvent(uint32_t timeoutMs) {
     if (IsCancelled()) return 0;
     // Once nobody can cancel, no wait may last for ever.
     if (timeoutMs == kInfinite && m_bUnattended.load(std::memory_order_acquire)) timeoutMs = m_Timing.unattendedReplyLimitMs;
-    // Order matters: a cancel beats everything, a time-out beats late data,
-    // and a transmit confirmation comes before the reply it leads to.
-    platform::Waitable items[4] = {platform::Waitable::Of(m_hTerminateEvent), platform::Waitable::Of(m_hTimeoutEvent),
-                                   platform::Waitable::Of(m_hTransmitEvent), platform::Waitable::Of(m_hReceiveEvent)};
+    // In the order of WaitSlot, which is their priority.
+    platform::Waitable items[kWaitSlots] = {
+        platform::Waitable::Of(m_hTerminateEvent), platform::Waitable::Of(m_hTimeoutEvent),
+        platform::Waitable::Of(m_hTransmitEvent), platform::Waitable::Of(m_hReceiveEvent)};
     const uint32_t start = platform::GetTickCount();
-    uint32_t woke = platform::WaitForAny(items, 4, timeoutMs);
+    uint32_t woke = platform::WaitForAny(items, kWaitSlots, timeoutMs);
     // The confirmation of the image's last chunk can come after the
     // monitor's answer to it; outside the transfer it is no reply.
-    while (woke == 2 && !m_bSendingImage) {
+    while (woke == kSlotTransmit && !m_bSendingImage) {
         uint32_t left = timeoutMs;
         if (timeoutMs != kInfinite) {
             const uint32_t spent = Elapsed(start);
             left = spent >= timeoutMs ? 0 : timeoutMs - spent;
         }
-        woke = platform::WaitForAny(items, 4, left);
+        woke = platform::WaitForAny(items, kWaitSlots, left);
     }
     switch (woke) {
-        case 0:
+        case kSlotTerminate:
             m_bCancelled.store(true, std::memory_order_release);
             return 0;
-        case 1: return RC_UPDATE_TIMEOUT;
-        case 2: return RC_UPDATE_DATA_SENT;
-        case 3: return RC_UPDATE_DATA_RECEIVED;
+        case kSlotTimeout: return RC_UPDATE_TIMEOUT;
+        case kSlotTransmit: return RC_UPDATE_DATA_SENT;
+        case kSlotReceive: return RC_UPDATE_DATA_RECEIVED;
         case platform::kWaitTimeout: return RC_UPDATE_TIMEOUT;
         default: {
             m_bCancelled.store(true, std::memory_order_release);
@@ -353,8 +320,8 @@ uint32_t CDevUpdateThread::SendCommand(std::string_view text) {
     // pauses, rather than lose the command.
     const uint32_t start = platform::GetTickCount();
     while (result == ERROR_IO_INCOMPLETE && !IsCancelled() &&
-           Elapsed(start) < CUpdateInterface::kReplyTimeoutMs + 500) {
-        Pause(10);
+           Elapsed(start) < CUpdateInterface::kReplyTimeoutMs + devupdate::kReplyTimeMarginMs) {
+        Pause(devupdate::kBusyRetryMs);
         result = scpi ? m_pInterface->SendSCPIMsg(text) : m_pInterface->SendMonitorMsg(text);
     }
     return result;
@@ -376,25 +343,19 @@ std::unique_ptr<CUpdateInterface> CDevUpdateThread::CreateInterface() {
 
 // ---------------------------------------------------------------- receive buffer
 
-uint32_t CDevUpdateThread::ClearExchange() {
-    if (!EmptyReceiveBuffer()) return ERROR_ACCESS_DENIED;
-    return m_hReceiveEvent.Reset();
-}
-
-bool CDevUpdateThread::EmptyReceiveBuffer() {
-    CObjectLockGuard guard(m_Lock);
-    if (!guard) return false;
-    m_ReceiveBuffer.Empty();
-    m_dwLinesRead = m_dwLinesReceived;
-    return true;
-}
-
-uint32_t CDevUpdateThread::FinishExchange(uint32_t result, bool resetReceive) {
-    EmptyReceiveBuffer();
-    if (resetReceive) {
-        if (const uint32_t rc = m_hReceiveEvent.Reset()) return rc;
+uint32_t CDevUpdateThread::EndExchange(uint32_t result) {
+    bool emptied = false;
+    {
+        CObjectLockGuard guard(m_Lock);
+        if (guard) {
+            m_ReceiveBuffer.Empty();
+            m_dwLinesRead = m_dwLinesReceived;
+            emptied = true;
+        }
     }
-    return result;
+    const uint32_t reset = m_hReceiveEvent.Reset();
+    if (result != 0) return result;
+    return emptied ? reset : ERROR_ACCESS_DENIED;
 }
 
 bool CDevUpdateThread::BufferContains(std::string_view text, bool* locked) {
@@ -432,607 +393,7 @@ void CDevUpdateThread::ReplyError(uint32_t pauseMs) {
     WaitForInterfaceEvent(0);
     {
         CObjectLockGuard guard(m_Lock);
-        if (guard) {
-            LogMessage(this, "Receive Error: " + LogText(m_ReceiveBuffer.View()), "ReplyError", true);
-            m_ReceiveBuffer.Empty();
-            m_dwLinesRead = m_dwLinesReceived;
-        }
+        if (guard) LogMessage(this, "Receive Error: " + EscapeForLog(m_ReceiveBuffer.View()), "ReplyError", true);
     }
-    m_hReceiveEvent.Reset();
-}
-
-// ---------------------------------------------------------------- phase 1
-
-uint32_t CDevUpdateThread::PrepareDevice() {
-    m_pInterface = CreateInterface();
-    if (!m_pInterface) return ERROR_ACCESS_DENIED;
-    uint32_t result = ERROR_ACCESS_DENIED;
-    for (uint32_t attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        result = m_pInterface->Init(m_pPort.get());
-        if (result == 0) break;
-        LogError(this, result, "PrepareDevice");
-        if (result != ERROR_ACCESS_DENIED && result != ERROR_ALREADY_ASSIGNED) break;
-    }
-    if (result != 0) {
-        PostUpdateMessage(IDS_INTERFACE_NOT_INITIALIZED);
-        return result;
-    }
-    SendCommand("*RST;");
-    Pause(m_Timing.commandPauseMs);
-    SendCommand("*CLS;");
-    Pause(m_Timing.commandPauseMs);
-    if (m_bKeepSettings) result = ReadDeviceSettings();
-    if (!IsCancelled() && result == 0) WriteSerialNumber();
-    return result;
-}
-
-uint32_t CDevUpdateThread::ReadDeviceSettings() {
-    PostUpdateMessage(IDS_PROG_READ_USER_SETTINGS);
-    SendCommand(kSettingsQuery);
-    Pause(m_Timing.commandPauseMs);
-    uint32_t result = WaitForInterfaceEvent(kInfinite);
-    {
-        CObjectLockGuard guard(m_Lock);
-        if (!guard) return ERROR_ACCESS_DENIED;
-        if (result == RC_UPDATE_DATA_RECEIVED) {
-            m_strSettings = m_ReceiveBuffer.ToString();
-            result = 0;
-        }
-        m_ReceiveBuffer.Empty();
-    }
-    if (result != 0) return result;
-    return m_hReceiveEvent.Reset();
-}
-
-void CDevUpdateThread::WriteSerialNumber() {
-    const std::string number = m_pDevice ? m_pDevice->GetNewSerialNumber() : std::string();
-    if (number.empty()) return;
-    SendCommand(std::string(kServiceMode) + ":System:SNumber:Set " + number + ";");
-    Pause(m_Timing.commandPauseMs);
-}
-
-// ---------------------------------------------------------------- phase 2
-
-uint32_t CDevUpdateThread::TransferFirmware() {
-    uint32_t result = EnterMonitor();
-    if (result != 0) return result;
-
-    int loadTries = 3;
-    int checksumTries = 3;
-    do {
-        if (IsCancelled()) return result;
-        result = StartLoad();
-        if (result != 0) return result;
-        result = SendImage();
-        if (result == RC_UPDATE_REPEAT) {
-            --loadTries;
-        } else {
-            if (IsCancelled() || result != 0) return result;
-            result = VerifyLoadChecksum();
-            if (result == RC_UPDATE_REPEAT) --checksumTries;
-        }
-        if (IsCancelled()) return result;
-    } while (result == RC_UPDATE_REPEAT && loadTries > 0 && checksumTries > 0);
-    if (IsCancelled() || result != 0) return result;
-
-    int flashTries = 3;
-    do {
-        result = ProgramFlash();
-        if (result != 0 || IsCancelled()) return result;
-        result = VerifyFlashChecksum();
-        if (result == RC_UPDATE_REPEAT) --flashTries;
-        if (IsCancelled()) return result;
-    } while (result == RC_UPDATE_REPEAT && flashTries > 0);
-    if (IsCancelled() || result != 0) return result;
-
-    return RestartDevice();
-}
-
-uint32_t CDevUpdateThread::EnterMonitor() {
-    int tries = 3;
-    PostUpdateMessage(IDS_PROG_UPDATE_STARTED);
-    uint32_t result = SendCommand(kMonitorCommand);
-    // From here on the instrument may be in its monitor.
-    m_bMonitorEntered = result == 0;
-    if (result == 0) result = WaitForInterfaceEvent(kInfinite);
-    if (result == RC_UPDATE_TIMEOUT) {
-        SendCommand(";");
-        result = WaitForInterfaceEvent(kInfinite);
-    }
-    if (result == RC_UPDATE_DATA_RECEIVED) {
-        do {
-            if (const uint32_t rc = ClearExchange()) return rc;
-            if (const uint32_t rc = SendCommand("v")) return rc;
-            result = WaitForInterfaceEvent(kInfinite);
-            if (result != RC_UPDATE_DATA_RECEIVED) break;
-            bool hasVersion = false;
-            bool hasPrompt = false;
-            double version = 0.0;
-            int parsed = 0;
-            {
-                CObjectLockGuard guard(m_Lock);
-                if (!guard) return ERROR_ACCESS_DENIED;
-                m_dwLinesRead = m_dwLinesReceived;
-                hasVersion = m_ReceiveBuffer.Find("Version:") != CByteBuffer::npos;
-                if (hasVersion) {
-                    parsed = std::sscanf(m_ReceiveBuffer.GetText(), "Version:\t%lf", &version);
-                    hasPrompt = m_ReceiveBuffer.Find(kPrompt) != CByteBuffer::npos;
-                }
-            }
-            if (!hasVersion) {
-                ReplyError(m_Timing.replyErrorPauseMs);
-                --tries;
-                continue;
-            }
-            // In both failures LeaveMonitor sends "rs" and waits for the
-            // restart's silence: closing the port at once could drop it.
-            if (parsed != 1) return ERROR_INVALID_DATA;
-            m_dMonitorVersion.store(version, std::memory_order_release);
-            if (!m_pDevice || !m_pDevice->IsMonitorSuitable(version)) return RC_MONITOR_UPDATE_REQUIRED;
-            if (hasPrompt) {
-                result = 0;
-            } else {
-                result = WaitForUnreadLine();
-                if (result == RC_UPDATE_DATA_RECEIVED) result = 0;
-            }
-        } while (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED && tries > 0);
-    }
-    return FinishExchange(result, result == 0);
-}
-
-uint32_t CDevUpdateThread::StartLoad() {
-    const std::string command = Format("l %x %x", MONITOR_LOAD_ADDRESS, m_dwImageLength);
-    const std::string accepted = Format("Waiting for 0x%x bytes", m_dwImageLength, 0);
-    int tries = 3;
-    uint32_t result;
-    do {
-        result = SendCommand(command);
-        // Nothing was sent, so nothing will answer.
-        if (result != 0) break;
-        {
-            CObjectLockGuard guard(m_Lock);
-            if (!guard) return ERROR_ACCESS_DENIED;
-            m_bLoadSent = true;
-            m_dwPromptsAtLoad = m_dwPrompts;
-        }
-        result = WaitForInterfaceEvent(kInfinite);
-        if (result != RC_UPDATE_DATA_RECEIVED) break;
-        bool locked = false;
-        if (BufferContains(accepted, &locked)) {
-            result = 0;
-        } else {
-            if (!locked) return ERROR_ACCESS_DENIED;
-            const bool otherCount = BufferContains("Waiting for", nullptr);
-            ReplyError(m_Timing.replyErrorPauseMs);
-            if (otherCount) result = RC_UPDATE_CANCELED;
-            --tries;
-        }
-    } while (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED && tries > 0);
-    return FinishExchange(result, result == 0);
-}
-
-uint32_t CDevUpdateThread::SendImage() {
-    m_wProgressRange = static_cast<uint16_t>(m_dwImageLength > 65535 ? 65535 : m_dwImageLength);
-    m_wProgressPos = 0;
-    m_dwBytesSent.store(0, std::memory_order_release);
-    PostUpdateMessage(IDS_PROG_TRANSMIT_DATA);
-    PostProgress(WM_SHOW_PROGRESS_BAR, 0, m_wProgressRange);
-
-    m_bSendingImage = true;
-    uint32_t result = m_pInterface->SendBinaryData(m_pImage, m_dwImageLength);
-    if (result != 0 && result != ERROR_IO_PENDING) {
-        m_bSendingImage = false;
-        // The transfer never started; waiting for its confirmations would
-        // never end.
-        PostProgress(WM_HIDE_PROGRESS_BAR, 0, 0);
-        return result;
-    }
-    uint32_t sent = 0;
-    do {
-        result = WaitForInterfaceEvent(kInfinite);
-        sent = m_dwBytesSent.load(std::memory_order_acquire);
-        if (result == RC_UPDATE_DATA_SENT) {
-            m_wProgressPos = static_cast<uint16_t>(static_cast<double>(sent) * m_wProgressRange / m_dwImageLength);
-            PostProgress(WM_UPDATE_PROGRESS_BAR, 0, m_wProgressPos);
-        }
-        if (IsCancelled()) {
-            m_bSendingImage = false;
-            return result;
-        }
-    } while (result == RC_UPDATE_DATA_SENT && sent < m_dwImageLength);
-    m_bSendingImage = false;
-    // The monitor's answer may overtake the confirmation of the last chunk:
-    // it is the answer to the transfer all the same, and judged as such.
-    if (result != RC_UPDATE_DATA_SENT && result != RC_UPDATE_DATA_RECEIVED) return result;
-
-    if (result == RC_UPDATE_DATA_SENT) {
-        if (sent == m_dwImageLength) m_hTransmitEvent.Reset();
-        result = WaitForInterfaceEvent(kInfinite);
-    }
-    if (result == RC_UPDATE_DATA_RECEIVED) {
-        bool locked = false;
-        if (!BufferContains(kLoaded, &locked)) {
-            result = locked ? RC_UPDATE_REPEAT : ERROR_ACCESS_DENIED;
-            // Let the monitor finish its complaint (its prompt follows), so
-            // that the next load command is not answered by a stale line and
-            // sent again into a load that already runs.
-            if (result == RC_UPDATE_REPEAT) ReplyError(m_Timing.replyErrorPauseMs);
-        } else if (BufferContains(kPrompt, nullptr)) {
-            result = 0;
-        } else {
-            result = WaitForUnreadLine();
-            if (result == RC_UPDATE_DATA_RECEIVED) result = 0;
-        }
-    }
-    result = FinishExchange(result, result != RC_UPDATE_REPEAT);
-    PostProgress(WM_HIDE_PROGRESS_BAR, 0, 0);
-    return result;
-}
-
-uint32_t CDevUpdateThread::VerifyLoadChecksum() { return VerifyChecksum(MONITOR_LOAD_ADDRESS); }
-
-uint32_t CDevUpdateThread::VerifyFlashChecksum() { return VerifyChecksum(FlashStart()); }
-
-uint32_t CDevUpdateThread::VerifyChecksum(uint32_t first) {
-    const std::string command = Format("z %x %x", first, first + m_dwImageLength - 1);
-    int tries = 3;
-    PostUpdateMessage(IDS_PROG_CHECKSUM);
-    uint32_t result;
-    do {
-        result = SendCommand(command);
-        if (result != 0) break;
-        result = WaitForInterfaceEvent(kInfinite);
-        if (result != RC_UPDATE_DATA_RECEIVED) break;
-        bool locked = false;
-        if (!BufferContains(kChecksumHead, &locked)) {
-            if (!locked) return ERROR_ACCESS_DENIED;
-            ReplyError(m_Timing.checksumReplyErrorPauseMs);
-            --tries;
-            continue;
-        }
-        if (!CutAfter(kChecksumHead)) {
-            result = WaitForUnreadLine();
-            if (result != RC_UPDATE_DATA_RECEIVED) break;
-        }
-        bool found = false;
-        bool rest = false;
-        {
-            CObjectLockGuard guard(m_Lock);
-            if (!guard) return ERROR_ACCESS_DENIED;
-            m_dwLinesRead = m_dwLinesReceived;
-            size_t end = 0;
-            found = FindChecksum(m_ReceiveBuffer.View(), m_dwImageSum, &end);
-            if (found) {
-                m_ReceiveBuffer.RemoveLeft(end);
-                rest = !m_ReceiveBuffer.IsEmpty();
-            }
-        }
-        if (found) {
-            if (!rest) {
-                result = WaitForUnreadLine();  // the prompt
-                if (result != RC_UPDATE_DATA_RECEIVED) break;
-            }
-            result = 0;
-        } else {
-            Pause(m_Timing.replyErrorPauseMs);
-            WaitForInterfaceEvent(0);
-            result = RC_UPDATE_REPEAT;
-        }
-    } while (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED && tries > 0);
-    return FinishExchange(result, result != RC_UPDATE_REPEAT);
-}
-
-uint32_t CDevUpdateThread::ProgramFlash() {
-    int tries = 3;
-    m_bUnattended.store(true, std::memory_order_release);
-    PostProgress(WM_SHOW_CANCEL_BUTTON, 0, 0);
-    PostUpdateMessage(IDS_PROG_PREPARE_FLASH);
-    const std::string command = Format("cf %x %x %x", MONITOR_LOAD_ADDRESS, m_dwImageLength, FlashStart());
-    uint32_t result;
-    do {
-        result = SendCommand(command);
-        if (result != 0) break;
-        result = WaitForInterfaceEvent(kInfinite);
-        if (result != RC_UPDATE_DATA_RECEIVED) break;
-        bool locked = false;
-        if (!BufferContains(kIRamOk, &locked)) {
-            if (!locked) return ERROR_ACCESS_DENIED;
-            ReplyError(m_Timing.replyErrorPauseMs);
-            --tries;
-            continue;
-        }
-        PostUpdateMessage(IDS_PROG_COPY_FLASH);
-        if (!CutAfter(kIRamOk)) {
-            result = WaitForUnreadLine();
-            if (result != RC_UPDATE_DATA_RECEIVED) break;
-        }
-        if (BufferContains(kFlashOk, nullptr)) {
-            if (!CutAfter(kFlashOk)) {
-                result = WaitForUnreadLine();  // the prompt
-                if (result == RC_UPDATE_DATA_RECEIVED) result = 0;
-            } else {
-                result = 0;
-            }
-            break;
-        }
-        ReplyError(m_Timing.replyErrorPauseMs);
-        --tries;
-    } while (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED && tries > 0);
-    return FinishExchange(result, result == 0);
-}
-
-uint32_t CDevUpdateThread::FlashStart() const {
-    return m_dMonitorVersion.load(std::memory_order_acquire) < 2.0 ? 0xA000 : 0x10000;
-}
-
-uint32_t CDevUpdateThread::RestartDevice() {
-    int tries = kRestartAttempts;
-    PostUpdateMessage(IDS_PROG_RESTART);
-    const bool usb = m_pPort && m_pPort->IsUsbPort();
-    m_bUsbRestarting.store(usb, std::memory_order_release);
-    uint32_t result;
-    do {
-        result = SendCommand("rs");
-        if (result != 0) break;
-        result = WaitForInterfaceEvent(kInfinite);
-        if (result == RC_UPDATE_DATA_RECEIVED) {
-            // An answer means the monitor is still there.
-            ReplyError(m_Timing.replyErrorPauseMs);
-            --tries;
-        } else if (result == RC_UPDATE_TIMEOUT) {
-            result = 0;  // silence: it restarts
-        }
-        if (IsCancelled()) break;
-    } while (result == RC_UPDATE_DATA_RECEIVED && tries > 0);
-
-    if (!IsCancelled() && result == 0 && usb) {
-        // The instrument's USB chip goes away with the restart.
-        m_pInterface.reset();
-        m_pInterface = std::make_unique<CUsbInterface>(&CDevUpdateThread::OnInterfaceEvent, this);
-        result = ERROR_ACCESS_DENIED;
-        for (uint32_t attempt = 0; attempt < kUsbReopenAttempts; ++attempt) {
-            result = m_pInterface->Init(m_pPort.get());
-            if (result == 0) break;
-            if (result != ERROR_ALREADY_ASSIGNED && result != ERROR_DEV_NOT_EXIST) {
-                LogError(this, result, "RestartDevice");
-                break;
-            }
-            if (attempt + 1 < kUsbReopenAttempts) Pause(m_Timing.usbReopenPauseMs);
-            if (IsCancelled()) break;
-        }
-        // What the old connection said on its way out is over.
-        m_hTimeoutEvent.Reset();
-    }
-    m_bUsbRestarting.store(false, std::memory_order_release);
-    return FinishExchange(result, result == 0);
-}
-
-void CDevUpdateThread::LeaveMonitor() {
-    // Nothing may interrupt a FLASH being programmed, a lost port takes no
-    // command, and an update being destroyed must end at once.
-    if (!m_bMonitorEntered || m_bUnattended.load(std::memory_order_acquire) ||
-        m_bPortLost.load(std::memory_order_acquire) || !m_bNotify.load(std::memory_order_acquire))
-        return;
-    m_bMonitorEntered = false;
-    PostUpdateMessage(IDS_PROG_RESTART);
-    m_bSendingImage = false;
-    // An image transfer stops only with its port: open it anew.
-    if (!m_pInterface || m_pInterface->IsWritingData()) {
-        m_pInterface.reset();
-        m_pInterface = CreateInterface();
-        uint32_t rc = ERROR_ACCESS_DENIED;
-        for (uint32_t attempt = 0; m_pInterface && attempt < kOpenAttempts; ++attempt) {
-            rc = m_pInterface->Init(m_pPort.get());
-            if (rc != ERROR_ACCESS_DENIED && rc != ERROR_ALREADY_ASSIGNED && rc != ERROR_DEV_NOT_EXIST) break;
-            if (platform::WaitForAny({&m_hTerminateEvent}, m_Timing.usbReopenPauseMs) == 0) return;
-        }
-        if (rc != 0) {
-            LogError(this, rc, "LeaveMonitor");
-            return;
-        }
-    }
-    m_hTimeoutEvent.Reset();
-    // The monitor takes every byte as image data until it gives a load up
-    // (or has all of it); only its prompt says that it listens to commands
-    // again.
-    auto loading = [this] {
-        CObjectLockGuard guard(m_Lock);
-        return guard && m_bLoadSent && m_dwPrompts == m_dwPromptsAtLoad;
-    };
-    if (loading()) {
-        const uint32_t start = platform::GetTickCount();
-        bool prompt = false;
-        while (!prompt) {
-            const uint32_t spent = Elapsed(start);
-            if (spent >= m_Timing.monitorLoadGiveUpMs) break;
-            if (WaitAfterEnd(m_Timing.monitorLoadGiveUpMs - spent) == 0) return;
-            prompt = !loading();
-        }
-        if (!prompt) {
-            LogMessage(this, "The monitor did not give up the load; the instrument stays in it", "LeaveMonitor", false);
-            return;
-        }
-    }
-    // Let the monitor finish the answer it is giving.
-    if (!AwaitQuiet(m_Timing.replyErrorPauseMs)) return;
-
-    const bool usb = m_pPort && m_pPort->IsUsbPort();
-    m_bUsbRestarting.store(usb, std::memory_order_release);
-    uint32_t result = RC_UPDATE_DATA_RECEIVED;
-    for (int tries = 3; tries > 0 && result == RC_UPDATE_DATA_RECEIVED; --tries) {
-        ClearExchange();
-        m_hTimeoutEvent.Reset();
-        LogMessage(this, "rs", "SendCommand", true);
-        result = m_pInterface->SendMonitorMsg("rs");
-        const uint32_t start = platform::GetTickCount();
-        while (result == ERROR_IO_INCOMPLETE && Elapsed(start) < CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs) {
-            if (platform::WaitForAny({&m_hTerminateEvent}, 10) == 0) {
-                result = 0;
-                break;
-            }
-            result = m_pInterface->SendMonitorMsg("rs");
-        }
-        if (result != 0) break;
-        // Silence is the restart; an answer means the monitor is still there.
-        result = WaitAfterEnd(CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs);
-        if (result == RC_UPDATE_DATA_RECEIVED && !AwaitQuiet(m_Timing.replyErrorPauseMs)) result = 0;
-    }
-    m_bUsbRestarting.store(false, std::memory_order_release);
-    if (result == RC_UPDATE_TIMEOUT)
-        LogMessage(this, "Restarted with its firmware unchanged", "LeaveMonitor", true);
-    else if (result != 0)
-        LogError(this, result, "LeaveMonitor");
-    EmptyReceiveBuffer();
-}
-
-uint32_t CDevUpdateThread::WaitAfterEnd(uint32_t timeoutMs) {
-    platform::Waitable items[3] = {platform::Waitable::Of(m_hTerminateEvent), platform::Waitable::Of(m_hTimeoutEvent),
-                                   platform::Waitable::Of(m_hReceiveEvent)};
-    switch (platform::WaitForAny(items, 3, timeoutMs)) {
-        case 1:
-        case platform::kWaitTimeout: return RC_UPDATE_TIMEOUT;
-        case 2: return RC_UPDATE_DATA_RECEIVED;
-        default: return 0;
-    }
-}
-
-bool CDevUpdateThread::AwaitQuiet(uint32_t quietMs) {
-    const uint32_t start = platform::GetTickCount();
-    for (;;) {
-        const uint32_t result = WaitAfterEnd(quietMs);
-        if (result == 0) return false;
-        if (result == RC_UPDATE_TIMEOUT) return true;
-        // One that never stops talking is past helping.
-        if (Elapsed(start) > CUpdateInterface::kReplyTimeoutMs) return false;
-    }
-}
-
-// ---------------------------------------------------------------- phase 3
-
-uint32_t CDevUpdateThread::FinishUpdate() {
-    const uint32_t result = CheckUpdatedDevice();
-    if (result != 0) return result;
-    if (!IsCancelled() && m_bKeepSettings) WriteDeviceSettings();
-    SendCommand(kPreset);
-    Pause(m_Timing.presetPauseMs);
-    return 0;
-}
-
-uint32_t CDevUpdateThread::CheckUpdatedDevice() {
-    PostUpdateMessage(IDS_PROG_REQUEST_DATA);
-    // The query is repeated every reply time while the restarted instrument
-    // stays silent, but not for ever: an instrument that never comes back
-    // must end the update with a clear result.
-    const uint32_t start = platform::GetTickCount();
-    uint32_t result = RC_UPDATE_TIMEOUT;
-    {
-        CObjectLockGuard guard(m_Lock);
-        m_nNoiseLines = 0;
-    }
-    m_bIdentifying.store(true, std::memory_order_release);
-    while (result == RC_UPDATE_TIMEOUT && !IsCancelled()) {
-        const uint32_t elapsed = Elapsed(start);
-        if (elapsed >= m_Timing.restartAnswerLimitMs) {
-            LogMessage(this, "The instrument did not answer after its restart", "CheckUpdatedDevice", false);
-            PostUpdateMessage(IDS_RESTART_FAILED);
-            break;
-        }
-        if (SendCommand("*IDN?;") != 0) {
-            // The interface is still busy with the last query; try again
-            // after a short pause.
-            Pause(m_Timing.commandPauseMs);
-            continue;
-        }
-        // A skipped noise line has stopped the interface's reply timer, so
-        // each query is also given up here after its reply time.
-        result = WaitForInterfaceEvent(std::min(m_Timing.restartAnswerLimitMs - elapsed,
-                                                CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs));
-    }
-
-    if (!IsCancelled() && result == RC_UPDATE_DATA_RECEIVED) {
-        const bool valid = ValidateIdnParameter();
-        m_bIdentifying.store(false, std::memory_order_release);
-        if (!valid) {
-            result = RC_UPDATE_CANCELED;
-        } else {
-            // Let the instrument finish talking; one that never stops is not
-            // an instrument to trust with its settings.
-            const uint32_t drainStart = platform::GetTickCount();
-            do {
-                result = WaitForInterfaceEvent(200);
-            } while (result == RC_UPDATE_DATA_RECEIVED && Elapsed(drainStart) < m_Timing.drainLimitMs);
-            EmptyReceiveBuffer();
-            if (!IsCancelled() && result == RC_UPDATE_TIMEOUT) {
-                SendCommand(kClearError);
-                Pause(m_Timing.commandPauseMs);
-                if (!IsCancelled()) {
-                    SendCommand(kModulesQuery);
-                    result = WaitForInterfaceEvent(kInfinite);
-                    if (result == RC_UPDATE_DATA_RECEIVED) {
-                        CObjectLockGuard guard(m_Lock);
-                        result = guard && m_pDevice && m_pDevice->SetBoardIds(m_ReceiveBuffer) ? 0 : RC_UPDATE_CANCELED;
-                    }
-                }
-            }
-        }
-    }
-    m_bIdentifying.store(false, std::memory_order_release);
-    return FinishExchange(result, result == 0);
-}
-
-bool CDevUpdateThread::ValidateIdnParameter() {
-    CObjectLockGuard guard(m_Lock);
-    if (!guard) return false;
-    const std::string reply = m_ReceiveBuffer.ToString();
-    const size_t comma = reply.find(',');
-    if (comma == std::string::npos) return false;
-    const std::string maker = reply.substr(0, comma);
-    if (maker.find("KORVA") == std::string::npos && maker.find("D+S Vantor") == std::string::npos) return false;
-    if (!m_pDevice || !m_pDevice->SetIdnParameter(reply)) return false;
-    return m_pDevice->HasTargetFirmware();
-}
-
-void CDevUpdateThread::WriteDeviceSettings() {
-    PostUpdateMessage(IDS_PROG_WRITE_USER_SETTINGS);
-    const std::string settings = GetSettingsText();
-    size_t begin = 0;
-    for (size_t semicolon = settings.find(';'); semicolon != std::string::npos;
-         semicolon = settings.find(';', begin)) {
-        // Longer messages are refused by the interface and skipped.
-        SendCommand(std::string(kServiceMode) + settings.substr(begin, semicolon + 1 - begin));
-        Pause(m_Timing.commandPauseMs);
-        begin = semicolon + 1;
-    }
-    SendCommand(std::string(kServiceMode) + settings.substr(begin) + ";");
-    Pause(m_Timing.commandPauseMs);
-    SendCommand(kAutoSave);
-    Pause(m_Timing.commandPauseMs);
-
-    if (m_bCalibrate) {
-        bool calibrated = false;
-        for (int attempt = 0; attempt < 3 && !calibrated && !IsCancelled(); ++attempt) {
-            PostUpdateMessage(IDS_PROG_ADJUST);
-            SendCommand(kCalibrate);
-            // The calibration's own time, not a reply, decides when to look.
-            Pause(m_Timing.calibrationMs);
-            CObjectLockGuard guard(m_Lock);
-            if (!guard) return;
-            if (m_ReceiveBuffer.IsEmpty() || m_ReceiveBuffer.Find(kCalibrationOk) != CByteBuffer::npos) {
-                calibrated = true;
-            } else {
-                LogMessage(this, LogText(m_ReceiveBuffer.View()), "WriteDeviceSettings", false);
-            }
-            m_ReceiveBuffer.Empty();
-        }
-        if (IsCancelled()) return;
-        if (!calibrated) {
-            PostUpdateMessage(IDS_ADJUST_FAILED);
-            Pause(m_Timing.calibrationFailedMs);
-            return;
-        }
-        SendCommand(kAutoSave);
-        Pause(m_Timing.commandPauseMs);
-    }
-    SendCommand(kFactoryStore);
-    Pause(m_Timing.commandPauseMs);
+    EndExchange();
 }

@@ -9,6 +9,13 @@
 // presets it. Exactly one result is reported through the result callback,
 // unless destruction has begun.
 //
+// Files: DevUpdateThread.cpp (life, events, waits, the receive buffer),
+// DevUpdateMonitor.cpp (phase 2: the monitor dialogue as steps, and the way
+// out of the monitor after a cancel), DevUpdateSettings.cpp (the instrument's
+// settings: reading, serial number, writing back, calibration) and
+// DevUpdateIdentify.cpp (phase 3's identification of the restarted
+// instrument).
+//
 // Threads:
 // - Constructor and destructor: the update document's thread (the main
 //   thread) and the thread list's destruction thread. The constructor sends
@@ -57,10 +64,22 @@ public:
     KORVA_RUNTIME_CLASS(CDevUpdateThread)
 
     static constexpr uint32_t kInfinite = platform::kInfinite;
-    static constexpr uint32_t MONITOR_LOAD_ADDRESS = 0x0C000000;
+    static constexpr uint32_t kMonitorLoadAddress = 0x0C000000;
     static constexpr uint32_t kOpenAttempts = 10;
     static constexpr uint32_t kUsbReopenAttempts = 30;
-    static constexpr uint32_t kRestartAttempts = 10;
+    // A monitor command is sent again after an answer that is not the
+    // expected one (a reply error) this often in all.
+    static constexpr int kReplyTries = 3;
+    // Loads of the image: a transfer the monitor did not take, and a load
+    // whose sum was wrong, each count against their own bound.
+    static constexpr int kLoadTries = 3;
+    // FLASH programmings whose sum was wrong.
+    static constexpr int kFlashTries = 3;
+    // "rs" after the FLASH: the monitor answering it means it is still there.
+    static constexpr int kRestartTries = 10;
+    // "rs" on the way out after a cancel or a failure before the FLASH.
+    static constexpr int kLeaveTries = 3;
+    static constexpr int kCalibrationTries = 3;
     // The interface refuses longer service messages (settings pieces).
     static constexpr size_t kMaxCommandText = CUpdateInterface::kMaxSCPIText;
     // The receive buffer collects the lines of one exchange; an instrument
@@ -102,6 +121,34 @@ public:
     static bool FindChecksum(std::string_view text, uint32_t sum, size_t* end);
 
 private:
+    enum class StepOutcome { kMatched, kRetry, kFailed };
+    // What follows the expected text, for the steps that read on.
+    using StepRest = StepOutcome (CDevUpdateThread::*)(uint32_t& result);
+    // One exchange with the debug monitor: the command, the text that its
+    // answer must contain, how often it is tried, and the pause that lets the
+    // monitor finish talking after an answer without that text (a reply
+    // error). An empty `expected` means that silence is the answer.
+    struct MonitorStep {
+        std::string command;
+        std::string expected;
+        int tries = kReplyTries;
+        uint32_t replyErrorPauseMs = 0;
+        StepRest rest = nullptr;
+        // An answer with this text but not the expected one is a refusal
+        // that no repetition mends: the step fails with RC_UPDATE_CANCELED.
+        std::string_view refusal;
+        // The monitor takes image bytes after this command until it shows
+        // its prompt again.
+        bool startsLoad = false;
+    };
+    enum class MonitorStepId { kVersion, kLoad, kLoadChecksum, kFlash, kFlashChecksum, kRestart };
+    // The events of the worker's reply wait, in the order of their priority:
+    // a cancel beats everything, a time-out beats late data, and a transmit
+    // confirmation comes before the reply it leads to.
+    enum WaitSlot : uint32_t { kSlotTerminate, kSlotTimeout, kSlotTransmit, kSlotReceive, kWaitSlots };
+    // The wait after the end (LeaveMonitor) takes no transmit confirmations.
+    enum EndWaitSlot : uint32_t { kEndTerminate, kEndTimeout, kEndReceive, kEndWaitSlots };
+
     static uint32_t UpdateThreadProc(CObject* object);
     uint32_t Run();
 
@@ -118,19 +165,24 @@ private:
     std::unique_ptr<CUpdateInterface> CreateInterface();
     bool IsCancelled() const { return m_bCancelled.load(std::memory_order_acquire); }
 
-    // Receive buffer helpers (each takes m_Lock; 5 when it cannot).
-    uint32_t ClearExchange();
-    // False when the lock is shut.
-    bool EmptyReceiveBuffer();
-    // Empties the buffer and, when `result` is 0, resets hReceiveEvent;
-    // returns `result` or the reset's error.
-    uint32_t FinishExchange(uint32_t result, bool resetReceive);
+    // Receive buffer helpers (each takes m_Lock).
+    // Ends an exchange: empties the buffer (its lines count as read) and
+    // drops the receive signal, so that nothing of this exchange answers the
+    // next command. Returns `result`; when that is 0, an error if the lock
+    // is shut or the signal could not be dropped.
+    uint32_t EndExchange(uint32_t result = 0);
     bool BufferContains(std::string_view text, bool* locked);
     // Cuts the buffer after `text`; true when something is left.
     bool CutAfter(std::string_view text);
     // Waits for the rest of a reply: a line the steps have not looked at yet.
     uint32_t WaitForUnreadLine();
     void ReplyError(uint32_t pauseMs);
+    // The monitor dialogue: one try of a step, and a step tried until it
+    // matches, fails or has used its tries (the exchange is then ended).
+    // The monitor dialogue, step by step, in one place.
+    MonitorStep DescribeStep(MonitorStepId id) const;
+    StepOutcome TryStep(const MonitorStep& step, uint32_t& result);
+    uint32_t RunStep(const MonitorStep& step);
 
     // --- phase 1 ---
     uint32_t PrepareDevice();
@@ -141,10 +193,12 @@ private:
     uint32_t EnterMonitor();
     uint32_t StartLoad();
     uint32_t SendImage();
-    uint32_t VerifyLoadChecksum();
     uint32_t ProgramFlash();
-    uint32_t VerifyFlashChecksum();
-    uint32_t VerifyChecksum(uint32_t first);
+    uint32_t VerifyChecksum(MonitorStepId id);
+    // The rests of the steps that read on after their expected text.
+    StepOutcome ReadMonitorVersion(uint32_t& result);
+    StepOutcome ReadChecksum(uint32_t& result);
+    StepOutcome AwaitFlashProgrammed(uint32_t& result);
     uint32_t RestartDevice();
     uint32_t FlashStart() const;
     // After a cancel or a failure before the FLASH is touched: restarts the

@@ -2,9 +2,8 @@
 // start-up log, the main window's title and the About box show them.
 #pragma once
 
-inline constexpr char kFirmwareVersion1[] = "05.306";
-inline constexpr char kFirmwareVersion2[] = "02.011";
-inline constexpr char kTargetModelName[] = "QV3108-2";
+#include "device/CarriedFirmware.h"
+
 inline constexpr char kProgramFileVersion[] = "6.000";
 
 // Standing in for the named mutex that marks a running copy.

@@ -59,7 +59,7 @@ std::string BuildStartupReport(const StartupFacts& facts) {
     text += facts.usbLibraryLine;
     char tail[160];
     std::snprintf(tail, sizeof tail, "Customer Update (Firmware Version: %s-%s) - File Version: %s\r\n",
-                  kFirmwareVersion1, kFirmwareVersion2, kProgramFileVersion);
+                  carried::kVersion1, carried::kVersion2, kProgramFileVersion);
     text += tail;
     return text;
 }
