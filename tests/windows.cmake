@@ -53,8 +53,12 @@ korva_windows_tests(device_tests_mt THREADED DEPS korva_device FILES ${_device_s
 # instruments on pseudo-terminals.
 korva_windows_tests(search_tests_mt THREADED DEPS korva_search FILES ${_t}/search/threadlist_mt_test.cpp)
 
-# update/ and window/: their suites drive simulated instruments on
-# pseudo-terminals, so only the libraries build.
+# update/ and window/ build as libraries; not run are
+#   update/devupdatethread_mt_test, update/slow  simulated instruments on pseudo-terminals
+#   window/updatewnd*_mt_test                     the same, through the search test support
+# nor, for the same reason, faults/ (the fault matrix and soak), usb/ (also
+# the libftdi1 library), cli/ (korva-upgrader-cli is not built yet) and ui/
+# (Qt).
 
 # sim/: the instrument core and the embedded firmware image (resource 6120).
 # pty_mt_test drives pseudo-terminals.
