@@ -1,14 +1,14 @@
 # cmake -DOBJDUMP=... -DDIR=... -DSKIP=... -P check-pe-imports.cmake
 #
-# Every program the Windows build made under DIR (SKIP, the Wine prefix,
-# left out) must be a 32-bit PE that imports nothing but DLLs every Windows
+# Every program the Windows build made under DIR (SKIP, the Wine prefix, and
+# CMake's own compiler probes left out) must be a 32-bit PE that imports nothing but DLLs every Windows
 # has: a runtime DLL (libstdc++, libgcc, libwinpthread) would mean a static
 # link came undone and the program would not start on a clean machine.
 cmake_minimum_required(VERSION 3.25)
 set(_system_dlls advapi32 bcrypt comctl32 comdlg32 gdi32 imm32 kernel32 msvcrt ole32 oleaut32
     rpcrt4 setupapi shell32 shlwapi user32 uxtheme version winmm ws2_32)
 file(GLOB_RECURSE _programs LIST_DIRECTORIES false ${DIR}/*.exe)
-list(FILTER _programs EXCLUDE REGEX "^${SKIP}/")
+list(FILTER _programs EXCLUDE REGEX "^${SKIP}/|/CMakeFiles/")
 if(NOT _programs)
   message(FATAL_ERROR "no programs under ${DIR}")
 endif()
