@@ -37,6 +37,35 @@ korva_windows_tests(protocol_tests DEPS korva_protocol FILES ${_t}/protocol/supp
 korva_windows_tests(protocol_tests_mt THREADED DEPS korva_protocol FILES ${_t}/protocol/support/FakeInterface.cpp
   ${_t}/protocol/updateinterface_mt_test.cpp)
 
+# transport/: the port records. Left out are the serial suites (pseudo-
+# terminals) and usblibraryfile_test (the library file is FTDI's own DLL on
+# Windows, not an embedded resource).
+korva_windows_tests(transport_tests DEPS korva_transport FILES ${_t}/transport/interfaceparameter_test.cpp)
+
+# device/: every suite.
+set(_device_support ${_t}/device/support/DeviceFixtures.cpp ${_t}/base/support/TempDir.cpp)
+korva_windows_tests(device_tests DEPS korva_device FILES ${_device_support}
+  ${_t}/device/compatibility_test.cpp ${_t}/device/devicelist_test.cpp ${_t}/device/deviceparameter_test.cpp)
+korva_windows_tests(device_tests_mt THREADED DEPS korva_device FILES ${_device_support}
+  ${_t}/device/device_mt_test.cpp)
+
+# search/: the thread list. devicesearch_mt_test searches simulated
+# instruments on pseudo-terminals.
+korva_windows_tests(search_tests_mt THREADED DEPS korva_search FILES ${_t}/search/threadlist_mt_test.cpp)
+
+# update/ and window/ build as libraries; not run are
+#   update/devupdatethread_mt_test, update/slow  simulated instruments on pseudo-terminals
+#   window/updatewnd*_mt_test                     the same, through the search test support
+# nor, for the same reason, faults/ (the fault matrix and soak), usb/ (also
+# the libftdi1 library), cli/ (korva-upgrader-cli is not built yet) and ui/
+# (Qt).
+
+# sim/: the instrument core and the embedded firmware image (resource 6120).
+# pty_mt_test drives pseudo-terminals.
+korva_windows_tests(sim_tests DEPS korva_sim korva_firmware FILES ${_t}/sim/firmware_image_test.cpp
+  ${_t}/sim/instrument_test.cpp)
+target_include_directories(sim_tests PRIVATE ${_t}/sim)
+
 # tools/: the log reader.
 korva_windows_tests(tools_tests DEPS korva_base korva_logreader FILES ${_t}/tools/logreader_test.cpp
   ${_t}/base/support/TempDir.cpp)
@@ -46,3 +75,10 @@ target_compile_definitions(tools_tests PRIVATE KORVA_SOURCE_DIR="${PROJECT_SOURC
 add_executable(no_real_ports ${_t}/platform/support_win32/no_real_ports.c)
 add_test(NAME wine.real_serial_ports_hidden COMMAND no_real_ports)
 set_tests_properties(wine.real_serial_ports_hidden PROPERTIES LABELS unit)
+
+# Every program is a 32-bit PE that needs only the system's own DLLs.
+find_program(KORVA_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
+add_test(NAME windows.programs_import_only_system_dlls
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${KORVA_OBJDUMP} -DDIR=${CMAKE_BINARY_DIR}
+          -DSKIP=${CMAKE_BINARY_DIR}/wine -P ${PROJECT_SOURCE_DIR}/cmake/check-pe-imports.cmake)
+set_tests_properties(windows.programs_import_only_system_dlls PROPERTIES LABELS unit)

@@ -1,7 +1,5 @@
 #include "transport/InterfaceParameter.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -89,11 +87,14 @@ uint32_t CInterfaceParameter::GetUsbId(uint32_t* deviceId, char* serialNumber) c
 
 namespace {
 
+// The address's bytes as they lie in memory, which network order puts
+// first-octet first; no resolver or socket library needed.
 std::string DottedAddress(uint32_t networkOrder) {
-    in_addr a{};
-    a.s_addr = networkOrder;
-    char text[INET_ADDRSTRLEN] = {};
-    return inet_ntop(AF_INET, &a, text, sizeof text) ? text : "";
+    uint8_t octets[4];
+    std::memcpy(octets, &networkOrder, sizeof octets);
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
+    return text;
 }
 
 }  // namespace

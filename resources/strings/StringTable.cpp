@@ -292,6 +292,9 @@ constexpr bool RowsAreWellFormed() {
 }
 static_assert(RowsAreWellFormed(), "string rows must be ascending and twins must not collide");
 
+#ifndef _WIN32
+// Windows reads the texts from the program's string table resources instead,
+// which the build writes from these rows (resources/win32/).
 const StringTableRow* FindRow(uint32_t id) {
     const StringTableRow* end = std::end(kRows);
     const StringTableRow* row = std::lower_bound(
@@ -299,6 +302,7 @@ const StringTableRow* FindRow(uint32_t id) {
         [](const StringTableRow& r, uint32_t wanted) { return r.id < wanted; });
     return (row != end && row->id == id) ? row : nullptr;
 }
+#endif
 
 }  // namespace
 
@@ -307,6 +311,7 @@ const StringTableRow* StringTableRows(size_t* count) {
     return kRows;
 }
 
+#ifndef _WIN32
 const char* FindStringInTable(uint32_t id) {
     if (const StringTableRow* row = FindRow(id)) return row->german;
     if (id >= kEnglishOffset) {
@@ -314,5 +319,6 @@ const char* FindStringInTable(uint32_t id) {
     }
     return nullptr;
 }
+#endif
 
 }  // namespace resources

@@ -85,10 +85,15 @@ TEST_F(StringsTest, EveryGermanTextHasItsEnglishTwinAndNoEnglishStandsAlone) {
     EXPECT_EQ(germanCount, rows);
 }
 
-TEST_F(StringsTest, EveryTextIsWithinTheLengthLimit) {
+// On Windows the texts come from the program's string table resources,
+// written from the rows at build time: each must arrive byte for byte
+// (umlauts, quotes, line ends).
+TEST_F(StringsTest, EveryTextArrivesWholeAndWithinTheLengthLimit) {
     size_t count = 0;
     const resources::StringTableRow* rows = resources::StringTableRows(&count);
     for (size_t i = 0; i < count; ++i) {
+        EXPECT_STREQ(FindStringResource(rows[i].id), rows[i].german);
+        EXPECT_STREQ(FindStringResource(rows[i].id + STRING_OFFSET_ENGLISH), rows[i].english);
         for (const char* text : {rows[i].german, rows[i].english}) {
             if (text == nullptr) continue;
             EXPECT_GT(Utf8Length(text), 0u) << rows[i].id;

@@ -1,4 +1,4 @@
-#include <arpa/inet.h>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,10 @@ TEST(InterfaceParameter, NamesOfEachKind) {
     EXPECT_EQ(usb.GetDescription(), "Interface: USB\\Vid_0403&Pid_6001\\#FT123456");
 
     CInterfaceParameter ip;
-    ip.SetIPPort(inet_addr("192.168.0.5"), 5025);
+    const uint8_t address[4] = {192, 168, 0, 5};  // network order: as the octets are written
+    uint32_t networkOrder;
+    std::memcpy(&networkOrder, address, sizeof networkOrder);
+    ip.SetIPPort(networkOrder, 5025);
     EXPECT_EQ(ip.GetName(), "192.168.0.5");
     EXPECT_EQ(ip.GetDescription(), "Interface: 192.168.0.5   5025");
 }

@@ -1,8 +1,6 @@
 #include "DeviceFixtures.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -67,18 +65,12 @@ PortPtr UsbPort(uint32_t deviceId, const char* serial) {
     return port;
 }
 
-ScopedLog::ScopedLog() {
-    char pattern[] = "/tmp/korva-device-test-XXXXXX";
-    m_dir = ::mkdtemp(pattern) ? pattern : "";
-    m_log = std::make_unique<CUpdateLogFile>(m_dir);
+ScopedLog::ScopedLog() : m_log(std::make_unique<CUpdateLogFile>(m_dir.Path())) {
     CUpdateLogFile::SetCurrent(m_log.get());
 }
 
 ScopedLog::~ScopedLog() {
     CUpdateLogFile::SetCurrent(nullptr);
-    m_log.reset();
-    std::error_code ignored;
-    if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ignored);
 }
 
 std::string ScopedLog::Text() const {

@@ -12,6 +12,7 @@
 #include "base/ByteBuffer.h"
 #include "base/UpdateLogFile.h"
 #include "device/DeviceList.h"
+#include "../../base/support/TempDir.h"
 
 using Boards = std::array<uint16_t, BOARD_COUNT>;  // record order: AB CRT FC IF MB MC PS TE YF YP
 
@@ -40,6 +41,6 @@ public:
     std::string Text() const;
 
 private:
-    std::string m_dir;
+    TempDir m_dir;
     std::unique_ptr<CUpdateLogFile> m_log;
 };
