@@ -10,6 +10,7 @@
 #include "base/Strings.h"
 #include "base/WindowMessages.h"
 #include "device/CarriedFirmware.h"
+#include "device/DeviceList.h"
 #include "device/DeviceParameter.h"
 #include "platform/SysError.h"
 #include "search/DeviceSearchDoc.h"
@@ -295,7 +296,7 @@ int CCliFrontEnd::Run() {
 }
 
 void CCliFrontEnd::PrintRow(const CDeviceRow& row, bool last) {
-    const bool possible = (row.state & 0x02) != 0;
+    const bool possible = (row.state & DEVICE_STATE_POSSIBLE) != 0;
     if (m_Output.json) {
         std::printf("  {\"address\": %s, \"device\": %s, \"type\": %s, \"version\": %s, \"updatePossible\": %s",
                     JsonString(row.address).c_str(), JsonString(row.device).c_str(), JsonString(row.type).c_str(),
@@ -355,7 +356,8 @@ int CCliFrontEnd::Show() {
                     JsonString(row->address).c_str(), JsonString(device->GetDeviceName()).c_str(),
                     JsonString(device->GetSerialNumber()).c_str(), JsonString(device->GetHardwareIdText()).c_str(),
                     JsonString(device->GetSoftwareVersion()).c_str(), JsonString(row->type).c_str(),
-                    (row->state & 0x02) ? "true" : "false", JsonString(device->GetDescription()).c_str());
+                    (row->state & DEVICE_STATE_POSSIBLE) ? "true" : "false",
+                    JsonString(device->GetDescription()).c_str());
         return kExitSuccess;
     }
     for (const auto& [label, value] : fields)
@@ -363,7 +365,10 @@ int CCliFrontEnd::Show() {
     std::printf("%-24s %s\n", LoadStringResource(IDS_LABEL_BOARD_IDS).c_str(),
                 Printable(device->GetDescription(), true).c_str());
     const std::string reason = Printable(ReasonOf(*row), true);
-    std::printf("\n%s\n", (row->state & 0x02) ? "Update possible." : (reason.empty() ? "No update possible." : reason.c_str()));
+    const char* verdict = (row->state & DEVICE_STATE_POSSIBLE) ? "Update possible."
+                          : reason.empty()                        ? "No update possible."
+                                                                  : reason.c_str();
+    std::printf("\n%s\n", verdict);
     return kExitSuccess;
 }
 

@@ -19,6 +19,8 @@
 //   kVanished    hung up (fault): the host closes its end
 //
 // Time is in nanoseconds on the host's monotonic clock; it never goes back.
+// Files: Instrument.cpp (bytes, timers, boot), InstrumentScpi.cpp (the SCPI
+// command table), InstrumentMonitor.cpp (the debug monitor).
 // Thread: not thread-safe; one host thread owns an instrument.
 #pragma once
 
@@ -27,6 +29,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -129,6 +132,21 @@ private:
     void ExecuteScpiMessage(const std::string& message, uint64_t t);
     // Returns false when the rest of the message is to be dropped.
     bool ExecuteScpiCommand(const std::string& command, bool& service, uint64_t t);
+    // The SCPI commands it knows (InstrumentScpi.cpp), and their handlers.
+    struct ScpiCall;
+    struct ScpiCommand;
+    static std::span<const ScpiCommand> ScpiCommands();
+    bool ScpiIdentify(const ScpiCall& call);
+    bool ScpiClearErrors(const ScpiCall& call);
+    bool ScpiServiceMode(const ScpiCall& call);
+    bool ScpiCalibrate(const ScpiCall& call);
+    bool ScpiNextError(const ScpiCall& call);
+    bool ScpiEnterMonitor(const ScpiCall& call);
+    bool ScpiModules(const ScpiCall& call);
+    bool ScpiSettings(const ScpiCall& call);
+    bool ScpiAdjust(const ScpiCall& call);
+    bool ScpiSerialNumber(const ScpiCall& call);
+    bool ScpiFactoryStore(const ScpiCall& call);
     void ExecuteMonitorLine(const std::string& line, uint64_t t);
     void MonitorLoad(const std::vector<uint32_t>& args, uint64_t t);
     void MonitorChecksum(const std::vector<uint32_t>& args, uint64_t t);

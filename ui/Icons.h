@@ -8,17 +8,9 @@
 #include <QIcon>
 #include <QPixmap>
 
-// Row images of the device list, in image-list order.
-enum RowImage {
-    ROW_IMAGE_POSSIBLE = 0,    // icon 6030: an update may be started
-    ROW_IMAGE_IMPOSSIBLE = 1,  // icon 6031
-    ROW_IMAGE_RUNNING = 2,     // icon 6032
-    ROW_IMAGE_SUCCEEDED = 3,   // icon 6033
-    ROW_IMAGE_FAILED = 4,      // icon 6034
-    ROW_IMAGE_COUNT = 5
-};
+#include "window/RowImage.h"
 
-// Icon 6030 + index, `size` pixels square (the list uses 14).
+// Icon 6030 + index (a RowImage), `size` pixels square (the list uses 14).
 QPixmap RowStateImage(int index, int size = 14);
 // Icons 6000 (large) and 6001 (small) together: the windows' icon.
 QIcon ProgramIcon();

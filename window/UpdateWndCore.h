@@ -18,8 +18,13 @@
 // Locks: m_Lock (the window's lock) is held by UpdateWnd while it rebuilds
 // the rows; CDeviceList locks itself. No handler holds m_Lock while it
 // sends, waits or calls into the search document.
+//
+// Files: UpdateWndCore.cpp (messages, the rows), UpdateWndPorts.cpp (menu
+// and port kinds), UpdateWndSearch.cpp (search handlers),
+// UpdateWndUpdate.cpp (update handlers), UpdateWndClosing.cpp (closing).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -84,11 +89,16 @@ public:
     bool IsClosing() const { return m_bClosing; }
 
     // --- port kinds (the menu's logic; OnCommand calls these) ---
+    enum class PortKind { kSerial, kUsb, kIp };
+    static constexpr int kPortKinds = 3;
     // False when nothing changed (declined notice, already on/off, not
     // available).
-    bool SwitchSerial(bool on);
-    bool SwitchUsb(bool on);
-    bool SwitchIp(bool on);
+    bool Switch(PortKind kind, bool on);
+    bool SwitchSerial(bool on) { return Switch(PortKind::kSerial, on); }
+    bool SwitchUsb(bool on) { return Switch(PortKind::kUsb, on); }
+    bool SwitchIp(bool on) { return Switch(PortKind::kIp, on); }
+    // Start a search for every kind switched on; stop it for every kind
+    // switched off (the search document goes with the last).
     void StartDeviceSearch();
     void StopDeviceSearch();
 
@@ -101,9 +111,8 @@ public:
     LRESULT OnDeviceSearchFinished(const DevicePtr* device, const PortPtr* port);
     uint8_t SetDeviceInitialState(const PortPtr& port, const DevicePtr& device);
 
-    // ===== UPDATE HOOKS (the update side; window/UpdateWndUpdate.cpp) =====
-    // The update document lives here once it exists (m_pUpdateDoc); these
-    // handlers are dispatched from Dispatch and filled in by the update side.
+    // --- update notifications ---
+    // The update document lives here once it exists (m_pUpdateDoc).
     void OnStartDeviceUpdate();
     LRESULT OnUpdateCanceled(const CInterfaceParameter* port, uint32_t code);
     LRESULT OnUpdateFinished(const CInterfaceParameter* port, const DevicePtr* device);
@@ -112,7 +121,6 @@ public:
     LRESULT OnShowMessageDlg(uint32_t code, const CInterfaceParameter* port);
     // Deletes the update document (closing).
     void StopDeviceUpdate();
-    // ===== end of UPDATE HOOKS =====
 
     void UpdateWnd();
 
@@ -122,9 +130,10 @@ public:
     CDeviceUpdateDoc* GetUpdateDoc() const { return m_pUpdateDoc.get(); }
     IMessageWindow& GetWindow() { return m_Window; }
     IUpdateWndView& GetView() { return m_View; }
-    bool IsSerialOn() const { return m_bSerialOn != 0; }
-    bool IsUsbOn() const { return m_bUsbOn != 0; }
-    bool IsIpOn() const { return m_bIpOn != 0; }
+    bool IsOn(PortKind kind) const { return m_bKindOn[static_cast<int>(kind)]; }
+    bool IsSerialOn() const { return IsOn(PortKind::kSerial); }
+    bool IsUsbOn() const { return IsOn(PortKind::kUsb); }
+    bool IsIpOn() const { return IsOn(PortKind::kIp); }
     bool IsSearchRunning() const { return m_bSearchRunning != 0; }
     uint16_t GetSearchStep() const { return m_wSearchStep; }
     const PortPtr& GetSelectedPort() const { return m_pSelectedPort; }
@@ -135,7 +144,7 @@ private:
     void FinishClosing();
     // After an update's report: closing may go on once the last one is over.
     void CloseIfUpdatesOver();
-    void ApplySwitch(bool on, bool& activate, bool& deactivate, bool& checked);
+    void SwitchAllKindsOff() { m_bKindOn = {}; }
 
     CMessageWindow& m_Window;
     IUpdateWndView& m_View;
@@ -148,9 +157,7 @@ private:
     // ran (a question open when a stop request came): it goes when that
     // call has returned.
     std::unique_ptr<CDeviceUpdateDoc> m_pRetiredDoc;
-    int m_bSerialOn = 0;
-    int m_bUsbOn = 0;
-    int m_bIpOn = 0;
+    std::array<bool, kPortKinds> m_bKindOn{};  // indexed by PortKind
     uint16_t m_wIpPort = kIpPort;
     int m_bSearchRunning = 0;
     uint16_t m_wSearchRange = kSearchRange;

@@ -1,6 +1,6 @@
-// The update side of the main window's logic (UPDATE HOOKS of
-// UpdateWndCore.h): starting an update, its two outcomes, the progress
-// window an update thread asks for, and the message dialog.
+// The update side of the main window's logic: starting an update, its two
+// outcomes, the progress window an update thread asks for, the message
+// dialog, and the update document's end.
 #include "base/ResultCodes.h"
 #include "base/WindowMessages.h"
 #include "update/DeviceUpdateDoc.h"

@@ -12,13 +12,14 @@
 
 #include "device/DeviceList.h"
 #include "update/ProgressWindow.h"
+#include "window/RowImage.h"
 #include "window/UpdateSinks.h"
 
 class IUpdateDialogs;
 
 // One row of the device list as the window shows it, in the list's order.
 struct CDeviceRow {
-    int image = 0;           // 0 neutral, 1 impossible, 2 running, 3 succeeded, 4 failed
+    RowImage image = ROW_IMAGE_POSSIBLE;
     PortPtr port;            // the row's item data
     std::string device;      // GetHardwareDeviceName
     std::string type;        // GetDeviceType

@@ -92,6 +92,34 @@ TEST(SimIdentification, ServiceCommandsNeedServiceModeInTheSameMessage) {
     EXPECT_EQ(d.Exchange(":System:Error?;\n\r"), "0,\"No error\"\n\r");
 }
 
+// A command is known only in its own form (query or not); known service
+// commands outside service mode conflict, everything else is undefined.
+TEST(SimIdentification, EachCommandErrorNamesItsCause) {
+    const struct {
+        const char* message;
+        const char* error;
+    } cases[] = {
+        {"*IDN;", "-113,\"Undefined header\""},
+        {"*CLS?;", "-113,\"Undefined header\""},
+        {":Service:Mode kAccess;*RST?;", "-113,\"Undefined header\""},
+        {":Service:Mode kAccess;:System:Adjust;", "-113,\"Undefined header\""},
+        {":Service:Mode kAccess;:System:Software:Monitor?;", "-113,\"Undefined header\""},
+        {":Service:Mode kAccess;:ADJ;", "-113,\"Undefined header\""},
+        {":Service:Mode kAccess;:ADJ:NOPE 1;", "-113,\"Undefined header\""},
+        {":Service:Mode kAccess;:Bogus;", "-113,\"Undefined header\""},
+        {":ADJ:CH1:OFFS 1;", "-221,\"Settings conflict\""},
+        {":System:Preset;", "-221,\"Settings conflict\""},
+        {":Service:Mode open;", "-224,\"Illegal parameter value\""},
+        {":Service:Mode kAccess;:System:SNumber:Set;", "-224,\"Illegal parameter value\""},
+    };
+    for (const auto& c : cases) {
+        SimDriver d(FastConfig());
+        EXPECT_EQ(d.Exchange(std::string(c.message) + "\n\r"), "") << c.message;
+        EXPECT_EQ(d.Exchange(":System:Error?;\n\r"), std::string(c.error) + "\n\r") << c.message;
+        EXPECT_EQ(d.Inst().ErrorCount(), 0u) << c.message;
+    }
+}
+
 TEST(SimSettings, QueryWriteBackAndStoreCommands) {
     SimDriver d(FastConfig());
     EXPECT_EQ(d.Exchange(":Service:Mode kAccess;:System:Adjust?;\n\r"),

@@ -26,14 +26,6 @@
 
 namespace {
 
-int ImageOfState(uint8_t state) {
-    if (state & DEVICE_STATE_FAILED) return ROW_IMAGE_FAILED;
-    if (state & DEVICE_STATE_SUCCEEDED) return ROW_IMAGE_SUCCEEDED;
-    if (state & DEVICE_STATE_RUNNING) return ROW_IMAGE_RUNNING;
-    if (state & DEVICE_STATE_IMPOSSIBLE) return ROW_IMAGE_IMPOSSIBLE;
-    return ROW_IMAGE_POSSIBLE;
-}
-
 void ClickRow(QTreeWidget* list, QTreeWidgetItem* row) {
     const QRect rect = list->visualItemRect(row);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
@@ -124,7 +116,7 @@ TEST_F(MainWindow, SerialSearchListsTheInstrumentAndSelectionEnablesStartUpdate)
             window.Core().GetDeviceList().GetDeviceAt(0, &port, nullptr, nullptr);
             return port.get();
         }());
-    EXPECT_EQ(row->icon(0).pixmap(14, 14).toImage(), RowStateImage(ImageOfState(state), 14).toImage());
+    EXPECT_EQ(row->icon(0).pixmap(14, 14).toImage(), RowStateImage(RowImageOfState(state), 14).toImage());
 
     auto* start = FindControl<QPushButton>(&window, 6017);
     EXPECT_FALSE(start->isEnabled());

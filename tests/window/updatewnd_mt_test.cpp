@@ -105,11 +105,11 @@ TEST_F(UpdateWnd, ListsFoundDevicesAndDropsTheGoneOnesAtStep11OfTheNextCycle) {
     const CDeviceRow* row = view.FindRow(goneName);
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->version, "05.100-02.005");
-    EXPECT_EQ(row->image, 0);
+    EXPECT_EQ(row->image, ROW_IMAGE_POSSIBLE);
     EXPECT_EQ(row->state, DEVICE_STATE_POSSIBLE);
     const CDeviceRow* current_row = view.FindRow(staysName);
     ASSERT_NE(current_row, nullptr);
-    EXPECT_EQ(current_row->image, 1);
+    EXPECT_EQ(current_row->image, ROW_IMAGE_IMPOSSIBLE);
     EXPECT_EQ(current_row->state, DEVICE_STATE_IMPOSSIBLE | DEVICE_STATE_REPORTED);
     // The reason is shown once, for that device only.
     ASSERT_EQ(view.messages.size(), 1u);

@@ -115,7 +115,7 @@ TEST_F(UpdateThroughWindow, UsbInstrumentThatNeverComesBackAfterItsRestartEndsAf
     ASSERT_TRUE(UpdateRow(name));
     // 29 pauses between 30 attempts.
     EXPECT_GE(platform::GetTickCount() - start, 29u * 20u);
-    EXPECT_EQ(Row(name)->image, 4);
+    EXPECT_EQ(Row(name)->image, ROW_IMAGE_FAILED);
     EXPECT_TRUE(view.messages.empty());  // 55 is a system error, not a result code
 }
 
