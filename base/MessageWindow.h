@@ -24,10 +24,7 @@
 #include <mutex>
 
 #include "platform/Event.h"
-
-using WPARAM = uintptr_t;
-using LPARAM = intptr_t;
-using LRESULT = intptr_t;
+#include "platform/Win32Types.h"
 
 // Called on the window's thread with the timer id and the tick count.
 using TimerCallback = std::function<void(uintptr_t id, uint32_t time)>;

@@ -38,9 +38,9 @@ TEST(Event, LowestReadyIndexWinsAndAutoResetIsConsumedOnlyWhenReturned) {
 
 TEST(Event, TimeoutIsHonoured) {
     Event e(Event::kManualReset);
-    const uint32_t start = GetTickCount();
+    const uint32_t start = platform::GetTickCount();
     EXPECT_EQ(WaitFor(e, 60), kWaitTimeout);
-    const uint32_t elapsed = GetTickCount() - start;
+    const uint32_t elapsed = platform::GetTickCount() - start;
     EXPECT_GE(elapsed, 59u);
     EXPECT_LT(elapsed, 2000u);
 }
@@ -68,10 +68,10 @@ TEST(Event, DescriptorJoinsTheWait) {
 
 TEST(Event, InvalidArgumentsFailTheWait) {
     EXPECT_EQ(WaitForAny(nullptr, 0, 0), kWaitFailed);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_PARAMETER);
     Waitable bad = Waitable::Descriptor(987654, POLLIN);
     EXPECT_EQ(WaitForAny(&bad, 1, 0), kWaitFailed);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 TEST(Event, AutoResetReleasesExactlyOneOfManyWaiters) {
@@ -85,7 +85,7 @@ TEST(Event, AutoResetReleasesExactlyOneOfManyWaiters) {
         });
     }
     e.Set();
-    Sleep(100);
+    platform::Sleep(100);
     EXPECT_EQ(woken.load(), 1);
     done.Set();
     for (auto& t : threads) t.join();
