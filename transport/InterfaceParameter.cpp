@@ -1,10 +1,9 @@
 #include "transport/InterfaceParameter.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Network.h"
 #include "platform/SysError.h"
 
 namespace {
@@ -87,17 +86,6 @@ uint32_t CInterfaceParameter::GetUsbId(uint32_t* deviceId, char* serialNumber) c
     return 0;
 }
 
-namespace {
-
-std::string DottedAddress(uint32_t networkOrder) {
-    in_addr a{};
-    a.s_addr = networkOrder;
-    char text[INET_ADDRSTRLEN] = {};
-    return inet_ntop(AF_INET, &a, text, sizeof text) ? text : "";
-}
-
-}  // namespace
-
 std::string CInterfaceParameter::GetName() const {
     bool locked;
     const Fields f = Snapshot(&locked);
@@ -109,7 +97,7 @@ std::string CInterfaceParameter::GetName() const {
             std::snprintf(text, sizeof text, "USB Pid_%04X #%s", f.deviceId & 0xFFFF, f.serialNumber);
             return text;
         case kIP:
-            return DottedAddress(f.address);
+            return platform::DottedAddress(f.address);
         default:
             return {};
     }
@@ -128,7 +116,7 @@ std::string CInterfaceParameter::GetDescription() const {
                           f.deviceId & 0xFFFF, f.serialNumber);
             return text;
         case kIP:
-            return "Interface: " + DottedAddress(f.address) + "   " + std::to_string(f.ipPort);
+            return "Interface: " + platform::DottedAddress(f.address) + "   " + std::to_string(f.ipPort);
         default:
             return "Interface: Unknown Interface";
     }
