@@ -13,6 +13,7 @@ constexpr short POLLIN = 0x0001;  // a descriptor never waits on Windows; only t
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/SysError.h"
+#include "platform/linux/Descriptor.h"
 #include "platform/Thread.h"
 
 using namespace platform;
@@ -50,7 +51,7 @@ TEST(Event, DescriptorJoinsTheWait) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     Event stop(Event::kManualReset);
-    Waitable items[] = {Waitable::Of(stop), Waitable::Descriptor(fds[0], POLLIN)};
+    Waitable items[] = {Waitable::Of(stop), DescriptorWaitable(fds[0], POLLIN)};
     EXPECT_EQ(WaitForAny(items, 2, 0), kWaitTimeout);
     ASSERT_EQ(::write(fds[1], "x", 1), 1);
     EXPECT_EQ(WaitForAny(items, 2, 0), 1u);
@@ -69,7 +70,7 @@ TEST(Event, DescriptorJoinsTheWait) {
 TEST(Event, InvalidArgumentsFailTheWait) {
     EXPECT_EQ(WaitForAny(nullptr, 0, 0), kWaitFailed);
     EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_PARAMETER);
-    Waitable bad = Waitable::Descriptor(987654, POLLIN);
+    Waitable bad = DescriptorWaitable(987654, POLLIN);
     EXPECT_EQ(WaitForAny(&bad, 1, 0), kWaitFailed);
     EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
 }
