@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "base/Strings.h"
 #include "base/UpdateLogFile.h"
@@ -75,10 +74,10 @@ uint32_t CBaseObject::LogDateTime(const CObject* object) {
     return static_cast<uint32_t>(LogMessage(object, text, nullptr, true));
 }
 
-void CBaseObject::FreeHandle(int& fd) {
-    if (fd < 0) return;
-    if (::close(fd) != 0) LogError(platform::SetLastErrorFromErrno(), "FreeHandle");
-    fd = -1;
+void CBaseObject::FreeHandle(platform::OsHandle& handle) {
+    if (!handle.IsOpen()) return;
+    const uint32_t rc = handle.Close();
+    if (rc != ERROR_SUCCESS) LogError(rc, "FreeHandle");
 }
 
 bool CBaseObject::LockForDestruction(CObjectLock& lock, const CObject* object, bool keepDiscardable) {

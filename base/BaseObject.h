@@ -13,6 +13,7 @@
 #include "base/ByteBuffer.h"
 #include "base/Object.h"
 #include "base/ObjectLock.h"
+#include "platform/Handle.h"
 
 using EventHandlerFn = void (*)(uint32_t code, uint32_t data, CObject* user);
 using DataHandlerFn = void (*)(CByteBuffer& data, CObject* user);
@@ -42,9 +43,9 @@ public:
     // Writes "ddd, dd.MMMM yyyy - HH:mm:ss" (local date and time) as a
     // discardable message entry. Returns as LogMessage.
     static uint32_t LogDateTime(const CObject* object);
-    // Closes a file descriptor and sets it to -1; a failed close is logged
+    // Closes a system handle and leaves it empty; a failed close is logged
     // ("CBaseObject", error, "FreeHandle").
-    static void FreeHandle(int& fd);
+    static void FreeHandle(platform::OsHandle& handle);
 
     // For destructors of classes that own a CObjectLock: takes `lock`; if
     // that fails writes "Lock failed" under the class name with the method

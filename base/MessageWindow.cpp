@@ -54,6 +54,9 @@ LRESULT CMessageWindow::SendMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) 
     m_sent.push_back(sent);
     m_sendEvent.Set();
     m_wakeEvent.Set();
+    lock.unlock();
+    CallWakeCallback();
+    lock.lock();
     // Blocks until the owner has handled it or the window closes; the owner
     // handles sends even while it waits for locks or threads.
     m_sendDone.wait(lock, [&] { return sent->done; });
@@ -61,19 +64,35 @@ LRESULT CMessageWindow::SendMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) 
 }
 
 bool CMessageWindow::PostMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_closed) return false;
-    m_posted.push_back(PostedMessage{msg, wParam, lParam});
-    m_wakeEvent.Set();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed) return false;
+        m_posted.push_back(PostedMessage{msg, wParam, lParam});
+        m_wakeEvent.Set();
+    }
+    CallWakeCallback();
     return true;
 }
 
 bool CMessageWindow::SetTimer(uintptr_t id, uint32_t intervalMs, TimerCallback callback) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_closed || !callback) return false;
-    m_timers[id] = Timer{platform::GetTickCount() + intervalMs, std::move(callback)};
-    m_wakeEvent.Set();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed || !callback) return false;
+        m_timers[id] = Timer{platform::GetTickCount() + intervalMs, std::move(callback)};
+        m_wakeEvent.Set();
+    }
+    CallWakeCallback();
     return true;
+}
+
+void CMessageWindow::SetWakeCallback(std::function<void()> callback) {
+    std::lock_guard<std::mutex> lock(m_wakeMutex);
+    m_wakeCallback = std::move(callback);
+}
+
+void CMessageWindow::CallWakeCallback() {
+    std::lock_guard<std::mutex> lock(m_wakeMutex);
+    if (m_wakeCallback) m_wakeCallback();
 }
 
 bool CMessageWindow::KillTimer(uintptr_t id) {

@@ -4,7 +4,7 @@
 // thread has handled the message) or post numbered messages to it, and
 // timers run on the window's thread. CMessageWindow is the one
 // implementation of that queue; the Qt main window drives it from Qt's
-// event loop (WakeFd + DispatchPending), headless front ends and tests
+// event loop (a wake callback + DispatchPending), headless front ends and tests
 // pump it themselves, so message order and timer behaviour are the same
 // with and without a window.
 //
@@ -24,10 +24,7 @@
 #include <mutex>
 
 #include "platform/Event.h"
-
-using WPARAM = uintptr_t;
-using LPARAM = intptr_t;
-using LRESULT = intptr_t;
+#include "platform/Win32Types.h"
 
 // Called on the window's thread with the timer id and the tick count.
 using TimerCallback = std::function<void(uintptr_t id, uint32_t time)>;
@@ -81,11 +78,12 @@ public:
     // Milliseconds until the next timer is due (0 if one is due now),
     // platform::kInfinite when no timer runs.
     uint32_t NextTimerDueMs() const;
-    // Readable whenever something arrives (send, post, timer change); the
-    // Qt side watches it. Reading it is DispatchPending's business.
-#ifndef _WIN32  // Windows wakes its dialog with a posted window message
-    int WakeFd() const { return m_wakeEvent.Fd(); }
-#endif
+    // Called whenever something arrives (send, post, timer change), on the
+    // arriving thread with no lock of this window held, so that an event
+    // loop can queue a DispatchPending on the owner thread. It must not block
+    // or call into this window. Set and cleared on the owner thread; clearing
+    // waits for a call in progress, so the callback's target may go after.
+    void SetWakeCallback(std::function<void()> callback);
     // Waits for work and handles it until `done()` is true or `timeoutMs`
     // has passed. Returns done(). done() is checked after each round of
     // dispatching, so it should turn true through something this window
@@ -124,6 +122,8 @@ private:
     };
 
     LRESULT CallHandler(uint32_t msg, WPARAM wParam, LPARAM lParam);
+    // Runs the wake callback; m_mutex must not be held.
+    void CallWakeCallback();
 
     const uint32_t m_ownerThread;
     Handler m_handler;  // owner thread only
@@ -135,4 +135,7 @@ private:
     bool m_closed = false;                            // guarded by m_mutex
     platform::Event m_sendEvent{platform::Event::kAutoReset};
     platform::Event m_wakeEvent{platform::Event::kAutoReset};
+    // Guards m_wakeCallback; taken after m_mutex is released, never with it.
+    std::mutex m_wakeMutex;
+    std::function<void()> m_wakeCallback;
 };

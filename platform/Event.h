@@ -2,9 +2,10 @@
 //
 // Auto-reset and manual-reset events (eventfd on Linux, event objects on
 // Windows), and a wait for any of N waitables in priority order (the lowest
-// index that is ready wins) with a time-out. A waitable is an event or, on
-// Linux, a plain file descriptor (a port), so a thread can wait for its own
-// requests and for its device in one poll.
+// index that is ready wins) with a time-out. A waitable is an event or an
+// object of the system that only this layer builds (a port's descriptor on
+// Linux), so a thread can wait for its own requests and for its device at
+// once.
 // Thread: Set/Reset from any thread; any number of threads may wait.
 #pragma once
 
@@ -50,7 +51,8 @@ public:
     void* Handle() const { return m_handle; }
 #else
     void* NotificationHandle() const { return reinterpret_cast<void*>(static_cast<intptr_t>(m_fd)); }
-    // The eventfd: readable while the event is set.
+    // The eventfd, readable while the event is set: for this layer's waits
+    // and the stop signal's watcher.
     int Fd() const { return m_fd; }
 #endif
 
@@ -63,17 +65,19 @@ private:
 #endif
 };
 
-// One entry of a wait: an event, or a descriptor with poll() event bits.
-// On Windows only events wait; a descriptor entry of -1 is never ready and
-// any other descriptor fails the wait with ERROR_INVALID_HANDLE.
+// One entry of a wait: an event, or a system object that this layer's
+// ports make (platform/linux/Descriptor.h: a descriptor with poll() bits).
+// On Windows only events wait; an entry of neither kind is never ready and
+// any other system object fails the wait with ERROR_INVALID_HANDLE.
 struct Waitable {
     Event* event = nullptr;
-    int fd = -1;
-    short events = 0;   // for descriptors: POLLIN, POLLOUT, POLLPRI ...
-    short revents = 0;  // out: what poll() reported for a descriptor
+    intptr_t native = -1;  // the system object; -1: none
+    short events = 0;      // what counts as ready, in the system's bits
+    short revents = 0;     // out: what the system reported for it
 
     static Waitable Of(Event& e) { return Waitable{&e, -1, 0, 0}; }
-    static Waitable Descriptor(int fd, short events) { return Waitable{nullptr, fd, events, 0}; }
+    // An entry that is never ready: keeps a slot of a fixed list free.
+    static Waitable Never() { return Waitable{}; }
 };
 
 // Waits until one of `items` is ready and returns its index; the lowest

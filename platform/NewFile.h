@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Handle.h"
+
 namespace platform {
 
 // Thread: one owner.
@@ -22,8 +24,8 @@ public:
     uint32_t CreateReplacing(const std::string& path);
     // One write call; `written` tells how much was taken.
     uint32_t Write(const void* data, size_t length, size_t& written);
-    int Fd() const { return m_fd; }
-    bool IsOpen() const { return m_fd >= 0; }
+    OsHandle Handle() const { return m_handle; }
+    bool IsOpen() const { return m_handle.IsOpen(); }
     // True while `m_path` still names the file this object created.
     bool StillNamesThisFile() const;
     // Deletes the name if it still names this file. Returns 0 or an error.
@@ -32,7 +34,7 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
-    int m_fd = -1;
+    OsHandle m_handle;
     std::string m_path;
 };
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Handle.h"
+
 namespace platform {
 
 // TEMP, else TMP (the names the program has always used), else TMPDIR,
@@ -26,15 +28,15 @@ public:
     // writable by group or others. Returns 0 or an error number
     // (ERROR_ACCESS_DENIED for a directory that fails those checks).
     uint32_t OpenOrCreate(const std::string& path);
-    bool IsOpen() const { return m_fd >= 0; }
-    int Fd() const { return m_fd; }
+    bool IsOpen() const { return m_handle.IsOpen(); }
+    OsHandle Handle() const { return m_handle; }
     const std::string& Path() const { return m_path; }
     void Close();
     // Removes the directory itself; succeeds only when it is empty.
     uint32_t RemoveIfEmpty();
 
 private:
-    int m_fd = -1;
+    OsHandle m_handle;
     std::string m_path;
 };
 
@@ -52,7 +54,7 @@ public:
     // Creates `name` anew in `dir` (an existing regular file of that name is
     // emptied). Returns 0 or an error number.
     uint32_t Create(const PrivateDirectory& dir, const std::string& name);
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_handle.IsOpen(); }
     // Appends all bytes in one write at the end of the file.
     uint32_t Append(const void* data, size_t length);
     uint32_t Flush();
@@ -62,7 +64,7 @@ public:
     const std::string& Name() const { return m_name; }
 
 private:
-    int m_fd = -1;
+    OsHandle m_handle;
     std::string m_name;
 };
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Handle.h"
+
 namespace platform {
 
 // Thread: one owner; Load/Free are not concurrent with Symbol.
@@ -22,9 +24,10 @@ public:
     // loader message).
     // The loader's own message is kept in LastLoaderMessage().
     uint32_t Load(const std::string& path);
-    // Loads the library from an open file descriptor, so the file that is
-    // mapped is exactly the one behind `fd` whatever happens to its name.
-    uint32_t LoadFromDescriptor(int fd);
+    // Loads the library from an open file (NewFile::Handle), so the file
+    // that is mapped is exactly the one behind `file` whatever happens to
+    // its name. ERROR_INVALID_HANDLE for a handle that is not open.
+    uint32_t LoadFromFile(OsHandle file);
     // Address of an exported symbol, or nullptr (last error
     // ERROR_PROC_NOT_FOUND).
     void* Symbol(const char* name) const;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Handle.h"
+
 namespace platform {
 
 // "<distribution> <kernel name> <release> Build: <kernel version>", e.g.
@@ -56,7 +58,7 @@ public:
     // `directory` empty means RuntimeDirectory().
     uint32_t Acquire(const std::string& name, const std::string& directory = "");
     void Release();
-    bool IsHeld() const { return m_fd >= 0; }
+    bool IsHeld() const { return m_handle.IsOpen(); }
     // Path of the lock file without its extension; a companion (the socket
     // through which a second copy reaches the first) takes the same stem.
     const std::string& Stem() const { return m_stem; }
@@ -65,7 +67,7 @@ public:
     static std::string FileStem(const std::string& name);
 
 private:
-    int m_fd = -1;
+    OsHandle m_handle;
     std::string m_stem;
 };
 

@@ -125,7 +125,7 @@ uint32_t CCommThread::WaitForCommEvents() {
 // slots, and the lowest ready slot wins.
 uint32_t CCommThread::WaitForPortEvents() {
     platform::Waitable items[kWaitCount];
-    const platform::Waitable none = platform::Waitable::Descriptor(-1, 0);
+    const platform::Waitable none = platform::Waitable::Never();
     items[kTerminate] = platform::Waitable::Of(m_hTerminateEvent);
     items[kWriteDone] = m_bWritePending ? m_pPort->GetWriteWaitable() : none;
     items[kReadDone] = none;

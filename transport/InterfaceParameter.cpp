@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Network.h"
 #include "platform/SysError.h"
 
 namespace {
@@ -85,20 +86,6 @@ uint32_t CInterfaceParameter::GetUsbId(uint32_t* deviceId, char* serialNumber) c
     return 0;
 }
 
-namespace {
-
-// The address's bytes as they lie in memory, which network order puts
-// first-octet first; no resolver or socket library needed.
-std::string DottedAddress(uint32_t networkOrder) {
-    uint8_t octets[4];
-    std::memcpy(octets, &networkOrder, sizeof octets);
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
-    return text;
-}
-
-}  // namespace
-
 std::string CInterfaceParameter::GetName() const {
     bool locked;
     const Fields f = Snapshot(&locked);
@@ -110,7 +97,7 @@ std::string CInterfaceParameter::GetName() const {
             std::snprintf(text, sizeof text, "USB Pid_%04X #%s", f.deviceId & 0xFFFF, f.serialNumber);
             return text;
         case kIP:
-            return DottedAddress(f.address);
+            return platform::DottedAddress(f.address);
         default:
             return {};
     }
@@ -129,7 +116,7 @@ std::string CInterfaceParameter::GetDescription() const {
                           f.deviceId & 0xFFFF, f.serialNumber);
             return text;
         case kIP:
-            return "Interface: " + DottedAddress(f.address) + "   " + std::to_string(f.ipPort);
+            return "Interface: " + platform::DottedAddress(f.address) + "   " + std::to_string(f.ipPort);
         default:
             return "Interface: Unknown Interface";
     }

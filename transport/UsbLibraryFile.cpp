@@ -85,7 +85,7 @@ uint32_t LoadUsbLibrary(platform::SharedLibrary& library) {
         platform::SetLastError(ERROR_MOD_NOT_FOUND);
         return ERROR_MOD_NOT_FOUND;
     }
-    return library.LoadFromDescriptor(g_file.Fd());
+    return library.LoadFromFile(g_file.Handle());
 }
 
 void DeleteUsbLibraryFile() {

@@ -48,9 +48,9 @@ uint32_t CUsbThread::Init(const platform::SharedLibrary* library, FT_HANDLE devi
         m_pSetEventNotification = nullptr;
         return ERROR_PROC_NOT_FOUND;
     }
-    // The library signals this eventfd when characters arrive.
+    // The library signals this event when characters arrive.
     const FT_STATUS status = m_pSetEventNotification(
-        device, FT_EVENT_RXCHAR, reinterpret_cast<PVOID>(static_cast<intptr_t>(m_hReadEvent.Fd())));
+        device, FT_EVENT_RXCHAR, m_hReadEvent.NotificationHandle());
     if (status != FT_OK) return MapUsbStatus(status);
     m_hDevice = device;
     uint32_t rc = m_RxThread.Start([this] { return RxExecute(); }, platform::Thread::Priority::kAboveNormal);

@@ -1,6 +1,5 @@
 #include "ui/MessagePump.h"
 
-#include <QSocketNotifier>
 #include <QTimer>
 #include <limits>
 
@@ -8,34 +7,26 @@
 #include "platform/Event.h"
 
 CQtMessagePump::CQtMessagePump(CMessageWindow& window, QObject* parent)
-    : QObject(parent),
-      m_Window(window),
-      m_pNotifier(new QSocketNotifier(window.WakeFd(), QSocketNotifier::Read, this)),
-      m_pTimer(new QTimer(this)) {
+    : QObject(parent), m_Window(window), m_pTimer(new QTimer(this)) {
     m_pTimer->setSingleShot(true);
     m_pTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_pNotifier, &QSocketNotifier::activated, this, &CQtMessagePump::OnWake);
     connect(m_pTimer, &QTimer::timeout, this, &CQtMessagePump::Pump);
+    // Any thread: queue one dispatch; later arrivals ride on it until it runs.
+    m_Window.SetWakeCallback([this] {
+        if (!m_bQueued.exchange(true)) QMetaObject::invokeMethod(this, &CQtMessagePump::Pump, Qt::QueuedConnection);
+    });
     // Whatever arrived before the pump existed.
-    OnWake();
-}
-
-CQtMessagePump::~CQtMessagePump() { m_pNotifier->setEnabled(false); }
-
-void CQtMessagePump::OnWake() {
-    // The descriptor stays readable until the dispatch reads it; keep the
-    // notifier quiet until then.
-    m_pNotifier->setEnabled(false);
-    if (m_bQueued) return;
     m_bQueued = true;
     QMetaObject::invokeMethod(this, &CQtMessagePump::Pump, Qt::QueuedConnection);
 }
 
+// Waits for a wake in progress; Qt drops the dispatches still queued for this object.
+CQtMessagePump::~CQtMessagePump() { m_Window.SetWakeCallback({}); }
+
 void CQtMessagePump::Pump() {
-    m_bQueued = false;
-    // Enabled before dispatching: a handler may run a modal loop, in which
+    // Cleared before dispatching: a handler may run a modal loop, in which
     // new messages must still be seen.
-    m_pNotifier->setEnabled(true);
+    m_bQueued = false;
     m_Window.DispatchPending();
     const uint32_t due = m_Window.NextTimerDueMs();
     if (due == platform::kInfinite) {

@@ -1,19 +1,18 @@
-// Drives a CMessageWindow from Qt's event loop: a socket notifier on its
-// wake descriptor and a single-shot timer for its next due timer. Every
+// Drives a CMessageWindow from Qt's event loop: its wake callback queues a
+// dispatch, and a single-shot timer stands for its next due timer. Every
 // event loop (the main window's and any modal dialog's) therefore keeps
 // handling sent and posted messages and timers.
 //
-// The notifier does not dispatch itself: it queues the dispatch as a Qt
-// event, so a handler that opens a modal dialog runs from ordinary event
-// processing, where nested loops are always allowed.
+// The dispatch is a queued Qt call, so a handler that opens a modal dialog
+// runs from ordinary event processing, where nested loops are always allowed.
 //
 // Thread: the window's owner thread, which must be the Qt GUI thread.
 #pragma once
 
 #include <QObject>
+#include <atomic>
 
 class CMessageWindow;
-class QSocketNotifier;
 class QTimer;
 
 class CQtMessagePump : public QObject {
@@ -25,10 +24,7 @@ public:
     void Pump();
 
 private:
-    void OnWake();
-
     CMessageWindow& m_Window;
-    QSocketNotifier* m_pNotifier;
     QTimer* m_pTimer;
-    bool m_bQueued = false;
+    std::atomic<bool> m_bQueued{false};  // a Pump is queued and has not begun
 };

@@ -43,7 +43,7 @@ uint32_t WaitForAny(Waitable* items, size_t count, uint32_t timeoutMs) {
     DWORD n = 0;
     for (size_t i = 0; i < count; ++i) {
         items[i].revents = 0;
-        if (items[i].event == nullptr && items[i].fd == -1) continue;
+        if (items[i].event == nullptr && items[i].native == -1) continue;
         if (items[i].event == nullptr || !items[i].event->IsValid()) {
             win32::Fail(ERROR_INVALID_HANDLE);
             return kWaitFailed;

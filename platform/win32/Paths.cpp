@@ -14,16 +14,6 @@ using win32::Fail;
 using win32::FailFromSystem;
 using win32::Widen;
 
-// Kernel handles carry 32 significant bits on every Windows, so the
-// descriptor fields of the shared headers can hold them.
-HANDLE AsHandle(int fd) { return LongToHandle(fd); }
-int AsFd(HANDLE h) { return HandleToLong(h); }
-
-void CloseFd(int& fd) {
-    if (fd >= 0) ::CloseHandle(AsHandle(fd));
-    fd = -1;
-}
-
 bool IsPlainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos &&
            name.find('\0') == std::string::npos;
@@ -97,12 +87,12 @@ uint32_t PrivateDirectory::OpenOrCreate(const std::string& path) {
         ::CloseHandle(h);
         return Fail(ERROR_ACCESS_DENIED);
     }
-    m_fd = AsFd(h);
+    m_handle = OsHandle::FromNative(h);
     m_path = path;
     return ERROR_SUCCESS;
 }
 
-void PrivateDirectory::Close() { CloseFd(m_fd); }
+void PrivateDirectory::Close() { m_handle.Close(); }
 
 uint32_t PrivateDirectory::RemoveIfEmpty() {
     if (m_path.empty()) return Fail(ERROR_NOACCESS);
@@ -150,7 +140,7 @@ uint32_t PrivateFile::Create(const PrivateDirectory& dir, const std::string& nam
         ::CloseHandle(h);
         return code;
     }
-    m_fd = AsFd(h);
+    m_handle = OsHandle::FromNative(h);
     m_name = name;
     return ERROR_SUCCESS;
 }
@@ -159,7 +149,7 @@ uint32_t PrivateFile::Append(const void* data, size_t length) {
     if (!IsOpen()) return Fail(ERROR_NOACCESS);
     if (length == 0) return ERROR_SUCCESS;
     if (data == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const HANDLE h = AsHandle(m_fd);
+    const HANDLE h = m_handle.Native();
     LARGE_INTEGER zero{};
     if (!::SetFilePointerEx(h, zero, nullptr, FILE_END)) return FailFromSystem();
     const char* p = static_cast<const char*>(data);
@@ -177,10 +167,10 @@ uint32_t PrivateFile::Append(const void* data, size_t length) {
 
 uint32_t PrivateFile::Flush() {
     if (!IsOpen()) return Fail(ERROR_NOACCESS);
-    return ::FlushFileBuffers(AsHandle(m_fd)) ? ERROR_SUCCESS : FailFromSystem();
+    return ::FlushFileBuffers(m_handle.Native()) ? ERROR_SUCCESS : FailFromSystem();
 }
 
-void PrivateFile::Close() { CloseFd(m_fd); }
+void PrivateFile::Close() { m_handle.Close(); }
 
 uint32_t PrivateFile::Delete(const PrivateDirectory& dir) {
     if (m_name.empty()) return Fail(ERROR_NOACCESS);

@@ -31,7 +31,7 @@ uint32_t SharedLibrary::Load(const std::string& path) {
     return ERROR_SUCCESS;
 }
 
-uint32_t SharedLibrary::LoadFromDescriptor(int) {
+uint32_t SharedLibrary::LoadFromFile(OsHandle) {
     // Windows maps a DLL only by name; the caller keeps the written file open
     // without write or delete sharing instead, so the name stays its own.
     return win32::Fail(ERROR_NOT_SUPPORTED);

@@ -114,15 +114,14 @@ uint32_t NamedInstanceLock::Acquire(const std::string& name, const std::string& 
         ::CloseHandle(created);
         return win32::Fail(ERROR_ALREADY_EXISTS);
     }
-    m_fd = HandleToLong(created);  // handles carry 32 significant bits
+    m_handle = OsHandle::FromNative(created);
     m_stem = (directory.empty() ? RuntimeDirectory() : directory) + "\\" + FileStem(name);
     return 0;
 }
 
 void NamedInstanceLock::Release() {
-    if (m_fd < 0) return;
-    ::CloseHandle(LongToHandle(m_fd));
-    m_fd = -1;
+    if (!m_handle.IsOpen()) return;
+    m_handle.Close();
 }
 
 }  // namespace platform

@@ -1,9 +1,7 @@
 // What the Win32 implementation files share: the system's headers and the
 // conversions between the program's UTF-8 strings and the system's UTF-16.
 //
-// The program's own names for error numbers and languages (SysError.h) are
-// declared first; the system's macros of the same names and values then
-// take their place in these files.
+// The error numbers and language ids are the system's own (Win32Types.h).
 #pragma once
 
 #include "platform/SysError.h"

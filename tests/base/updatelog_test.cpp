@@ -181,9 +181,13 @@ TEST_F(UpdateLogTest, BaseObjectHelpersWriteToTheCurrentLog) {
         CBaseObject::LogError(&sample, 87, "Init");
         CBaseObject::LogMessage("plain", "Method", true);
         EXPECT_EQ(CBaseObject::LogDateTime(&sample), 1u);
-        int fd = 12345;  // not open: the failed close is logged
-        CBaseObject::FreeHandle(fd);
-        EXPECT_EQ(fd, -1);
+#ifdef _WIN32
+        auto handle = platform::OsHandle::FromNative(reinterpret_cast<void*>(12344));
+#else
+        auto handle = platform::OsHandle::FromNative(12345);
+#endif
+        CBaseObject::FreeHandle(handle);  // not open: the failed close is logged
+        EXPECT_FALSE(handle.IsOpen());
         path = log.GetFilePath();
         CUpdateLogFile::SetCurrent(nullptr);
     }

@@ -13,6 +13,7 @@ constexpr short POLLIN = 0x0001;  // a descriptor never waits on Windows; only t
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/SysError.h"
+#include "platform/linux/Descriptor.h"
 #include "platform/Thread.h"
 
 using namespace platform;
@@ -38,9 +39,9 @@ TEST(Event, LowestReadyIndexWinsAndAutoResetIsConsumedOnlyWhenReturned) {
 
 TEST(Event, TimeoutIsHonoured) {
     Event e(Event::kManualReset);
-    const uint32_t start = GetTickCount();
+    const uint32_t start = platform::GetTickCount();
     EXPECT_EQ(WaitFor(e, 60), kWaitTimeout);
-    const uint32_t elapsed = GetTickCount() - start;
+    const uint32_t elapsed = platform::GetTickCount() - start;
     EXPECT_GE(elapsed, 59u);
     EXPECT_LT(elapsed, 2000u);
 }
@@ -50,7 +51,7 @@ TEST(Event, DescriptorJoinsTheWait) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     Event stop(Event::kManualReset);
-    Waitable items[] = {Waitable::Of(stop), Waitable::Descriptor(fds[0], POLLIN)};
+    Waitable items[] = {Waitable::Of(stop), DescriptorWaitable(fds[0], POLLIN)};
     EXPECT_EQ(WaitForAny(items, 2, 0), kWaitTimeout);
     ASSERT_EQ(::write(fds[1], "x", 1), 1);
     EXPECT_EQ(WaitForAny(items, 2, 0), 1u);
@@ -68,10 +69,10 @@ TEST(Event, DescriptorJoinsTheWait) {
 
 TEST(Event, InvalidArgumentsFailTheWait) {
     EXPECT_EQ(WaitForAny(nullptr, 0, 0), kWaitFailed);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    Waitable bad = Waitable::Descriptor(987654, POLLIN);
+    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_PARAMETER);
+    Waitable bad = DescriptorWaitable(987654, POLLIN);
     EXPECT_EQ(WaitForAny(&bad, 1, 0), kWaitFailed);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 TEST(Event, AutoResetReleasesExactlyOneOfManyWaiters) {
@@ -85,7 +86,7 @@ TEST(Event, AutoResetReleasesExactlyOneOfManyWaiters) {
         });
     }
     e.Set();
-    Sleep(100);
+    platform::Sleep(100);
     EXPECT_EQ(woken.load(), 1);
     done.Set();
     for (auto& t : threads) t.join();

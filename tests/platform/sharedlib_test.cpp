@@ -92,10 +92,10 @@ TEST_F(SharedLibraryTest, FileThatIsNoLibraryIsBadFormat) {
 
     const int fd = open(garbage.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(lib.LoadFromDescriptor(fd), ERROR_BAD_EXE_FORMAT);
+    EXPECT_EQ(lib.LoadFromFile(platform::OsHandle::FromNative(fd)), ERROR_BAD_EXE_FORMAT);
     close(fd);
-    EXPECT_EQ(lib.LoadFromDescriptor(fd), ERROR_INVALID_HANDLE);  // closed descriptor
-    EXPECT_EQ(lib.LoadFromDescriptor(-1), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(lib.LoadFromFile(platform::OsHandle::FromNative(fd)), ERROR_INVALID_HANDLE);  // closed descriptor
+    EXPECT_EQ(lib.LoadFromFile(platform::OsHandle{}), ERROR_INVALID_HANDLE);
     EXPECT_FALSE(lib.IsLoaded());
 }
 
@@ -109,7 +109,7 @@ TEST_F(SharedLibraryTest, LoadsTheOpenFileWhateverHappensToItsName) {
     std::ofstream(copy) << "not a library";
 
     SharedLibrary lib;
-    ASSERT_EQ(lib.LoadFromDescriptor(fd), ERROR_SUCCESS) << lib.LastLoaderMessage();
+    ASSERT_EQ(lib.LoadFromFile(platform::OsHandle::FromNative(fd)), ERROR_SUCCESS) << lib.LastLoaderMessage();
     close(fd);  // the mapping stays
     const auto answer = lib.Bind<AnswerFn>("korva_test_answer");
     ASSERT_NE(answer, nullptr);

@@ -301,7 +301,7 @@ uint32_t ModelPort::WaitCommEvent(uint32_t* mask) {
 }
 
 void ModelPort::GetCommWaitables(platform::Waitable* items) {
-    items[0] = platform::Waitable::Descriptor(-1, 0);
+    items[0] = platform::Waitable::Never();
     items[1] = platform::Waitable::Of(m_comm);
 }
 

@@ -254,7 +254,7 @@ uint32_t FakePort::WaitCommEvent(uint32_t* mask) {
 }
 
 void FakePort::GetCommWaitables(platform::Waitable* items) {
-    items[0] = platform::Waitable::Descriptor(-1, 0);
+    items[0] = platform::Waitable::Never();
     items[1] = platform::Waitable::Of(m_comm);
 }
 

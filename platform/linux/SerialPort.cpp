@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "platform/PortListing.h"
+#include "platform/linux/Descriptor.h"
 #include "platform/Sanitizer.h"
 #include "platform/SysError.h"
 
@@ -145,7 +146,7 @@ void TransmitPacer::Loop() {
     uint32_t lastQueued = 0;
     uint64_t heldNs = 0;  // the back-off while the queue does not move
     for (;;) {
-        Waitable items[] = {Waitable::Of(m_stop), Waitable::Of(m_request), Waitable::Descriptor(m_timer, POLLIN),
+        Waitable items[] = {Waitable::Of(m_stop), Waitable::Of(m_request), DescriptorWaitable(m_timer, POLLIN),
                             Waitable::Of(m_lineChanged)};
         // Sleeps until a write, the next look, a modem change or the close;
         // the timer is armed only while a write's bytes are on their way.
@@ -604,9 +605,9 @@ void LinuxSerialPort::GetCommWaitables(Waitable* items) {
     // would only spin.
     if (m_fd >= 0 && m_line == Line::kUp) {
         const bool rx = (m_mask & EV_RXCHAR) && m_rxArmed.load(std::memory_order_acquire);
-        items[0] = Waitable::Descriptor(m_fd, rx ? POLLIN : 0);  // POLLHUP comes regardless
+        items[0] = DescriptorWaitable(m_fd, rx ? POLLIN : 0);  // POLLHUP comes regardless
     } else {
-        items[0] = Waitable::Descriptor(-1, 0);
+        items[0] = DescriptorWaitable(-1, 0);
     }
     items[1] = Waitable::Of(m_commEvent);
 }
@@ -688,7 +689,7 @@ uint32_t LinuxSerialPort::Write(const void* data, uint32_t length, uint32_t* wri
 }
 
 Waitable LinuxSerialPort::GetWriteWaitable() {
-    return Waitable::Descriptor(m_writeData ? m_fd : -1, POLLOUT);
+    return DescriptorWaitable(m_writeData ? m_fd : -1, POLLOUT);
 }
 
 uint32_t LinuxSerialPort::GetWriteResult(uint32_t* written) {

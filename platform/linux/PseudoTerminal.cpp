@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/SysError.h"
+#include "platform/linux/Descriptor.h"
 
 namespace platform {
 
@@ -126,8 +127,8 @@ size_t PseudoTerminal::PendingInput() const {
     return static_cast<size_t>(n);
 }
 
-Waitable PseudoTerminal::Readable() const { return Waitable::Descriptor(m_master, POLLIN); }
-Waitable PseudoTerminal::Writable() const { return Waitable::Descriptor(m_master, POLLOUT); }
+Waitable PseudoTerminal::Readable() const { return DescriptorWaitable(m_master, POLLIN); }
+Waitable PseudoTerminal::Writable() const { return DescriptorWaitable(m_master, POLLOUT); }
 
 TerminalClient::~TerminalClient() { Close(); }
 
@@ -165,7 +166,7 @@ uint32_t TerminalClient::Write(const uint8_t* data, size_t size, size_t& written
     return WriteSome(m_fd, data, size, written);
 }
 
-Waitable TerminalClient::Readable() const { return Waitable::Descriptor(m_fd, POLLIN); }
-Waitable TerminalClient::Writable() const { return Waitable::Descriptor(m_fd, POLLOUT); }
+Waitable TerminalClient::Readable() const { return DescriptorWaitable(m_fd, POLLIN); }
+Waitable TerminalClient::Writable() const { return DescriptorWaitable(m_fd, POLLOUT); }
 
 }  // namespace platform

@@ -84,7 +84,7 @@ uint32_t WaitForAny(Waitable* items, size_t count, uint32_t timeoutMs) {
             }
             fds[i] = pollfd{items[i].event->Fd(), POLLIN, 0};
         } else {
-            fds[i] = pollfd{items[i].fd, items[i].events, 0};
+            fds[i] = pollfd{static_cast<int>(items[i].native), items[i].events, 0};
         }
         items[i].revents = 0;
     }

@@ -162,17 +162,16 @@ uint32_t NamedInstanceLock::Acquire(const std::string& name, const std::string& 
         SetLastError(error);
         return error;
     }
-    m_fd = fd;
+    m_handle = OsHandle::FromNative(fd);
     m_stem = stem;
     return 0;
 }
 
 void NamedInstanceLock::Release() {
-    if (m_fd < 0) return;
+    if (!m_handle.IsOpen()) return;
     // The file stays: removing it would let a starting copy lock a new file
     // of the same name while a third still waits on the old one.
-    ::close(m_fd);
-    m_fd = -1;
+    m_handle.Close();
 }
 
 }  // namespace platform

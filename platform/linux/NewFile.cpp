@@ -20,21 +20,21 @@ uint32_t NewFile::CreateReplacing(const std::string& path) {
     // A file left behind is replaced, not reused: whatever it is, and
     // whoever may still hold it open, the new file is ours alone.
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return SetLastErrorFromErrno();
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (m_fd < 0) return SetLastErrorFromErrno();
+    m_handle = OsHandle::FromNative(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!m_handle.IsOpen()) return SetLastErrorFromErrno();
     m_path = path;
     return 0;
 }
 
 uint32_t NewFile::Write(const void* data, size_t length, size_t& written) {
     written = 0;
-    if (m_fd < 0) {
+    if (!m_handle.IsOpen()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return ERROR_INVALID_HANDLE;
     }
     ssize_t n;
     do {
-        n = ::write(m_fd, data, length);
+        n = ::write(m_handle.Native(), data, length);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return SetLastErrorFromErrno();
     written = static_cast<size_t>(n);
@@ -42,9 +42,9 @@ uint32_t NewFile::Write(const void* data, size_t length, size_t& written) {
 }
 
 bool NewFile::StillNamesThisFile() const {
-    if (m_fd < 0) return false;
+    if (!m_handle.IsOpen()) return false;
     struct stat mine {}, named {};
-    return ::fstat(m_fd, &mine) == 0 && ::lstat(m_path.c_str(), &named) == 0 &&
+    return ::fstat(m_handle.Native(), &mine) == 0 && ::lstat(m_path.c_str(), &named) == 0 &&
            mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
 }
 
@@ -58,8 +58,7 @@ uint32_t NewFile::Remove() {
 }
 
 void NewFile::Close() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+    m_handle.Close();
 }
 
 }  // namespace platform

@@ -108,10 +108,11 @@ uint32_t SharedLibrary::FailLoading(bool noexec) {
     return Fail(ERROR_ACCESS_DENIED);
 }
 
-uint32_t SharedLibrary::LoadFromDescriptor(int fd) {
+uint32_t SharedLibrary::LoadFromFile(OsHandle opened) {
     if (IsLoaded()) return Fail(ERROR_ACCESS_DENIED);
     m_message.clear();
-    if (fd < 0) return Fail(ERROR_INVALID_HANDLE);
+    if (!opened.IsOpen()) return Fail(ERROR_INVALID_HANDLE);
+    const int fd = opened.Native();
 
     struct stat st {};
     if (::fstat(fd, &st) != 0) return SetLastErrorFromErrno();

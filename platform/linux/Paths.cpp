@@ -23,15 +23,6 @@ uint32_t FailFromErrno() {
     return SetLastErrorFromErrno();
 }
 
-void CloseFd(int& fd) {
-    if (fd >= 0) {
-        // On Linux the descriptor is gone even when close reports EINTR, so
-        // it is never retried.
-        ::close(fd);
-        fd = -1;
-    }
-}
-
 // A name that stays inside its directory: no separators, no dot entries.
 bool IsPlainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
@@ -84,13 +75,13 @@ uint32_t PrivateDirectory::OpenOrCreate(const std::string& path) {
         ::close(fd);
         return Fail(ERROR_ACCESS_DENIED);
     }
-    m_fd = fd;
+    m_handle = OsHandle::FromNative(fd);
     m_path = path;
     return ERROR_SUCCESS;
 }
 
 void PrivateDirectory::Close() {
-    CloseFd(m_fd);
+    m_handle.Close();
 }
 
 uint32_t PrivateDirectory::RemoveIfEmpty() {
@@ -119,7 +110,7 @@ uint32_t PrivateFile::Create(const PrivateDirectory& dir, const std::string& nam
 
     // No O_TRUNC here: a file that another writer holds must be refused
     // untouched, so it is emptied only once the lock is ours.
-    const int fd = ::openat(dir.Fd(), name.c_str(),
+    const int fd = ::openat(dir.Handle().Native(), name.c_str(),
                             O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0) {
         if (errno == ELOOP) return Fail(ERROR_ACCESS_DENIED);
@@ -150,7 +141,7 @@ uint32_t PrivateFile::Create(const PrivateDirectory& dir, const std::string& nam
         ::close(fd);
         return code;
     }
-    m_fd = fd;
+    m_handle = OsHandle::FromNative(fd);
     m_name = name;
     return ERROR_SUCCESS;
 }
@@ -165,7 +156,7 @@ uint32_t PrivateFile::Append(const void* data, size_t length) {
     const char* p = static_cast<const char*>(data);
     size_t left = length;
     while (left > 0) {
-        const ssize_t n = ::write(m_fd, p, left);
+        const ssize_t n = ::write(m_handle.Native(), p, left);
         if (n < 0) {
             if (errno == EINTR) continue;
             return FailFromErrno();
@@ -181,13 +172,13 @@ uint32_t PrivateFile::Flush() {
     if (!IsOpen()) return Fail(ERROR_NOACCESS);
     int rc;
     do {
-        rc = ::fdatasync(m_fd);
+        rc = ::fdatasync(m_handle.Native());
     } while (rc != 0 && errno == EINTR);
     return rc == 0 ? ERROR_SUCCESS : FailFromErrno();
 }
 
 void PrivateFile::Close() {
-    CloseFd(m_fd);
+    m_handle.Close();
 }
 
 uint32_t PrivateFile::Delete(const PrivateDirectory& dir) {
@@ -195,7 +186,7 @@ uint32_t PrivateFile::Delete(const PrivateDirectory& dir) {
     // whether the file is worth keeping.
     if (m_name.empty()) return Fail(ERROR_NOACCESS);
     if (!dir.IsOpen()) return Fail(ERROR_INVALID_PARAMETER);
-    if (::unlinkat(dir.Fd(), m_name.c_str(), 0) != 0) return FailFromErrno();
+    if (::unlinkat(dir.Handle().Native(), m_name.c_str(), 0) != 0) return FailFromErrno();
     Close();
     return ERROR_SUCCESS;
 }
