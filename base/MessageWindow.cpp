@@ -43,7 +43,7 @@ LRESULT CMessageWindow::CallHandler(uint32_t msg, WPARAM wParam, LPARAM lParam) 
     return m_handler ? m_handler(msg, wParam, lParam) : 0;
 }
 
-LRESULT CMessageWindow::SendMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CMessageWindow::SendMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     if (IsOwnerThread()) {
         if (IsClosed()) return 0;
         return CallHandler(msg, wParam, lParam);
@@ -63,7 +63,7 @@ LRESULT CMessageWindow::SendMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) 
     return sent->result;
 }
 
-bool CMessageWindow::PostMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+bool CMessageWindow::PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_closed) return false;

@@ -8,7 +8,7 @@
 // pump it themselves, so message order and timer behaviour are the same
 // with and without a window.
 //
-// Threads: SendMessage, PostMessage, SetTimer and KillTimer may be called
+// Threads: SendMsg, PostMsg, SetTimer and KillTimer may be called
 // from any thread. Everything else, and every handler and timer callback,
 // runs on the owner thread (the thread that constructed the window).
 // m_mutex guards the queues and the timer table; no handler or callback is
@@ -35,9 +35,9 @@ public:
     // From the owner thread the handler is called directly; from any other
     // thread the call blocks until the owner has handled the message.
     // Returns the handler's result, or 0 when the window is closed.
-    virtual LRESULT SendMessage(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) = 0;
+    virtual LRESULT SendMsg(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) = 0;
     // Queues the message and returns at once. False when closed.
-    virtual bool PostMessage(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) = 0;
+    virtual bool PostMsg(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) = 0;
     // Starts (or restarts) the one-shot timer `id`. False when closed.
     virtual bool SetTimer(uintptr_t id, uint32_t intervalMs, TimerCallback callback) = 0;
     // Removes timer `id` if it has not fired yet.
@@ -58,8 +58,8 @@ public:
     // Owner thread; set before any message can arrive.
     void SetHandler(Handler handler);
 
-    LRESULT SendMessage(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) override;
-    bool PostMessage(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) override;
+    LRESULT SendMsg(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) override;
+    bool PostMsg(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) override;
     bool SetTimer(uintptr_t id, uint32_t intervalMs, TimerCallback callback) override;
     bool KillTimer(uintptr_t id) override;
     bool IsOwnerThread() const override;

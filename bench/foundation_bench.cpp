@@ -46,7 +46,7 @@ static void BM_CrossThreadSend(benchmark::State& state) {
     std::atomic<long> sent{0};
     std::thread worker([&] {
         while (!stop.load()) {
-            window.SendMessage(0x401, 1);
+            window.SendMsg(0x401, 1);
             sent.fetch_add(1);
         }
     });

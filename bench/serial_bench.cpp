@@ -117,7 +117,7 @@ using Clock = std::chrono::steady_clock;
 class TimingWindow : public IProgressWindow {
 public:
     KORVA_RUNTIME_CLASS(TimingWindow)
-    bool PostMessage(uint32_t msg, WPARAM, LPARAM) override {
+    bool PostMsg(uint32_t msg, WPARAM, LPARAM) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (msg == WM_SHOW_PROGRESS_BAR) m_start = Clock::now();
         if (msg == WM_HIDE_PROGRESS_BAR && m_end == Clock::time_point{}) m_end = Clock::now();
@@ -184,7 +184,7 @@ bool RunModelUpdates(linemodel::LineConfig line, int count, double* worst, doubl
         auto* s = static_cast<Sink*>(context);
         if (code == RC_UPDATE_FINISHED) s->finished->fetch_add(1);
         s->done->fetch_add(1);
-        s->wake->PostMessage(0);
+        s->wake->PostMsg(0);
     };
     std::vector<std::unique_ptr<CDevUpdateThread>> threads;
     const uint32_t flags[2] = {0, 0};

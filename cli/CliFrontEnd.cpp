@@ -210,7 +210,7 @@ CCliFrontEnd::~CCliFrontEnd() {
     CMessageWindow::SetMain(nullptr);
 }
 
-void CCliFrontEnd::RequestStop() { m_Window.PostMessage(WM_CLI_STOP); }
+void CCliFrontEnd::RequestStop() { m_Window.PostMsg(WM_CLI_STOP); }
 
 LRESULT CCliFrontEnd::Dispatch(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {

@@ -23,13 +23,13 @@ std::string PlainLines(std::string text) {
 CCliProgressWindow::CCliProgressWindow(IMessageWindow& mainWindow, CObject* thread, const CliOutput& output)
     : m_MainWindow(mainWindow), m_pThread(CObject::DownCast<CDevUpdateThread>(thread)), m_Output(output) {}
 
-bool CCliProgressWindow::PostMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+bool CCliProgressWindow::PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_queue.push_back(Post{msg, wParam, lParam});
     }
     // Wakes the main thread, which handles the queue in order.
-    return m_MainWindow.PostMessage(WM_CLI_PROGRESS, 0, 0);
+    return m_MainWindow.PostMsg(WM_CLI_PROGRESS, 0, 0);
 }
 
 void CCliProgressWindow::HandlePosted() {

@@ -3,7 +3,7 @@
 // options, and the progress window becomes a progress line on the terminal.
 //
 // Threads: everything on the main thread, except CCliProgressWindow's
-// PostMessage, which the update thread calls; m_mutex guards its queue.
+// PostMsg, which the update thread calls; m_mutex guards its queue.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +39,7 @@ public:
     KORVA_RUNTIME_CLASS(CCliProgressWindow)
 
     CCliProgressWindow(IMessageWindow& mainWindow, CObject* thread, const CliOutput& output);
-    bool PostMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) override;
+    bool PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) override;
     // Main thread: handles what the update thread posted, in order.
     void HandlePosted();
     // Main thread: the user asked to stop (Ctrl-C); only while cancelling is offered.

@@ -23,7 +23,7 @@ uint8_t SetDeviceInitialState(const CInterfaceParameter& port, CDeviceParameter&
     if (mainWindow != nullptr && !(list.GetDeviceState(&port) & DEVICE_STATE_REPORTED) &&
         list.FindEntry(&port) >= 0) {
         list.SetDeviceState(&port, DEVICE_STATE_REPORTED);
-        mainWindow->SendMessage(WM_SHOW_MESSAGE_DLG, static_cast<WPARAM>(reason),
+        mainWindow->SendMsg(WM_SHOW_MESSAGE_DLG, static_cast<WPARAM>(reason),
                                 reinterpret_cast<LPARAM>(&port));
     }
     return DEVICE_STATE_IMPOSSIBLE;

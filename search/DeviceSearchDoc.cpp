@@ -163,17 +163,17 @@ void CDeviceSearchDoc::DoOnEnumEvent(uint32_t event, uint32_t step, const Device
     if (m_pWindow == nullptr) return;
     switch (event) {
     case RC_SEARCH_RUNNING:
-        m_pWindow->SendMessage(WM_START_DEVICE_SEARCH, 0, 0);
+        m_pWindow->SendMsg(WM_START_DEVICE_SEARCH, 0, 0);
         break;
     case RC_SEARCH_STEP:
-        m_pWindow->SendMessage(WM_DEVICE_SEARCH_STEP, step, 0);
+        m_pWindow->SendMsg(WM_DEVICE_SEARCH_STEP, step, 0);
         break;
     case RC_SEARCH_CANCELED:
-        m_pWindow->SendMessage(WM_DEVICE_SEARCH_CANCELED, 0, 0);
+        m_pWindow->SendMsg(WM_DEVICE_SEARCH_CANCELED, 0, 0);
         break;
     case RC_SEARCH_FINISHED:
         if (device && port && *device && *port)
-            m_pWindow->SendMessage(WM_DEVICE_SEARCH_FINISHED, reinterpret_cast<WPARAM>(device),
+            m_pWindow->SendMsg(WM_DEVICE_SEARCH_FINISHED, reinterpret_cast<WPARAM>(device),
                                    reinterpret_cast<LPARAM>(port));
         break;
     default:  // failed searches and stops: nothing to show

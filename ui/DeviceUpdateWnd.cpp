@@ -91,12 +91,12 @@ void CDeviceUpdateWnd::OnInitDialog() {
 
 bool CDeviceUpdateWnd::IsOwnerThread() const { return QThread::currentThread() == thread(); }
 
-LRESULT CDeviceUpdateWnd::SendMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CDeviceUpdateWnd::SendMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     if (!IsOwnerThread()) return 0;
     return Dispatch(msg, wParam, lParam);
 }
 
-bool CDeviceUpdateWnd::PostMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+bool CDeviceUpdateWnd::PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     return QMetaObject::invokeMethod(
         this, [this, msg, wParam, lParam] { Dispatch(msg, wParam, lParam); }, Qt::QueuedConnection);
 }

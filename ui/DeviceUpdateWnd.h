@@ -10,8 +10,8 @@
 // would make this window the GUI thread's newest one, and waits on that
 // thread would then answer only the sends to it, not the main window's.)
 //
-// Threads: PostMessage, SetTimer and KillTimer from any thread; everything
-// else on the GUI thread. SendMessage from another thread is refused (0):
+// Threads: PostMsg, SetTimer and KillTimer from any thread; everything
+// else on the GUI thread. SendMsg from another thread is refused (0):
 // a blocking call into the GUI thread could meet it waiting for that very
 // thread. The members are the GUI thread's alone, so no lock guards them.
 // The update thread sees the window as its IProgressWindow.
@@ -51,8 +51,8 @@ public:
     ~CDeviceUpdateWnd() override;
 
     // IMessageWindow
-    LRESULT SendMessage(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) override;
-    bool PostMessage(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) override;
+    LRESULT SendMsg(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) override;
+    bool PostMsg(uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0) override;
     bool SetTimer(uintptr_t id, uint32_t intervalMs, TimerCallback callback) override;
     bool KillTimer(uintptr_t id) override;
     bool IsOwnerThread() const override;

@@ -21,7 +21,6 @@
 #include "transport/UsbInterface.h"
 #include "update/DevUpdateShared.h"
 
-using devupdate::ERROR_ALREADY_ASSIGNED;
 using devupdate::Elapsed;
 using devupdate::Format;
 using devupdate::kBusyRetryMs;

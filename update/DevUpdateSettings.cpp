@@ -10,7 +10,6 @@
 #include "protocol/InstrumentCommands.h"
 #include "update/DevUpdateShared.h"
 
-using devupdate::ERROR_ALREADY_ASSIGNED;
 using devupdate::EscapeForLog;
 
 // ---------------------------------------------------------------- phase 1

@@ -12,9 +12,6 @@
 
 namespace devupdate {
 
-// Not in every system's error list.
-inline constexpr uint32_t ERROR_ALREADY_ASSIGNED = 85;
-
 // Beyond the interface's reply time, so that its own time-out comes first
 // whenever it runs.
 inline constexpr uint32_t kReplyTimeMarginMs = 500;

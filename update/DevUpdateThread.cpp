@@ -105,7 +105,7 @@ CDevUpdateThread::CDevUpdateThread(PortPtr port, DevicePtr device, const uint32_
     // The window is made on the main thread; this blocks until it exists.
     if (m_pMainWindow != nullptr) {
         const LRESULT window =
-            m_pMainWindow->SendMessage(WM_CREATE_DEVICE_UPDATE_WINDOW, reinterpret_cast<WPARAM>(m_strTitle.c_str()),
+            m_pMainWindow->SendMsg(WM_CREATE_DEVICE_UPDATE_WINDOW, reinterpret_cast<WPARAM>(m_strTitle.c_str()),
                                        reinterpret_cast<LPARAM>(static_cast<CObject*>(this)));
         m_pProgressWnd = reinterpret_cast<IProgressWindow*>(window);
     }
@@ -127,7 +127,7 @@ CDevUpdateThread::~CDevUpdateThread() {
     m_Lock.Close();
     if (locked) m_Lock.Unlock();
     if (m_pProgressWnd != nullptr && m_pMainWindow != nullptr)
-        m_pMainWindow->SendMessage(WM_DESTROY_DEVICE_UPDATE_WINDOW, 0,
+        m_pMainWindow->SendMsg(WM_DESTROY_DEVICE_UPDATE_WINDOW, 0,
                                    reinterpret_cast<LPARAM>(static_cast<CObject*>(m_pProgressWnd)));
     if (m_Thread.IsStarted()) {
         m_hTerminateEvent.Set();
@@ -330,7 +330,7 @@ uint32_t CDevUpdateThread::SendCommand(std::string_view text) {
 void CDevUpdateThread::PostProgress(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     CObjectLockGuard guard(m_Lock);
     if (!guard || m_pProgressWnd == nullptr) return;
-    m_pProgressWnd->PostMessage(msg, wParam, lParam);
+    m_pProgressWnd->PostMsg(msg, wParam, lParam);
 }
 
 std::unique_ptr<CUpdateInterface> CDevUpdateThread::CreateInterface() {

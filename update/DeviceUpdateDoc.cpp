@@ -19,7 +19,7 @@ CDeviceUpdateDoc::~CDeviceUpdateDoc() {
 }
 
 LRESULT CDeviceUpdateDoc::DoOnSendMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
-    return m_pMainWindow != nullptr ? m_pMainWindow->SendMessage(msg, wParam, lParam) : 0;
+    return m_pMainWindow != nullptr ? m_pMainWindow->SendMsg(msg, wParam, lParam) : 0;
 }
 
 void CDeviceUpdateDoc::StartDeviceUpdate(const PortPtr& port, const DevicePtr& device) {

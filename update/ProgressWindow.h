@@ -8,7 +8,7 @@
 // it; the window handles them on the main thread in the order posted. Its
 // cancel button calls the thread's CancelUpdate.
 //
-// Threads: PostMessage is called from the update thread (and must neither
+// Threads: PostMsg is called from the update thread (and must neither
 // block nor call back); creation, handling and deletion happen on the main
 // thread.
 #pragma once
@@ -22,5 +22,5 @@ class IProgressWindow : public CObject {
 public:
     KORVA_RUNTIME_CLASS(IProgressWindow)
     // Queues the message for the main thread. False when the window is gone.
-    virtual bool PostMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) = 0;
+    virtual bool PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) = 0;
 };

@@ -3,7 +3,7 @@
 #include "base/WindowMessages.h"
 #include "device/DeviceTables.h"
 
-bool CRecordingProgressSink::PostMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+bool CRecordingProgressSink::PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_posts.push_back({msg, wParam, lParam});
     return true;

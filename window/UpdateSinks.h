@@ -3,7 +3,7 @@
 // three questions before an update. CRecordingUpdateWndView hands them out,
 // so a whole update runs in tests exactly as the Qt window runs it.
 //
-// Threads: CRecordingProgressSink::PostMessage from the update thread, the
+// Threads: CRecordingProgressSink::PostMsg from the update thread, the
 // rest on the main thread; m_mutex guards the posts.
 #pragma once
 
@@ -25,7 +25,7 @@ public:
     };
     CRecordingProgressSink(std::string title, CObject* thread) : m_title(std::move(title)), m_thread(thread) {}
 
-    bool PostMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) override;
+    bool PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) override;
     std::vector<Post> Posts();
     // The step texts (WM_SET_UPDATE_MESSAGE lParams) in order.
     std::vector<uint32_t> Texts();

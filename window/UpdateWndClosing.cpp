@@ -49,5 +49,5 @@ void CUpdateWndCore::CloseIfUpdatesOver() {
     // The reporting thread has left the document's list already; the window
     // closes outside this report, whose sender waits for its answer.
     if (m_bClosing && !m_bClosed && (!m_pUpdateDoc || m_pUpdateDoc->GetThreadCount() == 0))
-        m_Window.PostMessage(WM_CLOSE_AFTER_UPDATES, 0, 0);
+        m_Window.PostMsg(WM_CLOSE_AFTER_UPDATES, 0, 0);
 }

@@ -41,7 +41,7 @@ LRESULT CUpdateWndCore::OnUpdateCanceled(const CInterfaceParameter* port, uint32
     // Only the program's own result codes have a text worth a dialog; a
     // stop request closes without waiting for anyone to read it.
     if (IsResultCode(code) && (!m_bClosing || m_bCloseAsked))
-        m_Window.SendMessage(WM_SHOW_MESSAGE_DLG, code, reinterpret_cast<LPARAM>(port));
+        m_Window.SendMsg(WM_SHOW_MESSAGE_DLG, code, reinterpret_cast<LPARAM>(port));
     UpdateWnd();
     CloseIfUpdatesOver();
     return 0;

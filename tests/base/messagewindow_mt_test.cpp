@@ -18,12 +18,12 @@ TEST(MessageWindow, SendFromWorkerBlocksUntilHandledAndPostsKeepOrder) {
         seen.push_back(msg);
         return static_cast<LRESULT>(w + 1);
     });
-    EXPECT_EQ(window.SendMessage(0x401, 20), 21);  // from the owner: called directly
+    EXPECT_EQ(window.SendMsg(0x401, 20), 21);  // from the owner: called directly
     std::atomic<LRESULT> result{0};
     std::thread worker([&] {
-        window.PostMessage(0x40B);
-        window.PostMessage(0x40C);
-        result = window.SendMessage(0x405, 9);
+        window.PostMsg(0x40B);
+        window.PostMsg(0x40C);
+        result = window.SendMsg(0x405, 9);
     });
     // Once the send is queued, both posts are queued too.
     ASSERT_EQ(platform::WaitFor(window.SendEvent(), 10000), 0u);
@@ -47,7 +47,7 @@ TEST(MessageWindow, OwnerWaitingForALockHandlesTheSendOfTheHolder) {
     std::thread worker([&] {
         CObjectLockGuard guard(lock);
         locked.Set();
-        window.SendMessage(0x406);
+        window.SendMsg(0x406);
     });
     platform::WaitFor(locked, platform::kInfinite);
     EXPECT_TRUE(lock.Lock(10000));
@@ -61,7 +61,7 @@ TEST(MessageWindow, OwnerWaitingForAThreadHandlesItsSend) {
     platform::Thread worker;
     std::atomic<LRESULT> got{0};
     ASSERT_EQ(worker.Start([&] {
-        got = window.SendMessage(0x410);
+        got = window.SendMsg(0x410);
         return 0u;
     }), 0u);
     EXPECT_EQ(WaitPumpingSends(worker.Finished(), 10000), 0u);
@@ -74,7 +74,7 @@ TEST(MessageWindow, CloseReleasesSendersAndRefusesLaterMessages) {
     std::atomic<int> returned{0};
     std::atomic<LRESULT> result{-1};
     std::thread worker([&] {
-        result = window->SendMessage(0x401);
+        result = window->SendMsg(0x401);
         returned = 1;
     });
     platform::Sleep(50);
@@ -82,9 +82,9 @@ TEST(MessageWindow, CloseReleasesSendersAndRefusesLaterMessages) {
     window->Close();
     worker.join();
     EXPECT_EQ(result.load(), 0);
-    EXPECT_FALSE(window->PostMessage(0x401));
+    EXPECT_FALSE(window->PostMsg(0x401));
     EXPECT_FALSE(window->SetTimer(1, 10, [](uintptr_t, uint32_t) {}));
-    std::thread([&] { EXPECT_EQ(window->SendMessage(0x401), 0); }).join();
+    std::thread([&] { EXPECT_EQ(window->SendMsg(0x401), 0); }).join();
 }
 
 TEST(MessageWindow, TimersAreOneShotAndCanBeKilledFromAnyThread) {

@@ -86,7 +86,7 @@ TEST(LineProtocolThreads, QueriesAnsweredOnTheReadingThread) {
             ASSERT_EQ(result, 0u);
         }
         done = true;
-        main.Window().PostMessage(0);  // wake the pump to look again
+        main.Window().PostMsg(0);  // wake the pump to look again
     });
     ASSERT_TRUE(main.Window().PumpUntil(
         [&] { return done && owner.Count(IF_EVENT_LINE_RECEIVED) == kRounds; }, 30000));
@@ -110,7 +110,7 @@ TEST(LineProtocolThreads, DestroyingWhileTimeoutsFireNeitherHangsNorFires) {
             platform::Sleep(140 + (i % 4) * 5);
             port.reset();
             ++finished;
-            main.Window().PostMessage(0);  // wake the pump to look again
+            main.Window().PostMsg(0);  // wake the pump to look again
         }
     });
     ASSERT_TRUE(main.Window().PumpUntil([&] { return finished == kRounds; }, 30000));
@@ -133,7 +133,7 @@ TEST(LineProtocolThreads, TimeoutRacingALateLineGivesOneOutcomePerExchange) {
             platform::Sleep(145 + (i % 3) * 5);
             port.Receive("\x0A\x0D");
             round = i + 1;
-            main.Window().PostMessage(0);  // wake the pump to look again
+            main.Window().PostMsg(0);  // wake the pump to look again
             // Let a pending time-out land before the next exchange.
             platform::Sleep(200);
         }

@@ -115,7 +115,7 @@ TEST(ThreadList, EndOnTheMainThreadAnswersSendsOfWorkersBeingDestroyed) {
         // it is stopped: only a wait that handles sends lets it finish.
         w->thread = std::thread([&window, w, &answer] {
             platform::WaitFor(w->stop, platform::kInfinite);
-            answer = window.SendMessage(0x0500);
+            answer = window.SendMsg(0x0500);
         });
         list.Add(w, &port);
     }

@@ -44,7 +44,7 @@ public:
             self->m_events.push_back({event, data, text->ToString()});
         }
         // Events come on the port's threads: wake the test's pump to look.
-        if (IMessageWindow* main = CMessageWindow::Main()) main->PostMessage(0);
+        if (IMessageWindow* main = CMessageWindow::Main()) main->PostMsg(0);
     }
     std::vector<InterfaceEvent> Events() const {
         std::lock_guard<std::mutex> lock(m_mutex);

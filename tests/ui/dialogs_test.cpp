@@ -170,28 +170,28 @@ TEST_F(Dialogs, ProgressWindowFollowsPostedMessagesAndCancelsOnce) {
     EXPECT_FALSE(bar->isVisible());
     const int height = text->height();
 
-    window.PostMessage(WM_SET_UPDATE_MESSAGE, 0, IDS_PROG_TRANSMIT_DATA);
-    window.PostMessage(WM_SHOW_PROGRESS_BAR, 0, 100);
-    for (int i = 0; i <= 100; i += 10) window.PostMessage(WM_UPDATE_PROGRESS_BAR, 0, i);
+    window.PostMsg(WM_SET_UPDATE_MESSAGE, 0, IDS_PROG_TRANSMIT_DATA);
+    window.PostMsg(WM_SHOW_PROGRESS_BAR, 0, 100);
+    for (int i = 0; i <= 100; i += 10) window.PostMsg(WM_UPDATE_PROGRESS_BAR, 0, i);
     ASSERT_TRUE(WaitUntil([&] { return bar->value() == 100; }));
     EXPECT_EQ(text->text(), "The new data are transmitted to the device ...");
     EXPECT_TRUE(bar->isVisible());
     EXPECT_EQ(bar->maximum(), 100);
     EXPECT_EQ(text->height(), height - 28);
-    window.PostMessage(WM_HIDE_PROGRESS_BAR);
-    window.PostMessage(WM_SHOW_CANCEL_BUTTON, 0, 0);
+    window.PostMsg(WM_HIDE_PROGRESS_BAR);
+    window.PostMsg(WM_SHOW_CANCEL_BUTTON, 0, 0);
     ASSERT_TRUE(WaitUntil([&] { return !bar->isVisible(); }));
     EXPECT_EQ(text->height(), height);
     EXPECT_FALSE(FindControl<QPushButton>(&window, 6015)->isVisible());
 
-    window.PostMessage(WM_SHOW_CANCEL_BUTTON, 0, 1);
+    window.PostMsg(WM_SHOW_CANCEL_BUTTON, 0, 1);
     ASSERT_TRUE(WaitUntil([&] { return FindControl<QPushButton>(&window, 6015)->isVisible(); }));
     FindControl<QPushButton>(&window, 6015)->click();
     window.OnCancel();  // Escape after the window is gone changes nothing
     EXPECT_EQ(cancels, 1);
     EXPECT_TRUE(window.IsWindowDestroyed());
     EXPECT_FALSE(window.isVisible());
-    window.PostMessage(WM_SET_UPDATE_MESSAGE, 0, IDS_PROG_RESTART);  // lost without effect
+    window.PostMsg(WM_SET_UPDATE_MESSAGE, 0, IDS_PROG_RESTART);  // lost without effect
     WaitUntil([] { return false; }, 50);
     EXPECT_EQ(text->text(), "The new data are transmitted to the device ...");
     EXPECT_NE(env.LogText().find("Msg - CDeviceUpdateWnd\r\nCancel Button was clicked"), std::string::npos);

@@ -53,7 +53,7 @@ struct Recorder : CObject {
         self->events.push_back({code, data, text->ToString(), platform::GetTickCount()});
         // Wakes a test that pumps the main window while it waits, as a real
         // owner's event wakes its thread.
-        if (IMessageWindow* main = CMessageWindow::Main()) main->PostMessage(0);
+        if (IMessageWindow* main = CMessageWindow::Main()) main->PostMsg(0);
     }
     size_t Count(uint32_t code) {
         std::lock_guard<std::mutex> lock(mutex);

@@ -11,7 +11,7 @@ void EventRecorder::OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* t
         self->m_events.push_back({event, data, text ? text->ToString() : std::string()});
     }
     // Events may come on other threads: wake the test's pump to look.
-    if (IMessageWindow* main = CMessageWindow::Main()) main->PostMessage(0);
+    if (IMessageWindow* main = CMessageWindow::Main()) main->PostMsg(0);
 }
 
 std::vector<RecordedEvent> EventRecorder::Events() const {

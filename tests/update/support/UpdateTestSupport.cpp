@@ -35,12 +35,12 @@ PrivateRuntimeDir::~PrivateRuntimeDir() {
     if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
 }
 
-bool CRecordingProgressWindow::PostMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) {
+bool CRecordingProgressWindow::PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_posts.push_back({msg, wParam, lParam});
     }
-    if (m_wake) m_wake->PostMessage(0);
+    if (m_wake) m_wake->PostMsg(0);
     return true;
 }
 
@@ -135,7 +135,7 @@ void CUpdateHarness::OnResult(CDevUpdateThread* thread, uint32_t code, const Por
         std::lock_guard<std::mutex> lock(self->m_mutex);
         self->m_results.push_back({thread, code});
     }
-    self->m_window.PostMessage(0);
+    self->m_window.PostMsg(0);
 }
 
 std::unique_ptr<CDevUpdateThread> CUpdateHarness::Start(const PortPtr& port, const DevicePtr& device,

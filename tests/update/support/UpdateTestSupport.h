@@ -47,7 +47,7 @@ public:
     };
     CRecordingProgressWindow(std::string title, CDevUpdateThread* thread, IMessageWindow* wake)
         : m_title(std::move(title)), m_thread(thread), m_wake(wake) {}
-    bool PostMessage(uint32_t msg, WPARAM wParam, LPARAM lParam) override;
+    bool PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) override;
 
     std::vector<Post> Posts();
     // The step texts (WM_SET_UPDATE_MESSAGE), in order.
