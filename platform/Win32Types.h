@@ -42,6 +42,7 @@ inline constexpr uint32_t ERROR_HANDLE_EOF = 38;
 inline constexpr uint32_t ERROR_HANDLE_DISK_FULL = 39;
 inline constexpr uint32_t ERROR_NOT_SUPPORTED = 50;
 inline constexpr uint32_t ERROR_DEV_NOT_EXIST = 55;
+inline constexpr uint32_t ERROR_BAD_DEV_TYPE = 66;
 inline constexpr uint32_t ERROR_FILE_EXISTS = 80;
 inline constexpr uint32_t ERROR_ALREADY_ASSIGNED = 85;
 inline constexpr uint32_t ERROR_INVALID_PARAMETER = 87;

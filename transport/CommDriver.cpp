@@ -187,8 +187,8 @@ void CCommDriver::SetBufferSize(uint32_t rx, uint32_t tx) {
     CObjectLockGuard guard(m_RxLock);
     if (!guard) return;
     if (rx == m_CommProp.dwCurrentRxQueue && tx == m_CommProp.dwCurrentTxQueue) return;
-    m_dwRxQueueSize = (m_CommProp.dwMaxRxQueue != 0) ? std::min(rx, m_CommProp.dwMaxRxQueue) : rx;
-    m_dwTxQueueSize = (m_CommProp.dwMaxTxQueue != 0) ? std::min(tx, m_CommProp.dwMaxTxQueue) : tx;
+    m_dwRxQueueSize = (m_CommProp.dwMaxRxQueue != 0) ? std::min<uint32_t>(rx, m_CommProp.dwMaxRxQueue) : rx;
+    m_dwTxQueueSize = (m_CommProp.dwMaxTxQueue != 0) ? std::min<uint32_t>(tx, m_CommProp.dwMaxTxQueue) : tx;
     m_wSettingsChosen |= kQueueSizes;
     const uint32_t c = std::min<uint32_t>(m_dwRxQueueSize, 65535);
     m_DCB.XoffLim = static_cast<uint16_t>(c / 2);

@@ -10,8 +10,6 @@
 
 #include "base/BaseObject.h"
 
-inline constexpr uint32_t ERROR_BAD_DEV_TYPE = 66;
-
 class CInterfaceParameter : public CBaseObject {
 public:
     KORVA_RUNTIME_CLASS(CInterfaceParameter)

@@ -25,10 +25,15 @@ extern "C" {
 #define FTD2XX_API
 #endif
 
+#ifdef _WIN32
+// The D2XX base types are the system's own there.
+#include <windows.h>
+#else
 typedef uint32_t DWORD;
 typedef uint32_t ULONG;
 typedef uint8_t UCHAR;
 typedef void* PVOID;
+#endif
 typedef void* FT_HANDLE;
 typedef ULONG FT_STATUS;
 
