@@ -127,19 +127,6 @@ std::string RuntimeDirectoryProblem(const std::string& path, uint32_t error) {
     return text + "\nSet XDG_RUNTIME_DIR or HOME to a folder that belongs to you and start the program again.";
 }
 
-NamedInstanceLock::~NamedInstanceLock() { Release(); }
-
-std::string NamedInstanceLock::FileStem(const std::string& name) {
-    std::string stem;
-    for (char c : name) {
-        const bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                          c == '_' || c == '.';
-        stem += safe ? c : '_';
-    }
-    if (stem.empty() || stem[0] == '.') stem.insert(stem.begin(), '_');
-    return stem;
-}
-
 uint32_t NamedInstanceLock::Acquire(const std::string& name, const std::string& directory) {
     Release();
     const std::string dir = directory.empty() ? RuntimeDirectory() : directory;
