@@ -131,7 +131,11 @@ uint32_t CPtyInstrument::Run() {
         if (hungUp) {
             // The cable is gone: the peer's reader sees EIO from now on.
             m_vanished.store(true, std::memory_order_release);  // before the peer can see the hang-up
-            m_pty.Close();
+            {
+                // GetSettledSnapshot looks at the terminal under this lock.
+                std::lock_guard<std::mutex> lock(m_coreLock);
+                m_pty.Close();
+            }
             if (m_noticeHandler) m_noticeHandler(m_comName, "pseudo-terminal closed");
             platform::WaitFor(m_stop, platform::kInfinite);  // until the owner stops it
             break;
