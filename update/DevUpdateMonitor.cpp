@@ -418,6 +418,21 @@ void CDevUpdateThread::LeaveMonitor() {
             prompt = !loading();
         }
         if (!prompt) {
+            // A load that ended just as the port was opened anew had its
+            // prompt go with the old connection: ask for one. A monitor still
+            // loading takes the bytes as image data that is never programmed.
+            EndExchange();
+            LogMessage(this, instrument::kMonitorEmpty, "SendCommand", true);
+            if (SendWhileLeaving(instrument::kMonitorEmpty) == 0) {
+                const uint32_t asked = platform::GetTickCount();
+                while (!prompt && Elapsed(asked) < CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs) {
+                    if (WaitAfterEnd(CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs - Elapsed(asked)) == 0)
+                        return;
+                    prompt = !loading();
+                }
+            }
+        }
+        if (!prompt) {
             LogMessage(this, "The monitor did not give up the load; the instrument stays in it", "LeaveMonitor", false);
             return;
         }
@@ -432,15 +447,7 @@ void CDevUpdateThread::LeaveMonitor() {
         EndExchange();
         m_hTimeoutEvent.Reset();
         LogMessage(this, instrument::kMonitorRestart, "SendCommand", true);
-        result = m_pInterface->SendMonitorMsg(instrument::kMonitorRestart);
-        const uint32_t start = platform::GetTickCount();
-        while (result == ERROR_IO_INCOMPLETE && Elapsed(start) < CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs) {
-            if (platform::WaitForAny({&m_hTerminateEvent}, kBusyRetryMs) == 0) {
-                result = 0;
-                break;
-            }
-            result = m_pInterface->SendMonitorMsg(instrument::kMonitorRestart);
-        }
+        result = SendWhileLeaving(instrument::kMonitorRestart);
         if (result != 0) break;
         // Silence is the restart; an answer means the monitor is still there.
         result = WaitAfterEnd(CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs);
@@ -452,6 +459,18 @@ void CDevUpdateThread::LeaveMonitor() {
     else if (result != 0)
         LogError(this, result, "LeaveMonitor");
     EndExchange();
+}
+
+uint32_t CDevUpdateThread::SendWhileLeaving(std::string_view text) {
+    // The interface may still be closing the exchange before; a terminate
+    // ends the wait (and the caller's next wait at once).
+    uint32_t result = m_pInterface->SendMonitorMsg(text);
+    const uint32_t start = platform::GetTickCount();
+    while (result == ERROR_IO_INCOMPLETE && Elapsed(start) < CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs) {
+        if (platform::WaitForAny({&m_hTerminateEvent}, kBusyRetryMs) == 0) return 0;
+        result = m_pInterface->SendMonitorMsg(text);
+    }
+    return result;
 }
 
 uint32_t CDevUpdateThread::WaitAfterEnd(uint32_t timeoutMs) {

@@ -207,6 +207,8 @@ private:
     // A wait of LeaveMonitor, which runs after a cancel: only the terminate
     // signal (a port failure, destruction, another click) ends it early.
     uint32_t WaitAfterEnd(uint32_t timeoutMs);
+    // Sends a monitor command of LeaveMonitor; 0 also after a terminate.
+    uint32_t SendWhileLeaving(std::string_view text);
     // Waits until no line has come for `quietMs` (at most a reply time).
     bool AwaitQuiet(uint32_t quietMs);
     // --- phase 3 ---
