@@ -80,6 +80,29 @@ foreach(_run IN LISTS _cli_runs)
   set_tests_properties(windows.cli.${_name} PROPERTIES LABELS integration TIMEOUT 300)
 endforeach()
 
+# The same over a serial line: the Windows serial port and port listing on
+# Wine's COM4, linked to the Linux simulator's pseudo-terminal (built here
+# for the build machine). One at a time: the link is the prefix's.
+file(GLOB _host_sim_sources ${PROJECT_SOURCE_DIR}/sim/*.cpp ${PROJECT_SOURCE_DIR}/platform/*.cpp
+  ${PROJECT_SOURCE_DIR}/platform/linux/*.cpp)
+file(GLOB _host_sim_headers ${PROJECT_SOURCE_DIR}/sim/*.h ${PROJECT_SOURCE_DIR}/platform/*.h
+  ${PROJECT_SOURCE_DIR}/platform/linux/*.h)
+korva_host_tool(korva-sim SOURCES ${_host_sim_sources} ${PROJECT_SOURCE_DIR}/sim/main/main.cpp
+  HEADERS ${_host_sim_headers})
+add_custom_target(korva_host_sim ALL DEPENDS ${korva-sim_EXE})
+set(_serial_runs
+  "serial_search|0|COM4 +QV3108-2 +Oscilloscope +05.100-02.005 +update possible|--serial|list"
+  "serial_update|0|COM4: The software update was successfull|update|COM4|--yes")
+foreach(_run IN LISTS _serial_runs)
+  string(REPLACE "|" ";" _fields "${_run}")
+  list(POP_FRONT _fields _name _exit _regex)
+  add_test(NAME windows.cli.${_name}
+    COMMAND ${CMAKE_COMMAND} "-DCOMMAND=${PROJECT_SOURCE_DIR}/cmake/wine-serial-run.sh;${korva-sim_EXE};${CMAKE_BINARY_DIR}/wine;4;$<TARGET_FILE:korva-upgrader-cli>;${_fields}"
+            -DEXIT=${_exit} "-DEXPECT=${_regex}" -DPREFIX=${CMAKE_BINARY_DIR}/wine
+            -P ${PROJECT_SOURCE_DIR}/cmake/check-cli-run.cmake)
+  set_tests_properties(windows.cli.${_name} PROPERTIES LABELS integration TIMEOUT 300 RUN_SERIAL TRUE)
+endforeach()
+
 # sim/: the instrument core and the embedded firmware image (resource 6120).
 # pty_mt_test drives pseudo-terminals.
 korva_windows_tests(sim_tests DEPS korva_sim korva_firmware FILES ${_t}/sim/firmware_image_test.cpp
