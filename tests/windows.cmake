@@ -58,12 +58,14 @@ korva_windows_tests(device_tests_mt THREADED DEPS korva_device FILES ${_device_s
 korva_windows_tests(search_tests_mt THREADED DEPS korva_search FILES ${_t}/search/threadlist_mt_test.cpp)
 
 # update/ and window/ build as libraries; not run are
-#   update/devupdatethread_mt_test, update/slow  simulated instruments on pseudo-terminals
+#   update/devupdatethread_mt_test, update/slow  serial only: simulated instruments on pseudo-terminals
 #   window/updatewnd*_mt_test                     the same, through the search test support
-# nor, for the same reason, faults/ (the fault matrix and soak), usb/ (the
-# libftdi1 library) and ui/ (Qt). cli/cli_test drives the program through
-# POSIX processes and signals; the runs below stand in for it.
-
+#   faults/ (fault matrix, soak)                  one rig for both transports: its serial half, the
+#                                                 search support and the log checks are POSIX (ptys,
+#                                                 setenv, chdir); the USB faults run below end to end
+# nor usb/ (the libftdi1 library) and ui/ (Qt). cli/cli_test drives the
+# program through POSIX processes and signals; the runs below stand in for it.
+#
 # korva-upgrader-cli.exe end to end: the simulated USB DLL written to the
 # private folder, loaded by full path and deleted after it was freed; without
 # FTDI's driver USB is off and the output says why. NAME|EXIT|REGEX|ARG|ARG...

@@ -78,7 +78,9 @@ public:
     uint32_t PurgeComm(uint32_t flags) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!Open()) return win32::Fail(ERROR_INVALID_HANDLE);
-        return ::PurgeComm(m_handle, flags) ? 0 : win32::FailFromSystem();
+        if (!::PurgeComm(m_handle, flags)) return win32::FailFromSystem();
+        if (flags & PURGE_RXCLEAR) m_rxReported = false;  // what comes next is new
+        return 0;
     }
     uint32_t ClearCommError(uint32_t* errors, COMSTAT* status) override {
         std::lock_guard<std::mutex> lock(m_mutex);
