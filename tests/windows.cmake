@@ -83,7 +83,8 @@ foreach(_run IN LISTS _cli_runs)
     COMMAND ${CMAKE_COMMAND} "-DCOMMAND=${CMAKE_CROSSCOMPILING_EMULATOR};$<TARGET_FILE:korva-upgrader-cli>;${_fields}"
             -DEXIT=${_exit} "-DEXPECT=${_regex}" -DPREFIX=${CMAKE_BINARY_DIR}/wine
             -P ${PROJECT_SOURCE_DIR}/cmake/check-cli-run.cmake)
-  set_tests_properties(windows.cli.${_name} PROPERTIES LABELS integration TIMEOUT 300)
+  set_tests_properties(windows.cli.${_name} PROPERTIES LABELS integration TIMEOUT 300
+    RESOURCE_LOCK korva_private_folder)
 endforeach()
 
 # The same over a serial line: the Windows serial port and port listing on
