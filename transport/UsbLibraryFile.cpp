@@ -1,6 +1,7 @@
 #include "transport/UsbLibraryFile.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 
 #include "base/Strings.h"
@@ -29,8 +30,20 @@ constexpr char kDriverLibraryName[] = "ftd2xx.dll";
 
 std::string WritePath(uint32_t& error) {
 #ifdef _WIN32
-    if (!g_folder.IsOpen()) error = g_folder.OpenOrCreate(platform::TempDirectory() + "\\KORVA");
-    if (error != 0) return {};
+    if (!g_folder.IsOpen()) {
+        error = g_folder.OpenOrCreate(platform::TempDirectory() + "\\KORVA");
+        if (error != 0) return {};
+        // Files of copies that were killed before they could delete theirs;
+        // a running copy's file is held open and stays.
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(g_folder.Path(), ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("korva_usb_", 0) == 0 && entry.path().extension() == ".dll") {
+                std::error_code ignored;
+                std::filesystem::remove(entry.path(), ignored);
+            }
+        }
+    }
     // A name of its own for each running copy: another copy's file is open
     // and cannot be replaced.
     return g_folder.Path() + "\\korva_usb_" + std::to_string(platform::CurrentProcessId()) + ".dll";
