@@ -23,17 +23,26 @@ extern "C" const uint8_t korva_cli_usb_sim_end[];
 
 namespace {
 
+// The simulated library, loaded for the whole run: the attached instruments
+// live in the library's own state, which an unload would take with it.
+platform::SharedLibrary g_simulatedLibrary;
+
+// Detaches the simulated instruments and lets go of the library before its
+// file is deleted: their threads must end outside the system's unloading
+// (Windows holds its loader lock there), and Windows deletes no loaded DLL.
+void ReleaseSimulatedUsbLibrary() {
+    if (auto reset = g_simulatedLibrary.Bind<PFN_KORVA_SimReset>("KORVA_SimReset")) reset();
+    g_simulatedLibrary.Free();
+}
+
 // Writes the simulated USB library in place of the real one and attaches
 // `count` simulated instruments (the simulator's default model) to it.
 std::string WriteSimulatedUsbLibrary(int count, const std::string& version, const sim::Config& base) {
     EmbeddedFile simulated{korva_cli_usb_sim_begin,
                            static_cast<size_t>(korva_cli_usb_sim_end - korva_cli_usb_sim_begin)};
     std::string line = WriteUsbLibraryFile(&simulated);
-    // Kept loaded for the whole run: the attached instruments live in the
-    // library's own state, which an unload would take with it.
-    static platform::SharedLibrary library;
-    if (LoadUsbLibrary(library) != 0) return line;
-    auto attach = library.Bind<PFN_KORVA_SimAttach>("KORVA_SimAttach");
+    if (LoadUsbLibrary(g_simulatedLibrary) != 0) return line;
+    auto attach = g_simulatedLibrary.Bind<PFN_KORVA_SimAttach>("KORVA_SimAttach");
     if (attach == nullptr) return line;
     sim::Config config = base;
     const bool ownSerial = config.identity.serialNumber != sim::Config().identity.serialNumber;
@@ -65,7 +74,9 @@ int CheckOutput(int exitCode) {
 int main(int argc, char** argv) {
     // A closed output pipe is a write error to report, not a reason to die
     // with the library file and the instrument left behind.
+#ifdef SIGPIPE
     ::signal(SIGPIPE, SIG_IGN);
+#endif
     const CliOptions options = ParseCliOptions(argc, argv);
     if (!options.error.empty()) {
         std::fprintf(stderr, "korva-upgrader-cli: %s\n\n%s", options.error.c_str(), CliUsage());
@@ -114,6 +125,7 @@ int main(int argc, char** argv) {
         quit.Set();
         if (watcher.joinable()) watcher.join();
     }
+    ReleaseSimulatedUsbLibrary();
     DeleteUsbLibraryFile();
     CUpdateLogFile::SetCurrent(nullptr);
     if (!log.IsDiscardable() && !options.json) std::fprintf(stderr, "Update log: %s\n", log.GetFilePath().c_str());

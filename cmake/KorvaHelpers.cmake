@@ -49,15 +49,25 @@ endfunction()
 function(korva_embed target symbol file)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
   set(_asm ${CMAKE_CURRENT_BINARY_DIR}/${symbol}_embed.S)
+  if(WIN32)
+    # PE: read-only data is .rdata, and 32-bit C names carry an underscore.
+    set(_section ".section .rdata,\"dr\"")
+    set(_name _${symbol})
+    set(_note "")
+  else()
+    set(_section ".section .rodata")
+    set(_name ${symbol})
+    set(_note "    .section .note.GNU-stack,\"\",@progbits\n")
+  endif()
   file(WRITE ${_asm}
-    "    .section .rodata\n"
-    "    .global ${symbol}_begin\n"
-    "    .global ${symbol}_end\n"
+    "    ${_section}\n"
+    "    .global ${_name}_begin\n"
+    "    .global ${_name}_end\n"
     "    .balign 16\n"
-    "${symbol}_begin:\n"
+    "${_name}_begin:\n"
     "    .incbin \"${file}\"\n"
-    "${symbol}_end:\n"
-    "    .section .note.GNU-stack,\"\",@progbits\n")
+    "${_name}_end:\n"
+    "${_note}")
   set_source_files_properties(${_asm} PROPERTIES OBJECT_DEPENDS "${file};${ARG_DEPENDS}")
   target_sources(${target} PRIVATE ${_asm})
 endfunction()

@@ -24,6 +24,10 @@ public:
     uint32_t CreateReplacing(const std::string& path);
     // One write call; `written` tells how much was taken.
     uint32_t Write(const void* data, size_t length, size_t& written);
+    // Writing is over: the file stays open for reading only, and nobody
+    // else may write, rename or delete it (Windows: the loader, which opens
+    // by name, may then map it). Returns 0 or an error number.
+    uint32_t FinishWriting();
     OsHandle Handle() const { return m_handle; }
     bool IsOpen() const { return m_handle.IsOpen(); }
     // True while `m_path` still names the file this object created.

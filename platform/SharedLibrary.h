@@ -26,7 +26,9 @@ public:
     uint32_t Load(const std::string& path);
     // Loads the library from an open file (NewFile::Handle), so the file
     // that is mapped is exactly the one behind `file` whatever happens to
-    // its name. ERROR_INVALID_HANDLE for a handle that is not open.
+    // its name (Windows: by the full name the handle reports, which the
+    // holder keeps from being replaced). ERROR_INVALID_HANDLE for a handle
+    // that is not open.
     uint32_t LoadFromFile(OsHandle file);
     // Address of an exported symbol, or nullptr (last error
     // ERROR_PROC_NOT_FOUND).
@@ -45,5 +47,10 @@ private:
     void* m_handle = nullptr;
     std::string m_message;
 };
+
+// The full path of `name` in the system's own library folder, where a
+// driver installs the library a program is to use (Windows: the system
+// directory); empty where the system has no such folder (Linux).
+std::string SystemLibraryPath(const std::string& name);
 
 }  // namespace platform

@@ -26,6 +26,9 @@ std::string ReadOsReleaseName(const std::string& path);
 // False when the clock cannot be asked.
 bool SystemTimeIncrementMs(double& ms);
 
+// The number of this process, for names two running copies must not share.
+uint32_t CurrentProcessId();
+
 // The folder for the per-user run-time files (locks, sockets, the port
 // aliases): $XDG_RUNTIME_DIR/korva, else $HOME/.korva (HOME unset: the
 // account's home), else /tmp/korva-<uid>. A variable naming a folder that

@@ -56,9 +56,29 @@ korva_windows_tests(search_tests_mt THREADED DEPS korva_search FILES ${_t}/searc
 # update/ and window/ build as libraries; not run are
 #   update/devupdatethread_mt_test, update/slow  simulated instruments on pseudo-terminals
 #   window/updatewnd*_mt_test                     the same, through the search test support
-# nor, for the same reason, faults/ (the fault matrix and soak), usb/ (also
-# the libftdi1 library), cli/ (korva-upgrader-cli is not built yet) and ui/
-# (Qt).
+# nor, for the same reason, faults/ (the fault matrix and soak), usb/ (the
+# libftdi1 library) and ui/ (Qt). cli/cli_test drives the program through
+# POSIX processes and signals; the runs below stand in for it.
+
+# korva-upgrader-cli.exe end to end: the simulated USB DLL written to the
+# private folder, loaded by full path and deleted after it was freed; without
+# FTDI's driver USB is off and the output says why. NAME|EXIT|REGEX|ARG|ARG...
+set(_cli_runs
+  "simulated_update|0|SIM00001: The software update was successfull|--simulate|update|SIM00001"
+  "simulated_json_update|0|\"result\": \"updated\", \"version\": \"05.306-02.011\"|--simulate|--json|update|SIM00001"
+  "simulated_json_list|0|#SIM00001.*#SIM00002.*\"updatePossible\": true|--simulate=2|--json|list"
+  "json_list_without_driver|0|ftd2xx.dll cannot be loaded \\(is the FTDI driver installed\\?\\)|--json|list"
+  "instrument_vanishes|1|SIM00001: The connection to the instrument was lost|--simulate-with=--vanish-at load|update|SIM00001"
+  "refused_by_rules|2|Please use the RS232 interface|--simulate-version=02.250-02.004|update|SIM00001")
+foreach(_run IN LISTS _cli_runs)
+  string(REPLACE "|" ";" _fields "${_run}")
+  list(POP_FRONT _fields _name _exit _regex)
+  add_test(NAME windows.cli.${_name}
+    COMMAND ${CMAKE_COMMAND} "-DCOMMAND=${CMAKE_CROSSCOMPILING_EMULATOR};$<TARGET_FILE:korva-upgrader-cli>;${_fields}"
+            -DEXIT=${_exit} "-DEXPECT=${_regex}" -DPREFIX=${CMAKE_BINARY_DIR}/wine
+            -P ${PROJECT_SOURCE_DIR}/cmake/check-cli-run.cmake)
+  set_tests_properties(windows.cli.${_name} PROPERTIES LABELS integration TIMEOUT 300)
+endforeach()
 
 # sim/: the instrument core and the embedded firmware image (resource 6120).
 # pty_mt_test drives pseudo-terminals.
@@ -76,9 +96,10 @@ add_executable(no_real_ports ${_t}/platform/support_win32/no_real_ports.c)
 add_test(NAME wine.real_serial_ports_hidden COMMAND no_real_ports)
 set_tests_properties(wine.real_serial_ports_hidden PROPERTIES LABELS unit)
 
-# Every program is a 32-bit PE that needs only the system's own DLLs.
+# Every program is a 32-bit PE that needs only the system's own DLLs; the
+# command-line program loads FTDI's ftd2xx.dll at run time, never imports it.
 find_program(KORVA_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
 add_test(NAME windows.programs_import_only_system_dlls
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${KORVA_OBJDUMP} -DDIR=${CMAKE_BINARY_DIR}
-          -DSKIP=${CMAKE_BINARY_DIR}/wine -P ${PROJECT_SOURCE_DIR}/cmake/check-pe-imports.cmake)
+          -DSKIP=${CMAKE_BINARY_DIR}/wine "-DREQUIRE=korva-upgrader-cli.exe;korva_usb_sim.dll" -P ${PROJECT_SOURCE_DIR}/cmake/check-pe-imports.cmake)
 set_tests_properties(windows.programs_import_only_system_dlls PROPERTIES LABELS unit)

@@ -295,7 +295,7 @@ uint32_t CCommDriver::OpenSerialPort() {
         if (queueRc == 0) queueRc = port->GetCommProperties(&m_CommProp);
         if (queueRc != 0) LogError(this, queueRc, "OpenSerialPort");
     }
-    COMMTIMEOUTS timeouts;
+    COMMTIMEOUTS timeouts{};  // Windows' own structure has no member initialisers
     timeouts.ReadIntervalTimeout = MAXDWORD;  // a read returns at once with what is there
     if ((rc = port->SetCommTimeouts(timeouts)) != 0) return rc;
     if ((rc = ClearBuffers()) != 0) return rc;

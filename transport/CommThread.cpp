@@ -175,7 +175,7 @@ uint32_t CCommThread::ProcessPortEvent(bool fromWait) {
         char head[95];
         std::snprintf(head, sizeof head,
                       "Error: 0x%08X\r\nStatus: read buffer %u byte(s), write buffer %u byte(s)", errors,
-                      status.cbInQue, status.cbOutQue);
+                      static_cast<unsigned>(status.cbInQue), static_cast<unsigned>(status.cbOutQue));
         std::string text = head;
         if (status.fDsrHold) text += ", waiting for DSR";
         if (status.fCtsHold) text += ", waiting for CTS";

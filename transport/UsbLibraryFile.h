@@ -5,6 +5,11 @@
 // anew (a file left there is replaced), kept open, and loaded through that
 // open descriptor: the library that runs is exactly the one written, even if
 // the name is swapped afterwards. Without a written file nothing is loaded.
+// On Windows the file goes into the user's private folder (%TEMP%\KORVA, as
+// korva_usb_<process id>.dll, one per running copy)
+// and is loaded by its full name, which the open file keeps from being
+// replaced; without an embedded copy the driver's own ftd2xx.dll from the
+// system directory is used, by full path, and never deleted.
 // Thread: the main thread writes and deletes; LoadUsbLibrary from any thread.
 #pragma once
 

@@ -54,7 +54,7 @@ std::mutex g_listMutex;  // guards g_list
 std::vector<FT_DEVICE_LIST_INFO_NODE> g_list;
 
 std::shared_ptr<Device> Find(FT_HANDLE handle) { return g_handles.Find(handle); }
-void Notify(int fd) { d2xx::NotifyEventFd(fd); }
+void Notify(int fd) { d2xx::NotifyEvent(fd); }
 
 void ReaderLoop(Device* device) {
     uint8_t buffer[4096];
@@ -196,7 +196,7 @@ FT_STATUS FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency) {
 FT_STATUS FT_SetEventNotification(FT_HANDLE ftHandle, DWORD Mask, PVOID Param) {
     auto device = Find(ftHandle);
     if (!device) return FT_INVALID_HANDLE;
-    const int fd = d2xx::EventFdArgument(Param);
+    const int fd = d2xx::EventArgument(Param);
     if (Mask != 0 && fd < 0) return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(device->mutex);
     device->mask = Mask;

@@ -5,7 +5,9 @@
 // object of its own.
 #pragma once
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -60,16 +62,27 @@ private:
     uintptr_t m_next;
 };
 
-// Signals the caller's event (an eventfd). A full counter still reads as set.
-inline void NotifyEventFd(int fd) {
+// The caller's event as FT_SetEventNotification hands it over: a Win32 event
+// handle on Windows, an eventfd on Linux (cast to a pointer).
+#ifdef _WIN32
+using EventTarget = HANDLE;
+inline constexpr EventTarget kNoEventTarget = nullptr;
+inline void NotifyEvent(EventTarget event) {
+    if (event != nullptr) ::SetEvent(event);
+}
+inline EventTarget EventArgument(PVOID param) { return static_cast<HANDLE>(param); }
+#else
+using EventTarget = int;
+inline constexpr EventTarget kNoEventTarget = -1;
+// A full counter still reads as set.
+inline void NotifyEvent(EventTarget fd) {
     if (fd < 0) return;
     const uint64_t one = 1;
     const ssize_t ignored = ::write(fd, &one, sizeof one);
     (void)ignored;
 }
-
-// The eventfd FT_SetEventNotification is given in place of an event handle.
-inline int EventFdArgument(PVOID param) { return static_cast<int>(reinterpret_cast<intptr_t>(param)); }
+inline EventTarget EventArgument(PVOID param) { return static_cast<int>(reinterpret_cast<intptr_t>(param)); }
+#endif
 
 // Copies the list made by FT_CreateDeviceInfoList; the count given is the
 // capacity of the caller's array, and nothing is written past it.

@@ -2,7 +2,10 @@
  *
  * The program loads this library at run time and binds these calls by name,
  * exactly as it would bind FTDI's own D2XX library; names, status numbers and
- * record layout follow D2XX. Two differences on this platform:
+ * record layout follow D2XX. On Windows the calls are WINAPI (stdcall,
+ * exported without decoration) as in FTDI's ftd2xx.dll, and
+ * FT_SetEventNotification takes a Win32 event handle. Two differences on
+ * Linux:
  *  - FT_SetEventNotification takes the eventfd of the caller's event as its
  *    parameter (cast to a pointer); the library writes to it when characters
  *    arrive.
@@ -19,10 +22,15 @@
 extern "C" {
 #endif
 
-#if defined(__GNUC__)
+#if defined(_WIN32)
+#define FTD2XX_API __declspec(dllexport)
+#define FT_CALL __stdcall
+#elif defined(__GNUC__)
 #define FTD2XX_API __attribute__((visibility("default")))
+#define FT_CALL
 #else
 #define FTD2XX_API
+#define FT_CALL
 #endif
 
 #ifdef _WIN32
@@ -74,33 +82,34 @@ typedef struct _ft_device_list_info_node {
     FT_HANDLE ftHandle;
 } FT_DEVICE_LIST_INFO_NODE;
 
-FTD2XX_API FT_STATUS FT_CreateDeviceInfoList(DWORD* lpdwNumDevs);
-FTD2XX_API FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, DWORD* lpdwNumDevs);
-FTD2XX_API FT_STATUS FT_OpenEx(PVOID pArg1, DWORD Flags, FT_HANDLE* pHandle);
-FTD2XX_API FT_STATUS FT_Close(FT_HANDLE ftHandle);
-FTD2XX_API FT_STATUS FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency);
-FTD2XX_API FT_STATUS FT_SetEventNotification(FT_HANDLE ftHandle, DWORD Mask, PVOID Param);
-FTD2XX_API FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dwRxBytes);
-FTD2XX_API FT_STATUS FT_Read(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToRead,
-                             DWORD* lpBytesReturned);
-FTD2XX_API FT_STATUS FT_Write(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToWrite,
-                              DWORD* lpBytesWritten);
-FTD2XX_API FT_STATUS FT_GetLibraryVersion(DWORD* lpdwVersion);
+FTD2XX_API FT_STATUS FT_CALL FT_CreateDeviceInfoList(DWORD* lpdwNumDevs);
+FTD2XX_API FT_STATUS FT_CALL FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, DWORD* lpdwNumDevs);
+FTD2XX_API FT_STATUS FT_CALL FT_OpenEx(PVOID pArg1, DWORD Flags, FT_HANDLE* pHandle);
+FTD2XX_API FT_STATUS FT_CALL FT_Close(FT_HANDLE ftHandle);
+FTD2XX_API FT_STATUS FT_CALL FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency);
+FTD2XX_API FT_STATUS FT_CALL FT_SetEventNotification(FT_HANDLE ftHandle, DWORD Mask, PVOID Param);
+FTD2XX_API FT_STATUS FT_CALL FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dwRxBytes);
+FTD2XX_API FT_STATUS FT_CALL FT_Read(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToRead,
+                                     DWORD* lpBytesReturned);
+FTD2XX_API FT_STATUS FT_CALL FT_Write(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToWrite,
+                                      DWORD* lpBytesWritten);
+FTD2XX_API FT_STATUS FT_CALL FT_GetLibraryVersion(DWORD* lpdwVersion);
 
 /* Version information for the start-up log, standing in for a file version
  * resource: "OriginalFilename" and "FileVersion"; NULL for other keys. */
 FTD2XX_API const char* KORVA_GetFileVersionInfo(const char* key);
 
 /* Function pointer types for binding by name. */
-typedef FT_STATUS (*PFN_FT_CreateDeviceInfoList)(DWORD*);
-typedef FT_STATUS (*PFN_FT_GetDeviceInfoList)(FT_DEVICE_LIST_INFO_NODE*, DWORD*);
-typedef FT_STATUS (*PFN_FT_OpenEx)(PVOID, DWORD, FT_HANDLE*);
-typedef FT_STATUS (*PFN_FT_Close)(FT_HANDLE);
-typedef FT_STATUS (*PFN_FT_SetLatencyTimer)(FT_HANDLE, UCHAR);
-typedef FT_STATUS (*PFN_FT_SetEventNotification)(FT_HANDLE, DWORD, PVOID);
-typedef FT_STATUS (*PFN_FT_GetQueueStatus)(FT_HANDLE, DWORD*);
-typedef FT_STATUS (*PFN_FT_Read)(FT_HANDLE, PVOID, DWORD, DWORD*);
-typedef FT_STATUS (*PFN_FT_Write)(FT_HANDLE, PVOID, DWORD, DWORD*);
+typedef FT_STATUS(FT_CALL* PFN_FT_CreateDeviceInfoList)(DWORD*);
+typedef FT_STATUS(FT_CALL* PFN_FT_GetDeviceInfoList)(FT_DEVICE_LIST_INFO_NODE*, DWORD*);
+typedef FT_STATUS(FT_CALL* PFN_FT_OpenEx)(PVOID, DWORD, FT_HANDLE*);
+typedef FT_STATUS(FT_CALL* PFN_FT_Close)(FT_HANDLE);
+typedef FT_STATUS(FT_CALL* PFN_FT_SetLatencyTimer)(FT_HANDLE, UCHAR);
+typedef FT_STATUS(FT_CALL* PFN_FT_SetEventNotification)(FT_HANDLE, DWORD, PVOID);
+typedef FT_STATUS(FT_CALL* PFN_FT_GetQueueStatus)(FT_HANDLE, DWORD*);
+typedef FT_STATUS(FT_CALL* PFN_FT_Read)(FT_HANDLE, PVOID, DWORD, DWORD*);
+typedef FT_STATUS(FT_CALL* PFN_FT_Write)(FT_HANDLE, PVOID, DWORD, DWORD*);
+typedef FT_STATUS(FT_CALL* PFN_FT_GetLibraryVersion)(DWORD*);
 typedef const char* (*PFN_KORVA_GetFileVersionInfo)(const char*);
 
 #ifdef __cplusplus

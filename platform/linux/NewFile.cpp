@@ -41,6 +41,16 @@ uint32_t NewFile::Write(const void* data, size_t length, size_t& written) {
     return 0;
 }
 
+// The loader maps the file through this descriptor, which writing does not
+// hinder.
+uint32_t NewFile::FinishWriting() {
+    if (!m_handle.IsOpen()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return ERROR_INVALID_HANDLE;
+    }
+    return 0;
+}
+
 bool NewFile::StillNamesThisFile() const {
     if (!m_handle.IsOpen()) return false;
     struct stat mine {}, named {};

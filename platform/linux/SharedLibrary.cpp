@@ -154,4 +154,7 @@ void SharedLibrary::Free() {
     m_handle = nullptr;
 }
 
+// Drivers install no libraries for programs here: the program brings its own.
+std::string SystemLibraryPath(const std::string&) { return {}; }
+
 }  // namespace platform

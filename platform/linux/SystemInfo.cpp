@@ -60,6 +60,8 @@ std::string ReadOsReleaseName(const std::string& path) {
     return !pretty.empty() ? pretty : name;
 }
 
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
 std::string OperatingSystemLine() {
     struct utsname uts {};
     if (::uname(&uts) != 0) return {};

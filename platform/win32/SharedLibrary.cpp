@@ -31,10 +31,28 @@ uint32_t SharedLibrary::Load(const std::string& path) {
     return ERROR_SUCCESS;
 }
 
-uint32_t SharedLibrary::LoadFromFile(OsHandle) {
-    // Windows maps a DLL only by name; the caller keeps the written file open
-    // without write or delete sharing instead, so the name stays its own.
-    return win32::Fail(ERROR_NOT_SUPPORTED);
+uint32_t SharedLibrary::LoadFromFile(OsHandle file) {
+    // Windows maps a DLL only by name: the file's own full name, asked of
+    // the open handle. The holder shares neither writing nor deleting
+    // (NewFile::FinishWriting), so that name cannot be given another file.
+    if (m_handle != nullptr) return win32::Fail(ERROR_ACCESS_DENIED);
+    if (!file.IsOpen()) return win32::Fail(ERROR_INVALID_HANDLE);
+    wchar_t name[MAX_PATH + 8];
+    const DWORD n = ::GetFinalPathNameByHandleW(file.Native(), name, static_cast<DWORD>(std::size(name)),
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0) return win32::FailFromSystem();
+    if (n >= std::size(name)) return win32::Fail(ERROR_FILENAME_EXCED_RANGE);
+    std::wstring path(name, n);
+    // "\\?\C:\..." -> "C:\...": the loader's plain form.
+    if (path.rfind(L"\\\\?\\", 0) == 0 && path.size() > 6 && path[5] == L':') path.erase(0, 4);
+    return Load(win32::Narrow(path));
+}
+
+std::string SystemLibraryPath(const std::string& name) {
+    wchar_t folder[MAX_PATH + 1];
+    const UINT n = ::GetSystemDirectoryW(folder, static_cast<UINT>(std::size(folder)));
+    if (n == 0 || n > MAX_PATH || name.empty()) return {};
+    return win32::Narrow(std::wstring(folder, n)) + "\\" + name;
 }
 
 void* SharedLibrary::Symbol(const char* name) const {

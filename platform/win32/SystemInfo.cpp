@@ -47,6 +47,8 @@ std::string SystemName(const OSVERSIONINFOEXW& v) {
 // Windows has no os-release file.
 std::string ReadOsReleaseName(const std::string&) { return {}; }
 
+uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }
+
 std::string OperatingSystemLine() {
     OSVERSIONINFOEXW v{};
     v.dwOSVersionInfoSize = sizeof v;

@@ -5,10 +5,8 @@
 // time: it feeds the bytes FT_Write took, advances the instrument's clock
 // and moves the reply bytes that have left its UART into the receive queue,
 // signalling the caller's event as the real library does.
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -28,9 +26,9 @@ constexpr uint32_t kWriteWaitMs = 5000;  // FT_Write gives up when the instrumen
 constexpr size_t kRxCapacity = 64 * 1024;  // received bytes kept until FT_Read takes them
 
 uint64_t NowNs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec);
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 struct SimDevice {
@@ -40,7 +38,7 @@ struct SimDevice {
     std::condition_variable wake;
     std::unique_ptr<sim::CInstrument> instrument;
     std::deque<uint8_t> rx;
-    int notifyFd = -1;
+    d2xx::EventTarget notifyEvent = d2xx::kNoEventTarget;
     DWORD mask = 0;
     bool unplugged = false;
     bool stop = false;
@@ -65,7 +63,7 @@ struct SimDevice {
     }
 
     void Notify() {
-        if (mask & FT_EVENT_RXCHAR) d2xx::NotifyEventFd(notifyFd);
+        if (mask & FT_EVENT_RXCHAR) d2xx::NotifyEvent(notifyEvent);
     }
 
     // The instrument's clock runs on this thread; it sleeps until the
@@ -136,7 +134,7 @@ void StopDevice(const std::shared_ptr<SimDevice>& device) {
 
 extern "C" {
 
-FT_STATUS FT_CreateDeviceInfoList(DWORD* lpdwNumDevs) {
+FT_STATUS FT_CALL FT_CreateDeviceInfoList(DWORD* lpdwNumDevs) {
     if (lpdwNumDevs == nullptr) return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(g_mutex);
     g_list.clear();
@@ -154,12 +152,12 @@ FT_STATUS FT_CreateDeviceInfoList(DWORD* lpdwNumDevs) {
     return FT_OK;
 }
 
-FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, DWORD* lpdwNumDevs) {
+FT_STATUS FT_CALL FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, DWORD* lpdwNumDevs) {
     std::lock_guard<std::mutex> lock(g_mutex);
     return d2xx::CopyDeviceInfoList(g_list, pDest, lpdwNumDevs);
 }
 
-FT_STATUS FT_OpenEx(PVOID pArg1, DWORD Flags, FT_HANDLE* pHandle) {
+FT_STATUS FT_CALL FT_OpenEx(PVOID pArg1, DWORD Flags, FT_HANDLE* pHandle) {
     if (pArg1 == nullptr || pHandle == nullptr) return FT_INVALID_PARAMETER;
     if (Flags != FT_OPEN_BY_SERIAL_NUMBER) return FT_NOT_SUPPORTED;
     *pHandle = nullptr;
@@ -176,17 +174,17 @@ FT_STATUS FT_OpenEx(PVOID pArg1, DWORD Flags, FT_HANDLE* pHandle) {
     return FT_OK;
 }
 
-FT_STATUS FT_Close(FT_HANDLE ftHandle) {
+FT_STATUS FT_CALL FT_Close(FT_HANDLE ftHandle) {
     std::shared_ptr<SimDevice> device = g_handles.Take(ftHandle);
     if (!device) return FT_INVALID_HANDLE;
     std::lock_guard<std::mutex> lock(device->mutex);
     device->open = false;
-    device->notifyFd = -1;
+    device->notifyEvent = d2xx::kNoEventTarget;
     device->mask = 0;
     return FT_OK;
 }
 
-FT_STATUS FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency) {
+FT_STATUS FT_CALL FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency) {
     auto device = FindHandle(ftHandle);
     if (!device) return FT_INVALID_HANDLE;
     std::lock_guard<std::mutex> lock(device->mutex);
@@ -194,19 +192,19 @@ FT_STATUS FT_SetLatencyTimer(FT_HANDLE ftHandle, UCHAR ucLatency) {
     return ucLatency >= 1 ? FT_OK : FT_INVALID_PARAMETER;
 }
 
-FT_STATUS FT_SetEventNotification(FT_HANDLE ftHandle, DWORD Mask, PVOID Param) {
+FT_STATUS FT_CALL FT_SetEventNotification(FT_HANDLE ftHandle, DWORD Mask, PVOID Param) {
     auto device = FindHandle(ftHandle);
     if (!device) return FT_INVALID_HANDLE;
-    const int fd = d2xx::EventFdArgument(Param);
-    if (Mask != 0 && fd < 0) return FT_INVALID_PARAMETER;
+    const d2xx::EventTarget event = d2xx::EventArgument(Param);
+    if (Mask != 0 && event == d2xx::kNoEventTarget) return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(device->mutex);
     device->mask = Mask;
-    device->notifyFd = Mask ? fd : -1;
+    device->notifyEvent = Mask ? event : d2xx::kNoEventTarget;
     if (!device->rx.empty() || device->unplugged) device->Notify();
     return FT_OK;
 }
 
-FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dwRxBytes) {
+FT_STATUS FT_CALL FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dwRxBytes) {
     auto device = FindHandle(ftHandle);
     if (!device) return FT_INVALID_HANDLE;
     if (dwRxBytes == nullptr) return FT_INVALID_PARAMETER;
@@ -216,7 +214,7 @@ FT_STATUS FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD* dwRxBytes) {
     return FT_OK;
 }
 
-FT_STATUS FT_Read(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToRead, DWORD* lpBytesReturned) {
+FT_STATUS FT_CALL FT_Read(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToRead, DWORD* lpBytesReturned) {
     auto device = FindHandle(ftHandle);
     if (!device) return FT_INVALID_HANDLE;
     if (lpBuffer == nullptr || lpBytesReturned == nullptr) return FT_INVALID_PARAMETER;
@@ -230,7 +228,7 @@ FT_STATUS FT_Read(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToRead, DWORD
     return FT_OK;
 }
 
-FT_STATUS FT_Write(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToWrite, DWORD* lpBytesWritten) {
+FT_STATUS FT_CALL FT_Write(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToWrite, DWORD* lpBytesWritten) {
     auto device = FindHandle(ftHandle);
     if (!device) return FT_INVALID_HANDLE;
     if (lpBuffer == nullptr || lpBytesWritten == nullptr) return FT_INVALID_PARAMETER;
@@ -256,7 +254,7 @@ FT_STATUS FT_Write(FT_HANDLE ftHandle, PVOID lpBuffer, DWORD dwBytesToWrite, DWO
     return FT_OK;
 }
 
-FT_STATUS FT_GetLibraryVersion(DWORD* lpdwVersion) {
+FT_STATUS FT_CALL FT_GetLibraryVersion(DWORD* lpdwVersion) {
     if (lpdwVersion == nullptr) return FT_INVALID_PARAMETER;
     *lpdwVersion = 0x00010000;
     return FT_OK;
@@ -264,7 +262,11 @@ FT_STATUS FT_GetLibraryVersion(DWORD* lpdwVersion) {
 
 const char* KORVA_GetFileVersionInfo(const char* key) {
     if (key == nullptr) return nullptr;
+#ifdef _WIN32
+    if (std::strcmp(key, "OriginalFilename") == 0) return "korva_usb_sim.dll";
+#else
     if (std::strcmp(key, "OriginalFilename") == 0) return "libkorva_usb_sim.so";
+#endif
     if (std::strcmp(key, "FileVersion") == 0) return "1.0.0 (simulated instruments)";
     return nullptr;
 }
