@@ -103,3 +103,18 @@ add_test(NAME windows.programs_import_only_system_dlls
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${KORVA_OBJDUMP} -DDIR=${CMAKE_BINARY_DIR}
           -DSKIP=${CMAKE_BINARY_DIR}/wine "-DREQUIRE=korva-upgrader-cli.exe;korva_usb_sim.dll" -P ${PROJECT_SOURCE_DIR}/cmake/check-pe-imports.cmake)
 set_tests_properties(windows.programs_import_only_system_dlls PROPERTIES LABELS unit)
+
+# The window (winui/) on a virtual display under Wine, in a prefix of its own
+# whose system folder holds the simulated USB library as the driver's
+# (tests/windows/desktop.sh): window_check starts korva-upgrader.exe and
+# checks its main window, a second start and closing.
+add_executable(window_check ${_t}/windows/window_check.cpp)
+target_link_options(window_check PRIVATE -municode)
+set(KORVA_WINE_GUI_PREFIX ${CMAKE_BINARY_DIR}/wine-gui)
+set(_desktop sh ${_t}/windows/desktop.sh ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KORVA_WINE_GUI_PREFIX}
+  $<TARGET_FILE:korva_usb_sim>)
+add_test(NAME windows.window_starts
+  COMMAND ${_desktop} ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KORVA_WINE_GUI_PREFIX}
+          $<TARGET_FILE:window_check> $<TARGET_FILE:korva-upgrader>)
+# One display and one Wine desktop at a time for the prefix.
+set_tests_properties(windows.window_starts PROPERTIES LABELS gui RESOURCE_LOCK korva_wine_gui TIMEOUT 600)
