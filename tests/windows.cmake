@@ -118,3 +118,10 @@ add_test(NAME windows.window_starts
           $<TARGET_FILE:window_check> $<TARGET_FILE:korva-upgrader>)
 # One display and one Wine desktop at a time for the prefix.
 set_tests_properties(windows.window_starts PROPERTIES LABELS gui RESOURCE_LOCK korva_wine_gui TIMEOUT 600)
+# korva-win-shots drives the window on two simulated USB instruments: they are
+# listed, an update runs with its progress window in front, closing asks
+# while it runs, and Cancel ends it before the FLASH is programmed.
+add_test(NAME windows.window_update
+  COMMAND ${_desktop} ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KORVA_WINE_GUI_PREFIX}
+          $<TARGET_FILE:korva-win-shots> Z:${CMAKE_CURRENT_BINARY_DIR} en)
+set_tests_properties(windows.window_update PROPERTIES LABELS gui RESOURCE_LOCK korva_wine_gui TIMEOUT 600)

@@ -36,7 +36,14 @@ CWinDeviceUpdateWnd::~CWinDeviceUpdateWnd() {
 
 bool CWinDeviceUpdateWnd::PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     HWND dialog = m_hWnd.load();
-    return dialog != nullptr && ::PostMessageW(dialog, msg, wParam, lParam) != FALSE;
+    if (dialog == nullptr) return false;
+    if (msg == WM_UPDATE_PROGRESS_BAR) {
+        m_wPendingPosition = static_cast<uint16_t>(lParam & 0xFFFF);
+        if (m_bPositionQueued.exchange(true)) return true;  // the queued one will show it
+    }
+    if (::PostMessageW(dialog, msg, wParam, lParam)) return true;
+    if (msg == WM_UPDATE_PROGRESS_BAR) m_bPositionQueued = false;
+    return false;
 }
 
 INT_PTR CALLBACK CWinDeviceUpdateWnd::DialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -71,7 +78,10 @@ INT_PTR CWinDeviceUpdateWnd::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_SHOW_PROGRESS_BAR:
             OnShowProgressBar(static_cast<uint16_t>(wParam & 0xFFFF), static_cast<uint16_t>(lParam & 0xFFFF));
             break;
-        case WM_UPDATE_PROGRESS_BAR: OnUpdateProgressBar(static_cast<uint16_t>(lParam & 0xFFFF)); break;
+        case WM_UPDATE_PROGRESS_BAR:
+            m_bPositionQueued = false;
+            OnUpdateProgressBar(m_wPendingPosition.load());
+            break;
         case WM_HIDE_PROGRESS_BAR: OnHideProgressBar(); break;
         case WM_SHOW_CANCEL_BUTTON: OnShowCancelButton(lParam != 0); break;
         case WM_COMMAND:

@@ -7,10 +7,14 @@
 // WM_SHOW_CANCEL_BUTTON, which go to the dialog as window messages of the
 // same numbers and are handled on the main thread in the order posted.
 // After Cancel the dialog is gone and later posts are refused; the object
-// waits for the thread's request to delete it.
+// waits for the thread's request to delete it. Bar positions are coalesced:
+// one WM_UPDATE_PROGRESS_BAR at a time waits in the queue and shows the
+// latest position, so a fast transfer cannot flood the thread's queue and
+// starve its painting and timers (which come only when the queue is empty).
 //
 // Threads: PostMsg from the update thread; everything else on the main
-// window's thread. m_hWnd is atomic because PostMsg reads it.
+// window's thread. m_hWnd and the pending position are atomic because
+// PostMsg uses them.
 #pragma once
 
 #include <windows.h>
@@ -60,5 +64,7 @@ private:
     CancelFn m_Cancel;
     WatchFn m_Watch;
     std::atomic<HWND> m_hWnd{nullptr};
+    std::atomic<uint16_t> m_wPendingPosition{0};
+    std::atomic<bool> m_bPositionQueued{false};
     bool m_bWindowDestroyed = false;
 };
