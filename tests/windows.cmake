@@ -125,3 +125,10 @@ add_test(NAME windows.window_update
   COMMAND ${_desktop} ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KORVA_WINE_GUI_PREFIX}
           $<TARGET_FILE:korva-win-shots> Z:${CMAKE_CURRENT_BINARY_DIR} en)
 set_tests_properties(windows.window_update PROPERTIES LABELS gui RESOURCE_LOCK korva_wine_gui TIMEOUT 600)
+# The installer: silent install into the prefix, the installed program's
+# main window, silent uninstall; the portable zip's contents.
+set(_package ${CMAKE_BINARY_DIR}/winui/installer/korva-upgrader-6.000)
+add_test(NAME windows.installer
+  COMMAND ${_desktop} sh ${_t}/windows/installer.sh ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KORVA_WINE_GUI_PREFIX}
+          ${_package}-setup.exe ${_package}-portable.zip $<TARGET_FILE:window_check>)
+set_tests_properties(windows.installer PROPERTIES LABELS gui RESOURCE_LOCK korva_wine_gui TIMEOUT 600)
