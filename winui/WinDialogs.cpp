@@ -142,7 +142,9 @@ void InitProperties(HWND dialog, const void* context) {
     PortPtr port;
     DevicePtr record;
     if (row == -1 || !c.list->GetDeviceAt(row, &port, &record, nullptr) || !record || !port) return;
-    SetItemText(dialog, IDC_PROPERTIES_GROUP, Wide(" " + record->GetDeviceType() + " - " + port->GetName() + " "));
+    std::string group = " ";
+    group.append(record->GetDeviceType()).append(" - ").append(port->GetName()).append(" ");
+    SetItemText(dialog, IDC_PROPERTIES_GROUP, Wide(group));
     SetItemText(dialog, 6063, Wide(record->GetDeviceName()));
     SetItemText(dialog, 6065, Wide(record->GetSerialNumber()));
     SetItemText(dialog, 6067, Wide(record->GetHardwareIdText()));
