@@ -64,8 +64,33 @@ std::wstring CWinUpdateWnd::Title() {
 }
 
 void CWinUpdateWnd::DoModal() {
+    HHOOK filter = ::SetWindowsHookExW(WH_MSGFILTER, MessageFilter, nullptr, ::GetCurrentThreadId());
     ::DialogBoxParamW(Instance(), winui::LanguageTemplate(IDD_MAIN_DE), nullptr, DialogProc,
                       reinterpret_cast<LPARAM>(this));
+    if (filter != nullptr) ::UnhookWindowsHookEx(filter);
+}
+
+LRESULT CALLBACK CWinUpdateWnd::MessageFilter(int code, WPARAM wParam, LPARAM lParam) {
+    auto* msg = reinterpret_cast<MSG*>(lParam);
+    if (code >= 0 && msg != nullptr && msg->hwnd != nullptr && msg->message >= WM_KEYFIRST &&
+        msg->message <= WM_KEYLAST) {
+        HWND root = ::GetAncestor(msg->hwnd, GA_ROOT);
+        if (root != nullptr && ::GetDlgItem(root, IDC_PROGRESS_CANCEL) != nullptr && ::IsDialogMessageW(root, msg))
+            return TRUE;
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+bool CWinUpdateWnd::OnQueryEndSession() {
+    // As on a stop request: searches stop, what can be cancelled is; an
+    // update that programs the FLASH keeps the session until it has ended,
+    // with the reason shown where the system lists what holds it up.
+    CloseOnStopRequest();
+    if (!m_pCore->IsClosing()) return true;
+    wchar_t reason[512] = L"";
+    ::GetDlgItemTextW(m_hWnd, IDC_CLOSING_NOTICE, reason, 512);
+    ::ShutdownBlockReasonCreate(m_hWnd, reason);
+    return false;
 }
 
 INT_PTR CALLBACK CWinUpdateWnd::DialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -114,6 +139,9 @@ INT_PTR CWinUpdateWnd::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
             return TRUE;
         }
+        case WM_QUERYENDSESSION:
+            ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, OnQueryEndSession() ? TRUE : FALSE);
+            return TRUE;
         case WM_ENDSESSION:
             // The session ends: close as on a stop request, without a question.
             if (wParam) CloseOnStopRequest();

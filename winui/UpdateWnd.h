@@ -70,6 +70,12 @@ public:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam);
+    // The modal loops of the thread's dialogs call IsDialogMessage only for
+    // their own dialog: this hook gives the progress windows (modeless) their
+    // keyboard too, Escape (Cancel) and Tab.
+    static LRESULT CALLBACK MessageFilter(int code, WPARAM wParam, LPARAM lParam);
+    // Session end: refused while an update programs the FLASH.
+    bool OnQueryEndSession();
     INT_PTR OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void OnInitDialog();
     void PlaceLegend();

@@ -316,7 +316,15 @@ void Run(CWinUpdateWnd& window) {
     driver.Add([&] {
         Check(window.Core().GetUpdateDoc() != nullptr && window.Core().GetUpdateDoc()->GetThreadCount() == 1,
               "No keeps the update running");
-        return ::PostMessageW(progress, WM_COMMAND, IDC_PROGRESS_CANCEL, 0) != FALSE;
+        // Escape in the progress window, as typed: it reaches the modeless
+        // window through the main window's modal loop.
+        ::SetForegroundWindow(progress);
+        ::SetFocus(::GetDlgItem(progress, IDC_PROGRESS_CANCEL));
+        INPUT keys[2] = {};
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = VK_ESCAPE;
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        return ::SendInput(2, keys, sizeof(INPUT)) == 2;
     });
     // The cancelled update ends; a message about it is answered.
     driver.Add([&] {
@@ -327,7 +335,7 @@ void Run(CWinUpdateWnd& window) {
         return window.Core().GetUpdateDoc()->GetThreadCount() == 0 && ItemImage(list, 0) == ROW_IMAGE_FAILED;
     });
     driver.Add([&] {
-        Check(true, "Cancel ends the update");
+        Check(true, "Escape in the progress window cancels the update");
         Check(ItemText(list, 0, 2) == versionBefore, "the instrument keeps its firmware");
         return ::PostMessageW(main, WM_COMMAND, IDCANCEL, 0) != FALSE;
     });
