@@ -63,24 +63,24 @@ struct ButtonDialog {
 };
 
 INT_PTR CALLBACK ButtonDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
-    auto* spec = reinterpret_cast<const ButtonDialog*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+    auto* setup = reinterpret_cast<const ButtonDialog*>(::GetWindowLongPtrW(dialog, DWLP_USER));
     switch (msg) {
         case WM_INITDIALOG:
             ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-            spec = reinterpret_cast<const ButtonDialog*>(lParam);
-            if (spec->init != nullptr) spec->init(dialog, spec->context);
+            setup = reinterpret_cast<const ButtonDialog*>(lParam);
+            if (setup->init != nullptr) setup->init(dialog, setup->context);
             return TRUE;
         case WM_COMMAND:
-            if (spec == nullptr) return FALSE;
+            if (setup == nullptr) return FALSE;
             switch (LOWORD(wParam)) {
                 case IDOK:
                     // A hidden or disabled button's Enter does not answer for it.
                     if (!::IsWindowVisible(::GetDlgItem(dialog, IDOK)) || !::IsWindowEnabled(::GetDlgItem(dialog, IDOK)))
                         return TRUE;
-                    ::EndDialog(dialog, spec->okResult);
+                    ::EndDialog(dialog, setup->okResult);
                     return TRUE;
                 case IDCANCEL:
-                    ::EndDialog(dialog, spec->cancelResult);
+                    ::EndDialog(dialog, setup->cancelResult);
                     return TRUE;
             }
             return FALSE;
@@ -88,8 +88,8 @@ INT_PTR CALLBACK ButtonDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM l
     return FALSE;
 }
 
-INT_PTR Run(HWND owner, LPCWSTR id, const ButtonDialog& spec) {
-    return ::DialogBoxParamW(Instance(), id, owner, ButtonDialogProc, reinterpret_cast<LPARAM>(&spec));
+INT_PTR Run(HWND owner, LPCWSTR id, const ButtonDialog& setup) {
+    return ::DialogBoxParamW(Instance(), id, owner, ButtonDialogProc, reinterpret_cast<LPARAM>(&setup));
 }
 
 void SetButtonTexts(HWND dialog, uint32_t ok, uint32_t cancel) {
@@ -250,30 +250,30 @@ std::string LogDirectoryOf(const std::string& path, const std::string& name) {
 }
 
 int ShowSerialSettingsNotice(HWND owner) {
-    const ButtonDialog spec{nullptr, nullptr, 1, 2};
-    return Run(owner, LanguageTemplate(IDD_SERIAL_NOTICE_DE), spec) == 1 ? 1 : 2;
+    const ButtonDialog setup{nullptr, nullptr, 1, 2};
+    return Run(owner, LanguageTemplate(IDD_SERIAL_NOTICE_DE), setup) == 1 ? 1 : 2;
 }
 
 int AskCloseWhileUpdating(HWND owner) {
-    const ButtonDialog spec{InitCloseQuestion, nullptr, 1, 0};
-    return Run(owner, LanguageTemplate(IDD_CLOSE_QUESTION_DE), spec) == 1 ? 1 : 0;
+    const ButtonDialog setup{InitCloseQuestion, nullptr, 1, 0};
+    return Run(owner, LanguageTemplate(IDD_CLOSE_QUESTION_DE), setup) == 1 ? 1 : 0;
 }
 
 void ShowMessageDialog(HWND owner, const CInterfaceParameter* port, const CDeviceParameter* record, uint32_t code) {
     const MessageContext context{port, record, code};
-    const ButtonDialog spec{InitMessage, &context, 1, 1};
-    Run(owner, MAKEINTRESOURCEW(IDD_MESSAGE), spec);
+    const ButtonDialog setup{InitMessage, &context, 1, 1};
+    Run(owner, MAKEINTRESOURCEW(IDD_MESSAGE), setup);
 }
 
 void ShowDeviceProperties(HWND owner, CDeviceList& list, const CInterfaceParameter* port) {
     const PropertiesContext context{&list, port};
-    const ButtonDialog spec{InitProperties, &context, 2, 2};
-    Run(owner, MAKEINTRESOURCEW(IDD_PROPERTIES), spec);
+    const ButtonDialog setup{InitProperties, &context, 2, 2};
+    Run(owner, MAKEINTRESOURCEW(IDD_PROPERTIES), setup);
 }
 
 void ShowAboutBox(HWND owner) {
-    const ButtonDialog spec{InitAbout, nullptr, 1, 1};
-    Run(owner, MAKEINTRESOURCEW(IDD_ABOUT), spec);
+    const ButtonDialog setup{InitAbout, nullptr, 1, 1};
+    Run(owner, MAKEINTRESOURCEW(IDD_ABOUT), setup);
 }
 
 void ShowLogDirectory(HWND owner) {
@@ -283,23 +283,23 @@ void ShowLogDirectory(HWND owner) {
 }
 
 int CUpdateQuestions::ShowVersionNotAtOnce() {
-    const ButtonDialog spec{InitStepNotice, nullptr, 0, 0};
-    Run(*m_pOwner, MAKEINTRESOURCEW(IDD_STEP_NOTICE), spec);
+    const ButtonDialog setup{InitStepNotice, nullptr, 0, 0};
+    Run(*m_pOwner, MAKEINTRESOURCEW(IDD_STEP_NOTICE), setup);
     return 0;
 }
 
 int CUpdateQuestions::AskVersionChange(uint32_t flags) {
     flags &= VC_DOWNGRADE | VC_CHANGE_IMPOSSIBLE;
     if (flags == 0) return 1;
-    const ButtonDialog spec{InitVersionQuestion, &flags, 1, 0};
-    const INT_PTR result = Run(*m_pOwner, MAKEINTRESOURCEW(IDD_VERSION_QUESTION), spec);
+    const ButtonDialog setup{InitVersionQuestion, &flags, 1, 0};
+    const INT_PTR result = Run(*m_pOwner, MAKEINTRESOURCEW(IDD_VERSION_QUESTION), setup);
     // A refused change can never be agreed to.
     return (flags & VC_CHANGE_IMPOSSIBLE) ? 0 : (result == 1 ? 1 : 0);
 }
 
 int CUpdateQuestions::AskAdjustment() {
-    const ButtonDialog spec{InitAdjustmentNotice, nullptr, 1, 0};
-    return Run(*m_pOwner, MAKEINTRESOURCEW(IDD_ADJUSTMENT_NOTICE), spec) == 1 ? 1 : 0;
+    const ButtonDialog setup{InitAdjustmentNotice, nullptr, 1, 0};
+    return Run(*m_pOwner, MAKEINTRESOURCEW(IDD_ADJUSTMENT_NOTICE), setup) == 1 ? 1 : 0;
 }
 
 }  // namespace winui
