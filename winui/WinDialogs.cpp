@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "base/BaseObject.h"
@@ -201,6 +202,9 @@ INT_PTR CALLBACK LogDirectoryProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM l
                 path = log->GetFilePath();
                 name = log->GetFileName();
             }
+            // The log joins its folder and name with '/', which Windows
+            // accepts; the user and the file browser see its own separator.
+            std::replace(path.begin(), path.end(), '/', '\\');
             self->directory = Wide(LogDirectoryOf(path, name));
             ::SetWindowTextW(dialog, BrandCaption(IDS_TITLE_LOG_DIRECTORY).c_str());
             SetItemText(dialog, IDC_TEXT1, Text(IDS_LABEL_PATH));

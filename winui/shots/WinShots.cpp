@@ -252,7 +252,9 @@ void Run(CWinUpdateWnd& window) {
 
     driver.Add([&] {
         main = window.Hwnd();
-        if (main == nullptr) return false;
+        return main != nullptr && ::IsWindowVisible(main) && driver.Settle(6);
+    });
+    driver.Add([&] {
         list = ::GetDlgItem(main, IDC_DEVICE_LIST);
         Shoot({main}, "main-empty");
         return ::PostMessageW(main, WM_COMMAND, ID_USB_ACTIVATE, 0) != FALSE;
