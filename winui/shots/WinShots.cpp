@@ -216,10 +216,24 @@ int ItemImage(HWND list, int item) {
     return ListView_GetItem(list, &lv) ? lv.iImage : -1;
 }
 
+// The Settings menu: check marks of its port kind entries (by position) and
+// whether commands are usable.
+bool MenuShows(HWND main, std::initializer_list<std::pair<UINT, bool>> checked,
+               std::initializer_list<std::pair<UINT, bool>> enabled) {
+    HMENU bar = ::GetMenu(main);
+    HMENU settings = bar ? ::GetSubMenu(bar, 0) : nullptr;
+    if (settings == nullptr) return false;
+    for (const auto& [position, on] : checked)
+        if (((::GetMenuState(settings, position, MF_BYPOSITION) & MF_CHECKED) != 0) != on) return false;
+    for (const auto& [id, on] : enabled)
+        if (((::GetMenuState(bar, id, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED)) == 0) != on) return false;
+    return true;
+}
+
 void Run(CWinUpdateWnd& window) {
     CDriver driver(window);
     HWND main = nullptr, list = nullptr, progress = nullptr;
-    std::wstring versionBefore;
+    std::wstring versionBefore, rowAddress;
     const auto dialog = [&] { return OwnedWindow(main, false); };
     // Opens a dialog by a command of the main window, photographs it and
     // closes it with `close`.
@@ -262,6 +276,9 @@ void Run(CWinUpdateWnd& window) {
     driver.Add([&] { return ListView_GetItemCount(list) == kInstruments && driver.Settle(4); });
     driver.Add([&] {
         Check(true, "the simulated instruments are listed");
+        Check(MenuShows(main, {{1, true}}, {{46011, false}, {46012, true}, {46001, true}, {46002, false},
+                                            {46013, false}, {46021, false}, {46022, false}, {46023, false}}),
+              "USB on: its entry is checked, Activate greyed, Deactivate usable, IP and the options greyed");
         Check(ItemImage(list, 0) == ROW_IMAGE_POSSIBLE, "the first instrument may be updated");
         versionBefore = ItemText(list, 0, 2);
         ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -274,6 +291,11 @@ void Run(CWinUpdateWnd& window) {
         return true;
     });
     photographCommand(ID_SERIAL_ACTIVATE, "serial-notice", IDCANCEL);  // declined: serial stays off
+    driver.Add([&] {
+        Check(MenuShows(main, {{0, false}, {1, true}}, {{46001, true}, {46002, false}}),
+              "the declined serial notice leaves serial off");
+        return true;
+    });
     photographCommand(ID_APP_ABOUT, "about", IDOK);
     photographCommand(ID_LOG_FILE_DIRECTORY, "log-directory", IDCANCEL);
     photographOpened([&] { window.ShowDeviceProperties(firstPort().first); }, "properties", IDCANCEL);
@@ -339,8 +361,43 @@ void Run(CWinUpdateWnd& window) {
     driver.Add([&] {
         Check(true, "Escape in the progress window cancels the update");
         Check(ItemText(list, 0, 2) == versionBefore, "the instrument keeps its firmware");
-        return ::PostMessageW(main, WM_COMMAND, IDCANCEL, 0) != FALSE;
+        return true;
     });
+    // The context menu of a row, the list emptied while the menu is open:
+    // its entry still opens the properties of the row's instrument.
+    driver.AddOpening([&] {
+        RECT row{};
+        ListView_GetItemRect(list, 0, &row, LVIR_BOUNDS);
+        POINT at{(row.left + row.right) / 2, (row.top + row.bottom) / 2};
+        ::ClientToScreen(list, &at);
+        ::SetCursorPos(at.x, at.y);
+        rowAddress = ItemText(list, 0, 3);
+        NMHDR click{list, IDC_DEVICE_LIST, static_cast<UINT>(NM_RCLICK)};
+        ::SendMessageW(main, WM_NOTIFY, IDC_DEVICE_LIST, reinterpret_cast<LPARAM>(&click));
+    });
+    driver.Add([&] { return ::FindWindowW(L"#32768", nullptr) != nullptr && driver.Settle(4); });
+    driver.Add([&] {
+        window.SetRows({});
+        INPUT keys[4] = {};
+        const WORD codes[2] = {VK_DOWN, VK_RETURN};
+        for (int i = 0; i < 4; ++i) {
+            keys[i].type = INPUT_KEYBOARD;
+            keys[i].ki.wVk = codes[i / 2];
+            keys[i].ki.dwFlags = (i % 2) ? KEYEVENTF_KEYUP : 0;
+        }
+        return ::SendInput(4, keys, sizeof(INPUT)) == 4;
+    });
+    driver.Add([&] { return dialog() != nullptr && driver.Settle(4); });
+    driver.Add([&] {
+        wchar_t group[128] = L"";
+        ::GetDlgItemTextW(dialog(), IDC_PROPERTIES_GROUP, group, 128);
+        Check(!rowAddress.empty() && std::wstring(group).find(rowAddress) != std::wstring::npos,
+              "the context menu opens the clicked instrument's properties after a rebuild");
+        ::PostMessageW(dialog(), WM_COMMAND, IDCANCEL, 0);
+        return true;
+    });
+    driver.Add([&] { return dialog() == nullptr; });
+    driver.Add([&] { return ::PostMessageW(main, WM_COMMAND, IDCANCEL, 0) != FALSE; });
     driver.Start();
     window.DoModal();
     Check(true, "the window closes");
