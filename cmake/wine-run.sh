@@ -19,6 +19,12 @@
 # nothing once the server has started, and where a private mount namespace can be had, the
 # server and the program run in one with /dev/null bound over every serial
 # device.
+#
+# KORVA_WINE_COM_LINK=comN=/dev/pts/M links that one COM name to a pseudo-
+# terminal (the Linux instrument simulator's) for this run, and back to
+# nothing when the program has ended; only a pseudo-terminal is accepted.
+# A test that uses it must not run beside other Wine runs (RUN_SERIAL): the
+# link is one of the prefix, and each run puts every other link back.
 set -eu
 prefix=$1
 shift
@@ -70,6 +76,16 @@ if [ "${1:-}" = "--stop" ]; then
     exit 0
 fi
 
+link_name= link_target=
+if [ -n "${KORVA_WINE_COM_LINK:-}" ]; then
+    link_name=${KORVA_WINE_COM_LINK%%=*}
+    link_target=${KORVA_WINE_COM_LINK#*=}
+    case "$link_name" in com[1-9]|com[1-9][0-9]) ;; *) echo "wine-run.sh: not a COM name: $link_name" >&2; exit 2 ;; esac
+    case "$link_target" in /dev/pts/*) ;; *) link_target=/ ;; esac
+    case "${link_target#/dev/pts/}" in ''|*[!0-9]*) echo "wine-run.sh: not a pseudo-terminal: $KORVA_WINE_COM_LINK" >&2; exit 2 ;; esac
+    [ -c "$link_target" ] || { echo "wine-run.sh: no such pseudo-terminal: $link_target" >&2; exit 2; }
+fi
+
 mkdir -p "$(dirname "$prefix")"
 (
     flock 9
@@ -83,6 +99,11 @@ mkdir -p "$(dirname "$prefix")"
     # Also when the server was started by someone else's Wine run.
     hidden=$(find "$prefix/dosdevices" -name 'com*' -lname "$prefix/no-port" | wc -l)
     [ "$hidden" -eq 256 ] || hide_ports
+    [ -z "$link_name" ] || ln -sfn "$link_target" "$prefix/dosdevices/$link_name"
 ) 9>"$prefix.lock"
 
-exec wine "$@"
+[ -n "$link_name" ] || exec wine "$@"
+status=0
+wine "$@" || status=$?
+( flock 9; ln -sfn "$prefix/no-port" "$prefix/dosdevices/$link_name" ) 9>"$prefix.lock"
+exit $status

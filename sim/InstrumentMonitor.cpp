@@ -136,8 +136,10 @@ void CInstrument::LoadByte(uint8_t b, uint64_t t) {
     if (m_loadPosition < m_loadLength) return;
     CancelTimers(TimerKind::kLoadTimeout);
     m_state = State::kMonitor;
-    EmitMonitor(Format("0x%x bytes loaded! OK", m_loadLength), t);
-    Prompt(t);
+    if (!faults.loadReplyLost) {
+        EmitMonitor(Format("0x%x bytes loaded! OK", m_loadLength), t);
+        Prompt(t);
+    }
     Notice(Format("0x%x bytes loaded", m_loadLength));
 }
 

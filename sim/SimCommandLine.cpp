@@ -173,6 +173,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
                 error = "--wrong-checksum takes once or always";
                 return false;
             }
+        } else if (opt == "--load-reply-lost") {
+            c.faults.loadReplyLost = true;
         } else if (opt == "--silent-after-restart") {
             c.faults.silentAfterRestart = true;
         } else if (opt == "--old-monitor") {

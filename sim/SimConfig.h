@@ -98,6 +98,7 @@ struct Faults {
     bool imageFaultEveryLoad = false; // false: only the first load is hit
     ChecksumFault wrongChecksum = ChecksumFault::kNone;
     bool silentAfterRestart = false;
+    bool loadReplyLost = false;       // the monitor's answer to a completed load never arrives
     bool oldMonitor = false;          // the monitor reports version 1.50
     bool waitingForOtherCount = false;
     bool garbage = false;             // "*IDN?" is answered by a garbage line

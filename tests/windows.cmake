@@ -37,10 +37,14 @@ korva_windows_tests(protocol_tests DEPS korva_protocol FILES ${_t}/protocol/supp
 korva_windows_tests(protocol_tests_mt THREADED DEPS korva_protocol FILES ${_t}/protocol/support/FakeInterface.cpp
   ${_t}/protocol/updateinterface_mt_test.cpp)
 
-# transport/: the port records. Left out are the serial suites (pseudo-
-# terminals) and usblibraryfile_test (the library file is FTDI's own DLL on
-# Windows, not an embedded resource).
+# transport/: the port records, and the I/O thread on the fake port (line
+# errors, writes that finish later, stops: what Wine's serial layer cannot
+# show). Left out are commdriver_mt_test and comminterface_mt_test (pseudo-
+# terminals) and usblibraryfile_test (descriptors, file modes and the
+# embedded Linux library; the Windows file is run end to end below).
 korva_windows_tests(transport_tests DEPS korva_transport FILES ${_t}/transport/interfaceparameter_test.cpp)
+korva_windows_tests(transport_tests_mt THREADED DEPS korva_transport FILES
+  ${_t}/transport/support/SerialTestSupport.cpp ${_t}/transport/commthread_mt_test.cpp)
 
 # device/: every suite.
 set(_device_support ${_t}/device/support/DeviceFixtures.cpp ${_t}/base/support/TempDir.cpp)
@@ -54,12 +58,14 @@ korva_windows_tests(device_tests_mt THREADED DEPS korva_device FILES ${_device_s
 korva_windows_tests(search_tests_mt THREADED DEPS korva_search FILES ${_t}/search/threadlist_mt_test.cpp)
 
 # update/ and window/ build as libraries; not run are
-#   update/devupdatethread_mt_test, update/slow  simulated instruments on pseudo-terminals
+#   update/devupdatethread_mt_test, update/slow  serial only: simulated instruments on pseudo-terminals
 #   window/updatewnd*_mt_test                     the same, through the search test support
-# nor, for the same reason, faults/ (the fault matrix and soak), usb/ (the
-# libftdi1 library) and ui/ (Qt). cli/cli_test drives the program through
-# POSIX processes and signals; the runs below stand in for it.
-
+#   faults/ (fault matrix, soak)                  one rig for both transports: its serial half, the
+#                                                 search support and the log checks are POSIX (ptys,
+#                                                 setenv, chdir); the USB faults run below end to end
+# nor usb/ (the libftdi1 library) and ui/ (Qt). cli/cli_test drives the
+# program through POSIX processes and signals; the runs below stand in for it.
+#
 # korva-upgrader-cli.exe end to end: the simulated USB DLL written to the
 # private folder, loaded by full path and deleted after it was freed; without
 # FTDI's driver USB is off and the output says why. NAME|EXIT|REGEX|ARG|ARG...
@@ -78,6 +84,29 @@ foreach(_run IN LISTS _cli_runs)
             -DEXIT=${_exit} "-DEXPECT=${_regex}" -DPREFIX=${CMAKE_BINARY_DIR}/wine
             -P ${PROJECT_SOURCE_DIR}/cmake/check-cli-run.cmake)
   set_tests_properties(windows.cli.${_name} PROPERTIES LABELS integration TIMEOUT 300)
+endforeach()
+
+# The same over a serial line: the Windows serial port and port listing on
+# Wine's COM4, linked to the Linux simulator's pseudo-terminal (built here
+# for the build machine). One at a time: the link is the prefix's.
+file(GLOB _host_sim_sources ${PROJECT_SOURCE_DIR}/sim/*.cpp ${PROJECT_SOURCE_DIR}/platform/*.cpp
+  ${PROJECT_SOURCE_DIR}/platform/linux/*.cpp)
+file(GLOB _host_sim_headers ${PROJECT_SOURCE_DIR}/sim/*.h ${PROJECT_SOURCE_DIR}/platform/*.h
+  ${PROJECT_SOURCE_DIR}/platform/linux/*.h)
+korva_host_tool(korva-sim SOURCES ${_host_sim_sources} ${PROJECT_SOURCE_DIR}/sim/main/main.cpp
+  HEADERS ${_host_sim_headers})
+add_custom_target(korva_host_sim ALL DEPENDS ${korva-sim_EXE})
+set(_serial_runs
+  "serial_search|0|COM4 +QV3108-2 +Oscilloscope +05.100-02.005 +update possible|--serial|list"
+  "serial_update|0|COM4: The software update was successfull|update|COM4|--yes")
+foreach(_run IN LISTS _serial_runs)
+  string(REPLACE "|" ";" _fields "${_run}")
+  list(POP_FRONT _fields _name _exit _regex)
+  add_test(NAME windows.cli.${_name}
+    COMMAND ${CMAKE_COMMAND} "-DCOMMAND=${PROJECT_SOURCE_DIR}/cmake/wine-serial-run.sh;${korva-sim_EXE};${CMAKE_BINARY_DIR}/wine;4;$<TARGET_FILE:korva-upgrader-cli>;${_fields}"
+            -DEXIT=${_exit} "-DEXPECT=${_regex}" -DPREFIX=${CMAKE_BINARY_DIR}/wine
+            -P ${PROJECT_SOURCE_DIR}/cmake/check-cli-run.cmake)
+  set_tests_properties(windows.cli.${_name} PROPERTIES LABELS integration TIMEOUT 300 RUN_SERIAL TRUE)
 endforeach()
 
 # sim/: the instrument core and the embedded firmware image (resource 6120).

@@ -133,8 +133,8 @@ private:
     std::vector<Retired> m_Retired;
 
     std::atomic<uint8_t> m_bClosing{0};
-    COMMPROP m_CommProp;             // m_RxLock
-    DCB m_DCB;                       // m_RxLock
+    COMMPROP m_CommProp{};           // m_RxLock
+    DCB m_DCB{};                     // m_RxLock
     uint16_t m_wSettingsChosen = 0;  // m_RxLock
     uint32_t m_dwRxQueueSize = 0;    // m_RxLock
     uint32_t m_dwTxQueueSize = 0;    // m_RxLock

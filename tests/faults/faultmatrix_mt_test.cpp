@@ -167,6 +167,9 @@ std::vector<Case> Cases() {
              RestartedOnce(o);
          },
          IDS_PROG_TRANSMIT_DATA},
+        // Its prompt lost, the monitor is asked for one before the restart.
+        {"load_reply_lost", true, Where::kUpdate, false, [](sim::Config& c) { c.faults.loadReplyLost = true; },
+         Back(RC_UPDATE_TIMEOUT), Back(RC_UPDATE_TIMEOUT), RestartedOnce},
         {"restart_refused_three_times", false, Where::kUpdate, false, [](sim::Config& c) { c.faults.answerRs = 3; },
          Finished(), Finished()},
         {"restart_always_refused", true, Where::kUpdate, false, [](sim::Config& c) { c.faults.answerRs = -1; },

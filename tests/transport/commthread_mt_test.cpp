@@ -37,12 +37,12 @@ TEST_F(CommThreadTest, InitChecksItsArguments) {
 
 TEST_F(CommThreadTest, LineErrorIsLoggedWithTheQueueStateAndReported) {
     ASSERT_EQ(thread->Init(&port), 0u);
-    COMSTAT status;
+    COMSTAT status{};
     status.fCtsHold = 1;
     port.SetStatus(status);
     port.Inject(EV_ERR, CE_OVERRUN, "12345");
     ASSERT_TRUE(recorder.WaitForEvent(RC_PORT_ERROR));
-    EXPECT_EQ(recorder.Events()[0], std::make_pair(RC_PORT_ERROR, CE_OVERRUN));
+    EXPECT_EQ(recorder.Events()[0], std::make_pair(RC_PORT_ERROR, uint32_t{CE_OVERRUN}));
     EXPECT_NE(log.Text().find("CCommThread::ProcessPortEvent\r\nError: 0x00000002\r\nStatus: read buffer 5 "
                               "byte(s), write buffer 0 byte(s), waiting for CTS\r\n"),
               std::string::npos)
@@ -52,7 +52,7 @@ TEST_F(CommThreadTest, LineErrorIsLoggedWithTheQueueStateAndReported) {
     ASSERT_TRUE(recorder.WaitForData(6));
     port.Inject(EV_BREAK, CE_BREAK);
     ASSERT_TRUE(recorder.WaitForEvent(RC_PORT_ERROR, 2));
-    EXPECT_EQ(recorder.Events().back(), std::make_pair(RC_PORT_ERROR, CE_BREAK));
+    EXPECT_EQ(recorder.Events().back(), std::make_pair(RC_PORT_ERROR, uint32_t{CE_BREAK}));
 }
 
 TEST_F(CommThreadTest, AWriteThatFinishesLaterKeepsTheNextOneOutAndTheLockFree) {
@@ -96,7 +96,7 @@ TEST_F(CommThreadTest, ACommWaitErrorEndsTheThreadWithIt) {
     ASSERT_EQ(thread->Init(&port), 0u);
     port.SetCommEventError(ERROR_IO_DEVICE);
     ASSERT_TRUE(recorder.WaitForEvent(RC_PORT_THREAD_TERMINATED));
-    EXPECT_EQ(recorder.Events().back(), std::make_pair(RC_PORT_THREAD_TERMINATED, ERROR_IO_DEVICE));
+    EXPECT_EQ(recorder.Events().back(), std::make_pair(RC_PORT_THREAD_TERMINATED, uint32_t{ERROR_IO_DEVICE}));
     const std::string text = log.Text();
     EXPECT_NE(text.find("CCommThread::ProcessPortEvent\r\n::GetOverlappedResult failed"), std::string::npos);
     EXPECT_NE(text.find("CCommThread::Execute - 0x0000045D"), std::string::npos);

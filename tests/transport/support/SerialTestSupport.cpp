@@ -1,14 +1,18 @@
 #include "SerialTestSupport.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -17,6 +21,25 @@
 
 namespace {
 
+#ifdef _WIN32
+// Windows runs only the fake-port suites: no pseudo-terminals, no aliases.
+std::string MakeTempDir() {
+    std::error_code ec;
+    const auto base = std::filesystem::temp_directory_path(ec);
+    for (int i = 0; !ec && i < 1000; ++i) {
+        const auto dir = base / ("korva-serial-" + std::to_string(std::rand()));
+        if (std::filesystem::create_directory(dir, ec)) return dir.string();
+    }
+    return "";
+}
+
+void RemoveTree(const std::string& path) {
+    std::error_code ec;
+    if (!path.empty()) std::filesystem::remove_all(path, ec);
+}
+
+}  // namespace
+#else
 std::string MakeTempDir() {
     char pattern[] = "/tmp/korva-serial-XXXXXX";
     return ::mkdtemp(pattern) ? pattern : "";
@@ -92,6 +115,7 @@ std::string PtyPeer::Receive(size_t count, uint32_t timeoutMs) {
     }
     return got;
 }
+#endif  // _WIN32
 
 void EventRecorder::OnEvent(uint32_t code, uint32_t data, CObject* user) {
     auto* self = CObject::DownCast<EventRecorder>(user);

@@ -113,14 +113,14 @@ private:
     uint32_t m_events = 0;
     uint32_t m_errors = 0;
     uint32_t m_commError = 0;
-    COMSTAT m_status;
+    COMSTAT m_status{};
     std::string m_input;
     std::string m_written;
     std::string m_pendingWrite;
     bool m_pend = false;
     int m_readLimit = -1;
     bool m_closed = false;
-    DCB m_dcb;
+    DCB m_dcb{};
 };
 
 // An update log in a private folder, installed as the current log.
