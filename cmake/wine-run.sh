@@ -8,6 +8,11 @@
 # first use. One wineserver serves every run and lingers a minute after the
 # last one, so a test run pays Wine's start once instead of per test.
 #
+# Programs get no display unless KORVA_WINE_DISPLAY names one: the window
+# tests start their own virtual display and use a prefix of their own, whose
+# Wine desktop lives on that display; `wine-run.sh PREFIX --stop` ends that
+# prefix's server (and its desktop) before the display goes.
+#
 # Wine maps each /dev/ttyS* of the machine to a COM port by itself (a name
 # hidden in its registry only moves the device to another number). A test
 # must never reach real hardware, so every COM link of the prefix points at
@@ -26,6 +31,9 @@ shift
 export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 unset DISPLAY WAYLAND_DISPLAY
+if [ -n "${KORVA_WINE_DISPLAY:-}" ]; then
+    export DISPLAY="$KORVA_WINE_DISPLAY"
+fi
 
 # The mount namespace: re-run this script inside one, once.
 if [ -z "${KORVA_WINE_NS:-}" ] && command -v unshare >/dev/null 2>&1 \
@@ -62,6 +70,11 @@ make_prefix() {
     hide_ports
     touch "$prefix/.korva-ready"
 }
+
+if [ "${1:-}" = "--stop" ]; then
+    [ -d "$prefix" ] && wineserver -k 2>/dev/null || true
+    exit 0
+fi
 
 link_name= link_target=
 if [ -n "${KORVA_WINE_COM_LINK:-}" ]; then

@@ -30,5 +30,5 @@ if [ "$windows" = 1 ]; then
     # fonts its dialogs are measured with.
     apt-get install -y -qq --no-install-recommends \
         g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-        googletest wine wine32:i386 fonts-wine >/dev/null
+        googletest wine wine32:i386 fonts-wine nsis zip unzip >/dev/null
 fi

@@ -131,5 +131,34 @@ set_tests_properties(wine.real_serial_ports_hidden PROPERTIES LABELS unit)
 find_program(KORVA_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
 add_test(NAME windows.programs_import_only_system_dlls
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${KORVA_OBJDUMP} -DDIR=${CMAKE_BINARY_DIR}
-          -DSKIP=${CMAKE_BINARY_DIR}/wine "-DREQUIRE=korva-upgrader-cli.exe;korva_usb_sim.dll" -P ${PROJECT_SOURCE_DIR}/cmake/check-pe-imports.cmake)
+          -DSKIP=${CMAKE_BINARY_DIR}/wine[^/]* "-DREQUIRE=korva-upgrader-cli.exe;korva_usb_sim.dll;korva-upgrader.exe" -P ${PROJECT_SOURCE_DIR}/cmake/check-pe-imports.cmake)
 set_tests_properties(windows.programs_import_only_system_dlls PROPERTIES LABELS unit)
+
+# The window (winui/) on a virtual display under Wine, in a prefix of its own
+# whose system folder holds the simulated USB library as the driver's
+# (tests/windows/desktop.sh): window_check starts korva-upgrader.exe and
+# checks its main window, a second start and closing.
+add_executable(window_check ${_t}/windows/window_check.cpp)
+target_link_options(window_check PRIVATE -municode)
+set(KORVA_WINE_GUI_PREFIX ${CMAKE_BINARY_DIR}/wine-gui)
+set(_desktop sh ${_t}/windows/desktop.sh ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KORVA_WINE_GUI_PREFIX}
+  $<TARGET_FILE:korva_usb_sim>)
+add_test(NAME windows.window_starts
+  COMMAND ${_desktop} ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KORVA_WINE_GUI_PREFIX}
+          $<TARGET_FILE:window_check> $<TARGET_FILE:korva-upgrader>)
+# One display and one Wine desktop at a time for the prefix.
+set_tests_properties(windows.window_starts PROPERTIES LABELS gui RESOURCE_LOCK korva_wine_gui TIMEOUT 600)
+# korva-win-shots drives the window on two simulated USB instruments: they are
+# listed, an update runs with its progress window in front, closing asks
+# while it runs, and Cancel ends it before the FLASH is programmed.
+add_test(NAME windows.window_update
+  COMMAND ${_desktop} ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KORVA_WINE_GUI_PREFIX}
+          $<TARGET_FILE:korva-win-shots> Z:${CMAKE_CURRENT_BINARY_DIR} en)
+set_tests_properties(windows.window_update PROPERTIES LABELS gui RESOURCE_LOCK korva_wine_gui TIMEOUT 600)
+# The installer: silent install into the prefix, the installed program's
+# main window, silent uninstall; the portable zip's contents.
+set(_package ${CMAKE_BINARY_DIR}/winui/installer/korva-upgrader-6.000)
+add_test(NAME windows.installer
+  COMMAND ${_desktop} sh ${_t}/windows/installer.sh ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${KORVA_WINE_GUI_PREFIX}
+          ${_package}-setup.exe ${_package}-portable.zip $<TARGET_FILE:window_check>)
+set_tests_properties(windows.installer PROPERTIES LABELS gui RESOURCE_LOCK korva_wine_gui TIMEOUT 600)
