@@ -22,15 +22,12 @@
 #include "transport/UsbInterface.h"
 #include "transport/UsbLibraryFile.h"
 #include "transport/UsbThread.h"
+#include "tests/search/support/SearchTestSupport.h"
 
 namespace {
 
 constexpr uint32_t kFtdiId = 0x04036001;
 
-std::vector<uint8_t> ReadBytes(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // What an owner of a port interface sees.
 struct Recorder : CObject {
@@ -71,50 +68,24 @@ struct Recorder : CObject {
 class UsbTransport : public ::testing::Test {
 protected:
     void SetUp() override {
-        char* cwd = ::getcwd(nullptr, 0);
-        m_previous = cwd;
-        free(cwd);
-        char dir[] = "/tmp/korva-usb-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        m_dir = dir;
-        ASSERT_EQ(::chdir(m_dir.c_str()), 0);
-        m_bytes = ReadBytes(KORVA_USB_SIM_LIBRARY_PATH);
-        ASSERT_FALSE(m_bytes.empty());
-        EmbeddedFile file{m_bytes.data(), m_bytes.size()};
-        WriteUsbLibraryFile(&file);
-        ASSERT_EQ(g_bUsbDllCreated.load(), 1);
-        ASSERT_EQ(LoadUsbLibrary(m_control), 0u) << m_control.LastLoaderMessage();
-        attach = m_control.Bind<PFN_KORVA_SimAttach>("KORVA_SimAttach");
-        unplug = m_control.Bind<PFN_KORVA_SimUnplug>("KORVA_SimUnplug");
-        limit = m_control.Bind<PFN_KORVA_SimLimitWrites>("KORVA_SimLimitWrites");
-        reset = m_control.Bind<PFN_KORVA_SimReset>("KORVA_SimReset");
-        ASSERT_TRUE(attach && unplug && limit && reset);
-        reset();
+        ASSERT_TRUE(usb.IsReady());
         CMessageWindow::SetMain(&window);
         m_fast.timing.fast = true;
     }
-    void TearDown() override {
-        CMessageWindow::SetMain(nullptr);
-        if (reset) reset();
-        DeleteUsbLibraryFile();
-        EXPECT_EQ(::chdir(m_previous.c_str()), 0);
-        ::rmdir(m_dir.c_str());
-    }
+    void TearDown() override { CMessageWindow::SetMain(nullptr); }
     CInterfaceParameter UsbPort(uint32_t id, const char* serial) {
         CInterfaceParameter port;
         port.SetUsbPort(id, serial);
         return port;
     }
+    int attach(uint32_t id, const char* serial, const sim::Config* config) { return usb.Attach(serial, *config, id); }
+    int unplug(const char* serial) { return usb.Unplug(serial); }
+    int limit(const char* serial, uint32_t maxBytes, int writes) { return usb.LimitWrites(serial, maxBytes, writes); }
 
+    UsbSandbox usb{KORVA_USB_SIM_LIBRARY_PATH};
+    platform::SharedLibrary& m_control = usb.Library();
     CMessageWindow window;
-    platform::SharedLibrary m_control;
-    PFN_KORVA_SimAttach attach = nullptr;
-    PFN_KORVA_SimUnplug unplug = nullptr;
-    PFN_KORVA_SimLimitWrites limit = nullptr;
-    PFN_KORVA_SimReset reset = nullptr;
     sim::Config m_fast;
-    std::string m_dir, m_previous;
-    std::vector<uint8_t> m_bytes;
 };
 
 }  // namespace

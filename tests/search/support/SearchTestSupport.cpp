@@ -96,7 +96,8 @@ UsbSandbox::UsbSandbox(const char* libraryPath) {
     m_unplug = m_control.Bind<PFN_KORVA_SimUnplug>("KORVA_SimUnplug");
     m_inspect = m_control.Bind<PFN_KORVA_SimInspect>("KORVA_SimInspect");
     m_reset = m_control.Bind<PFN_KORVA_SimReset>("KORVA_SimReset");
-    if (!m_attach || !m_unplug || !m_inspect || !m_reset) return;
+    m_limit = m_control.Bind<PFN_KORVA_SimLimitWrites>("KORVA_SimLimitWrites");
+    if (!m_attach || !m_unplug || !m_inspect || !m_reset || !m_limit) return;
     m_reset();
     m_ready = true;
 }
@@ -114,6 +115,10 @@ int UsbSandbox::Attach(const std::string& serial, const sim::Config& config, uin
 }
 
 int UsbSandbox::Unplug(const std::string& serial) { return m_unplug ? m_unplug(serial.c_str()) : -1; }
+
+int UsbSandbox::LimitWrites(const std::string& serial, uint32_t maxBytes, int writes) {
+    return m_limit ? m_limit(serial.c_str(), maxBytes, writes) : -1;
+}
 
 // --- RecordingWindow -----------------------------------------------------------------
 

@@ -53,6 +53,9 @@ public:
     bool IsReady() const { return m_ready; }
     int Attach(const std::string& serial, const sim::Config& config, uint32_t deviceId = 0x04036001);
     int Unplug(const std::string& serial);
+    // The next `writes` writes to the instrument take at most `maxBytes`.
+    int LimitWrites(const std::string& serial, uint32_t maxBytes, int writes);
+    platform::SharedLibrary& Library() { return m_control; }
     // Runs `inspect` on the attached instrument; false if none.
     template <typename F>
     bool Inspect(const std::string& serial, F&& inspect) {
@@ -71,6 +74,7 @@ private:
     PFN_KORVA_SimUnplug m_unplug = nullptr;
     PFN_KORVA_SimInspect m_inspect = nullptr;
     PFN_KORVA_SimReset m_reset = nullptr;
+    PFN_KORVA_SimLimitWrites m_limit = nullptr;
     bool m_ready = false;
 };
 
