@@ -12,19 +12,12 @@ using sim::CInstrument;
 namespace {
 
 const std::string kIdn = "*IDN?;\n\r";
-const std::string kModules = ":Service:Mode kac;:System:Hardware:Moduls?;\n\r";
 const std::string kMonitor = ":Service:Mode kAccess;:System:Software:Monitor;\n\r";
 
 std::string Hex(uint32_t v) {
     char b[16];
     std::snprintf(b, sizeof b, "%x", v);
     return b;
-}
-
-uint32_t ImageSum(const std::vector<uint8_t>& image) {
-    uint32_t s = static_cast<uint32_t>(image.size());
-    for (uint8_t b : image) s += b;
-    return s;
 }
 
 const std::vector<uint8_t>& StandIn() {
@@ -34,9 +27,6 @@ const std::vector<uint8_t>& StandIn() {
 }
 
 std::string LoadCommand(size_t length) { return "l c000000 " + Hex(static_cast<uint32_t>(length)) + ";\r"; }
-std::string RamChecksumCommand(size_t length) {
-    return "z c000000 " + Hex(static_cast<uint32_t>(0x0C000000 + length - 1)) + ";\r";
-}
 
 // Enters the monitor and checks the prompt and the version reply.
 void EnterMonitor(SimDriver& d, const std::string& version = "2.01") {
@@ -52,33 +42,6 @@ std::string LoadImage(SimDriver& d, const std::vector<uint8_t>& image) {
 
 }  // namespace
 
-TEST(SimIdentification, ConfiguredIdentityAndBoardsAreByteExact) {
-    EXPECT_EQ(SimDriver(FastConfig()).Exchange(kIdn), "KORVA,QV3108-2,012345678,HW10011000,SW05.100-02.005\n\r");
-    sim::Config c = FastConfig();
-    c.identity = {"KORVA Instruments", "QV3600", "ABC123456789", 0x10020005, "05.006", "02.004"};
-    c.boards = {{5, 2}, {4, 0x1234}};  // code, value: both little-endian 16 bit
-    SimDriver d(c);
-    EXPECT_EQ(d.Exchange(kIdn), "KORVA Instruments,QV3600,ABC123456789,HW10020005,SW05.006-02.004\n\r");
-    EXPECT_EQ(d.Exchange(kModules), std::string("#18\x05\x00\x02\x00\x04\x00\x34\x12", 11) + "\n\r");
-}
-
-TEST(SimIdentification, ModuleReplyKinds) {
-    auto reply = [](sim::ModuleReply kind) {
-        sim::Config c = FastConfig();
-        c.moduleReply = kind;
-        SimDriver d(c);
-        return d.Exchange(kModules, 5000);
-    };
-    EXPECT_EQ(reply(sim::ModuleReply::kSilent), "");
-    EXPECT_EQ(reply(sim::ModuleReply::kTextLine), "NO MODULES\n\r");
-    const std::string unknown = reply(sim::ModuleReply::kUnknownCode);
-    EXPECT_EQ(unknown.substr(0, 4), "#244");
-    EXPECT_EQ(unknown.substr(4 + 40, 2), std::string("\x0c\x00", 2));
-    const std::string truncated = reply(sim::ModuleReply::kTruncated);
-    EXPECT_EQ(truncated.substr(0, 4), "#248");
-    EXPECT_EQ(truncated.size(), 4u + 40u + 2u);  // announces 48, carries 40
-}
-
 TEST(SimIdentification, ServiceCommandsNeedServiceModeInTheSameMessage) {
     SimDriver d(FastConfig());
     EXPECT_EQ(d.Exchange(":System:Hardware:Moduls?;\n\r"), "");
@@ -90,45 +53,6 @@ TEST(SimIdentification, ServiceCommandsNeedServiceModeInTheSameMessage) {
     EXPECT_EQ(d.Exchange(":serv:mode kac;:syst:hard:mod?;\n\r").substr(0, 4), "#240");
     EXPECT_EQ(d.Exchange(":System:Error?;\n\r"), "-221,\"Settings conflict\"\n\r");
     EXPECT_EQ(d.Exchange(":System:Error?;\n\r"), "0,\"No error\"\n\r");
-}
-
-TEST(SimSettings, QueryWriteBackAndStoreCommands) {
-    SimDriver d(FastConfig());
-    EXPECT_EQ(d.Exchange(":Service:Mode kAccess;:System:Adjust?;\n\r"),
-              ":ADJ:CH1:OFFS 12;:ADJ:CH1:GAIN 1.0021;:ADJ:CH2:OFFS -7;:ADJ:CH2:GAIN 0.9987;:ADJ:TRIG:LEV 3\n\r");
-    d.Exchange(":Service:Mode kAccess;:ADJ:CH1:OFFS 99;\n\r");
-    d.Exchange(":Service:Mode kAccess;:ADJ:TRIG:LEV 5;\n\r");
-    d.Exchange(":ADJ:CH2:OFFS 1;\n\r");  // refused: no service mode
-    EXPECT_EQ(d.Inst().Settings()[0].second, "99");
-    EXPECT_EQ(d.Inst().Settings()[2].second, "-7");
-    EXPECT_EQ(d.Inst().Settings()[4].second, "5");
-    EXPECT_EQ(d.Inst().GetCounters().settingsWrites, 2u);
-
-    d.Exchange("*CLS;\n\r");  // clears the refusal's error
-    EXPECT_EQ(d.Inst().ErrorCount(), 0u);
-    d.Exchange(":Bogus:Command;\n\r");
-    EXPECT_EQ(d.Inst().ErrorCount(), 1u);
-    d.Exchange(":Service:Mode kAccess;:System:CIError;\n\r");
-    EXPECT_EQ(d.Inst().ErrorCount(), 0u);
-    d.Exchange(":Service:Mode kAccess;:System:SNumber:Set 987654321;\n\r");
-    EXPECT_EQ(d.Exchange(kIdn), "KORVA,QV3108-2,987654321,HW10011000,SW05.100-02.005\n\r");
-}
-
-TEST(SimMonitor, FullSessionLoadChecksumCopyChecksumRestart) {
-    SimDriver d(FastConfig());
-    const auto& image = StandIn();
-    const std::string sum = "0x" + Hex(ImageSum(image));
-    EnterMonitor(d);
-    EXPECT_EQ(LoadImage(d, image), "0x115ba0 bytes loaded! OK\r\nMonDeb>");
-    EXPECT_EQ(d.Exchange(RamChecksumCommand(image.size())), "Calculate Checksum\r\n" + sum + "\r\nMonDeb>");
-    EXPECT_EQ(d.Exchange("cf c000000 115ba0 10000;\r"),
-              "Load function in iRAM ...:  OK\r\nProgramming FLASH ...:  OK\r\nMonDeb>");
-    EXPECT_EQ(d.Exchange("z 10000 125b9f;\r"), "Calculate Checksum\r\n" + sum + "\r\nMonDeb>");
-    EXPECT_EQ(d.Exchange("rs;\r"), "");
-    EXPECT_EQ(d.Exchange(kIdn), "KORVA,QV3108-2,012345678,HW10011000,SW05.306-02.011\n\r");
-    // New firmware starts with blank adjustment values.
-    EXPECT_EQ(d.Inst().Settings()[0].second, "0");
-    EXPECT_EQ(d.Inst().GetCounters().flashPrograms, 1u);
 }
 
 TEST(SimMonitor, UnknownAndOverlongInputGetDefinedAnswers) {

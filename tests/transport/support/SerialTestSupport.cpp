@@ -1,7 +1,6 @@
 #include "SerialTestSupport.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -14,36 +13,6 @@
 
 #include "base/LogScrambler.h"
 #include "platform/SysError.h"
-
-namespace {
-
-std::string MakeTempDir() {
-    char pattern[] = "/tmp/korva-serial-XXXXXX";
-    return ::mkdtemp(pattern) ? pattern : "";
-}
-
-void RemoveTree(const std::string& path) {
-    if (path.empty()) return;
-    ::nftw(
-        path.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
-}  // namespace
-
-RuntimeDirScope::RuntimeDirScope() : m_path(MakeTempDir()) {
-    if (const char* old = ::getenv("XDG_RUNTIME_DIR")) {
-        m_saved = old;
-        m_hadSaved = true;
-    }
-    ::setenv("XDG_RUNTIME_DIR", m_path.c_str(), 1);
-}
-
-RuntimeDirScope::~RuntimeDirScope() {
-    if (m_hadSaved) ::setenv("XDG_RUNTIME_DIR", m_saved.c_str(), 1);
-    else ::unsetenv("XDG_RUNTIME_DIR");
-    RemoveTree(m_path);
-}
 
 PtyPeer::PtyPeer() {
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -315,15 +284,14 @@ void FakePort::Close() {
 
 // ---- LogCapture ----
 
-LogCapture::LogCapture() : m_dir(MakeTempDir()) {
-    m_log = std::make_unique<CUpdateLogFile>(m_dir);
+LogCapture::LogCapture() {
+    m_log = std::make_unique<CUpdateLogFile>(m_dir.Path());
     CUpdateLogFile::SetCurrent(m_log.get());
 }
 
 LogCapture::~LogCapture() {
     CUpdateLogFile::SetCurrent(nullptr);
     m_log.reset();
-    RemoveTree(m_dir);
 }
 
 std::string LogCapture::Text() const {

@@ -17,18 +17,7 @@
 #include "base/BaseObject.h"
 #include "base/UpdateLogFile.h"
 #include "platform/SerialPort.h"
-
-// Points XDG_RUNTIME_DIR at a fresh directory for the scope's life, so COM
-// aliases go to a private folder.
-class RuntimeDirScope {
-public:
-    RuntimeDirScope();
-    ~RuntimeDirScope();
-private:
-    std::string m_path;
-    std::string m_saved;
-    bool m_hadSaved = false;
-};
+#include "tests/base/support/TempDir.h"
 
 // The master side of a pseudo-terminal: what the instrument would send and
 // receive. Thread: the test thread.
@@ -132,6 +121,6 @@ public:
     std::string Text() const;
 
 private:
-    std::string m_dir;
+    TempDir m_dir;
     std::unique_ptr<CUpdateLogFile> m_log;
 };

@@ -1,7 +1,7 @@
 // What the update tests share: a main window that the test thread pumps
 // and that makes recording progress windows, device records made from a
 // simulator configuration, and a count of commands in the update log. The
-// private alias folder and the captured log are the serial tests'.
+// captured log is the serial tests' (tests/transport/support).
 #pragma once
 
 #include <atomic>
