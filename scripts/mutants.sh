@@ -20,7 +20,8 @@
 #   - original text, which must occur exactly once in the file
 #   + replacement text
 #   # why this is a fault a user would see
-# '\n' in the texts stands for a line end.
+# '\n' in the texts stands for a line end. The unchanged tree's tests run
+# first (MUTANTS_NO_BASELINE=1 skips that).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/scripts/mutants.txt
@@ -86,8 +87,27 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVA_
 echo "building the unchanged tree in $build"
 cmake --build "$build" -j2 >"$work/build.log" 2>&1 || { cat "$work/build.log"; echo "the unchanged tree does not build"; exit 2; }
 
+# Each test run: the default selection, one test failing stops it.
+run_tests() {
+  # Without its cost data ctest runs the suites in the order they are
+  # declared, the quick unit suites first, instead of the longest first:
+  # a killed mutant is then known in seconds.
+  rm -f "$build/Testing/Temporary/CTestCostData.txt"
+  ctest --test-dir "$build" -LE slow -E '^ui\.desktop$' -j2 --timeout "$timeout" --stop-on-failure \
+    --no-tests=error >"$work/test.log" 2>&1
+}
+
 mkdir -p "$(dirname "$result")"
 : >"$result"
+# A mutant only counts as killed if the unchanged tree passes.
+if [[ -z ${MUTANTS_NO_BASELINE:-} ]]; then
+  echo "running the tests on the unchanged tree"
+  if ! run_tests; then
+    tail -30 "$work/test.log"
+    echo "the unchanged tree fails its tests"
+    exit 2
+  fi
+fi
 killed=0 alive=0 invalid=0
 for ((n = 1; n <= total; n++)); do
   [[ $only == "  " || $only == *" $n "* ]] || continue
@@ -113,16 +133,13 @@ PY
   start=$SECONDS
   if ! cmake --build "$build" -j2 >"$work/build.log" 2>&1; then
     status=invalid; invalid=$((invalid + 1)); detail="does not build"
-  # Without its cost data ctest runs the suites in the order they are
-  # declared, the quick unit suites first, instead of the longest first:
-  # a killed mutant is then known in seconds.
-  elif rm -f "$build/Testing/Temporary/CTestCostData.txt" && ctest --test-dir "$build" -LE slow -E '^ui\.desktop$' -j2 --timeout "$timeout" \
-         --stop-on-failure --no-tests=error >"$work/test.log" 2>&1; then
+  elif run_tests; then
     status=alive; alive=$((alive + 1)); detail=
   else
     status=killed; killed=$((killed + 1))
-    detail="by $(grep -E '\*\*\*(Failed|Timeout|Exception)|\(Failed\)|\(Timeout\)' "$work/test.log" | head -3 |
-             sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/' | paste -sd, -)"
+    # The summary's lines: "<tab> 86 - Suite.Name (Failed)".
+    detail="by $(sed -n -E 's/^[[:space:]]+[0-9]+ - ([^ ]+) \((Failed|Timeout|Exception|SEGFAULT|Subprocess aborted|Child aborted)\).*/\1/p' \
+             "$work/test.log" | head -3 | paste -sd, -)"
   fi
   restore
   line="$n $status $((SECONDS - start))s $file: $why${detail:+ [$detail]}"

@@ -133,6 +133,7 @@ TEST(LineCutting, WhereALineEndsAndWhatTrimmingKeeps) {
         {true, "#312", ""},
         {true, "#3123ab", ""},
         {true, "#3003abc", "#3003abc"},
+        {true, "#2x1ab", "#2x1"},  // only leading length digits count
         // Hexadecimal and indefinite blocks are not cut here.
         {true, "#H12\n\r", ""},
         {true, "#0ab\n\r", ""},

@@ -27,40 +27,6 @@ using namespace std::string_literals;
 
 namespace {
 
-struct InterfaceEvent {
-    uint32_t event;
-    uintptr_t data;
-    std::string text;
-};
-
-// The owner of the interface: records its events. Thread: any.
-class InterfaceOwner : public CObject {
-public:
-    static void OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context) {
-        auto* self = CObject::DownCast<InterfaceOwner>(context);
-        if (self == nullptr) return;
-        {
-            std::lock_guard<std::mutex> lock(self->m_mutex);
-            self->m_events.push_back({event, data, text->ToString()});
-        }
-        // Events come on the port's threads: wake the test's pump to look.
-        if (IMessageWindow* main = CMessageWindow::Main()) main->PostMsg(0);
-    }
-    std::vector<InterfaceEvent> Events() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_events;
-    }
-    size_t Count(uint32_t event) const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return std::count_if(m_events.begin(), m_events.end(),
-                             [&](const InterfaceEvent& e) { return e.event == event; });
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<InterfaceEvent> m_events;
-};
-
 class CommInterfaceOverPty : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -90,16 +56,16 @@ protected:
     CMessageWindow window;
     PtyPeer peer;
     CInterfaceParameter record;
-    InterfaceOwner owner;
+    InterfaceRecorder owner;
 };
 
 }  // namespace
 
 TEST_F(CommInterfaceOverPty, PortOpenedTwiceFailsCleanly) {
-    CCommInterface first(&InterfaceOwner::OnEvent, &owner);
+    CCommInterface first(&InterfaceRecorder::OnEvent, &owner);
     ASSERT_EQ(first.Init(&record), 0u);
-    InterfaceOwner owner2;
-    CCommInterface second(&InterfaceOwner::OnEvent, &owner2);
+    InterfaceRecorder owner2;
+    CCommInterface second(&InterfaceRecorder::OnEvent, &owner2);
     EXPECT_EQ(second.Init(&record), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(second.IsOpen());
     EXPECT_EQ(second.SendSCPIMsg("*RST;"), ERROR_NOACCESS);
@@ -109,7 +75,7 @@ TEST_F(CommInterfaceOverPty, PortOpenedTwiceFailsCleanly) {
 }
 
 TEST_F(CommInterfaceOverPty, RecordsThatCannotBeOpened) {
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
     EXPECT_EQ(port.Init(nullptr), ERROR_INVALID_PARAMETER);
     CInterfaceParameter usb;
     usb.SetUsbPort(0x04036001, "FT123456");
@@ -126,7 +92,7 @@ TEST_F(CommInterfaceOverPty, RecordsThatCannotBeOpened) {
 // Each search cycle starts a new listing on the same interface: every one
 // reports the alias once.
 TEST_F(CommInterfaceOverPty, EnumerationReportsTheAliasOncePerListing) {
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
     for (int round = 0; round < 2; ++round) {
         platform::Thread* thread = port.StartPortEnumeration(nullptr);
         ASSERT_NE(thread, nullptr);
@@ -135,12 +101,10 @@ TEST_F(CommInterfaceOverPty, EnumerationReportsTheAliasOncePerListing) {
         EXPECT_FALSE(port.IsEnumerating());
     }
     int found = 0;
-    for (const auto& e : owner.Events()) {
-        ASSERT_EQ(e.event, IF_EVENT_PORT_FOUND);
-        auto* found_record = reinterpret_cast<CInterfaceParameter*>(e.data);
-        EXPECT_TRUE(found_record->IsSerialPort());
-        found += found_record->GetName() == "COM42";
-        delete found_record;  // the receiver owns it
+    for (const auto& e : owner.Events()) ASSERT_EQ(e.event, IF_EVENT_PORT_FOUND);
+    for (const auto& record : owner.ports) {
+        EXPECT_TRUE(record->IsSerialPort());
+        found += record->GetName() == "COM42";
     }
     EXPECT_EQ(found, 2);
     CObject other;
@@ -148,8 +112,8 @@ TEST_F(CommInterfaceOverPty, EnumerationReportsTheAliasOncePerListing) {
 }
 
 TEST(CommInterfaceLineErrors, BitsDecideBetweenLostConnectionAndTransferError) {
-    InterfaceOwner owner;
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    InterfaceRecorder owner;
+    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
     std::atomic<FakePort*> fake{nullptr};
     port.SetPortOpener([&](const std::string&, std::unique_ptr<platform::ISerialPort>* out) {
         auto p = std::make_unique<FakePort>();
@@ -183,8 +147,8 @@ TEST(CommInterfaceLineErrors, BitsDecideBetweenLostConnectionAndTransferError) {
 }
 
 TEST(CommInterfaceLineErrors, SystemErrorsCarryATextAndForeignContextsAreDropped) {
-    InterfaceOwner owner;
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    InterfaceRecorder owner;
+    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
     CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, ERROR_ACCESS_DENIED, &port);
     CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, 0xDEADBEEF, &port);
     CObject other;
@@ -208,8 +172,8 @@ TEST(CommInterfaceLineErrors, SystemErrorsCarryATextAndForeignContextsAreDropped
 class CommInterfaceOverLineModel : public ::testing::TestWithParam<linemodel::LineConfig> {};
 
 TEST_P(CommInterfaceOverLineModel, CtsHoldOffsKeepTheDataWholeAndAnIdlePortSleeps) {
-    InterfaceOwner owner;
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    InterfaceRecorder owner;
+    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
     linemodel::LineConfig config = GetParam();
     // Slow enough that the pacer waits for the queue, fast enough for a test.
     config.characterNs = 1000000;

@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
-#include "window/StartupInfo.h"
 #include "base/ResultCodes.h"
 #include "base/StringIds.h"
 #include "base/Strings.h"
@@ -19,7 +18,6 @@
 #include "ui/DevicePropertyDialog.h"
 #include "ui/DeviceUpdateWnd.h"
 #include "ui/DialogTemplate.h"
-#include "ui/LogFileDirectoryWnd.h"
 #include "ui/MessageDialog.h"
 #include "ui/UpdateDialogs.h"
 
@@ -158,26 +156,6 @@ TEST_F(Dialogs, ProgressWindowFollowsPostedMessagesAndCancelsOnce) {
     EXPECT_EQ(text->text(), "The new data are transmitted to the device ...");
     EXPECT_NE(env.LogText().find("Msg - CDeviceUpdateWnd\r\nCancel Button was clicked"), std::string::npos);
     EXPECT_FALSE(env.Log().IsDiscardable());
-}
-
-TEST_F(Dialogs, LogDirectoryWindowSplitsPathAndOpensTheFolderEachTime) {
-    QStringList opened;
-    CUpdateLogFileDirectoryWnd window(nullptr, [&](const QString& dir) {
-        opened << dir;
-        return true;
-    });
-    const QString name = Qs(env.Log().GetFileName());
-    EXPECT_EQ(TextOf(&window, 6042), name);
-    EXPECT_EQ(TextOf(&window, 6041) + "/" + name, Qs(env.Log().GetFilePath()));
-    FindControl<QPushButton>(&window, 6043)->click();
-    FindControl<QPushButton>(&window, 6043)->click();
-    EXPECT_EQ(opened.size(), 2);
-    EXPECT_EQ(opened.value(0), TextOf(&window, 6041));
-
-    EXPECT_EQ(CUpdateLogFileDirectoryWnd::DirectoryOf("C:\\Temp\\KORVA\\upd_20070315_142530047.log",
-                                                      "upd_20070315_142530047.log"),
-              "C:\\Temp\\KORVA");
-    EXPECT_EQ(CUpdateLogFileDirectoryWnd::DirectoryOf("/x/y", "zz"), "/x/y");
 }
 
 }  // namespace

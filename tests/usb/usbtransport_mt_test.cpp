@@ -23,47 +23,12 @@
 #include "transport/UsbLibraryFile.h"
 #include "transport/UsbThread.h"
 #include "tests/search/support/SearchTestSupport.h"
+#include "tests/transport/support/SerialTestSupport.h"
 
 namespace {
 
 constexpr uint32_t kFtdiId = 0x04036001;
 
-
-// What an owner of a port interface sees.
-struct Recorder : CObject {
-    KORVA_RUNTIME_CLASS(Recorder)
-    struct Event {
-        uint32_t code;
-        uintptr_t data;
-        std::string text;
-        uint32_t tick;
-    };
-    std::mutex mutex;
-    std::vector<Event> events;
-    std::vector<std::unique_ptr<CInterfaceParameter>> ports;
-
-    static void OnEvent(uint32_t code, uintptr_t data, const CByteBuffer* text, CObject* context) {
-        auto* self = CObject::DownCast<Recorder>(context);
-        ASSERT_NE(self, nullptr);
-        std::lock_guard<std::mutex> lock(self->mutex);
-        if (code == IF_EVENT_PORT_FOUND) self->ports.emplace_back(reinterpret_cast<CInterfaceParameter*>(data));
-        self->events.push_back({code, data, text->ToString(), platform::GetTickCount()});
-        // Wakes a test that pumps the main window while it waits, as a real
-        // owner's event wakes its thread.
-        if (IMessageWindow* main = CMessageWindow::Main()) main->PostMsg(0);
-    }
-    size_t Count(uint32_t code) {
-        std::lock_guard<std::mutex> lock(mutex);
-        return static_cast<size_t>(std::count_if(events.begin(), events.end(), [&](auto& e) { return e.code == code; }));
-    }
-    std::vector<Event> Of(uint32_t code) {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::vector<Event> out;
-        for (auto& e : events)
-            if (e.code == code) out.push_back(e);
-        return out;
-    }
-};
 
 class UsbTransport : public ::testing::Test {
 protected:
@@ -93,9 +58,9 @@ protected:
 TEST_F(UsbTransport, DevicesEnumerateWithAPauseWhateverTheirIds) {
     ASSERT_EQ(attach(kFtdiId, "FT000001", &m_fast), 0);
     ASSERT_EQ(attach(0x12345678, "XY42", &m_fast), 0);
-    Recorder owner;
+    InterfaceRecorder owner;
     {
-        CUsbInterface usb(&Recorder::OnEvent, &owner);
+        CUsbInterface usb(&InterfaceRecorder::OnEvent, &owner);
         ASSERT_TRUE(usb.HasLibrary());
         platform::Thread* thread = usb.StartPortEnumeration(nullptr);
         ASSERT_NE(thread, nullptr);
@@ -114,8 +79,8 @@ TEST_F(UsbTransport, DevicesEnumerateWithAPauseWhateverTheirIds) {
 TEST_F(UsbTransport, DevicesThatCannotBeOpenedGive55) {
     ASSERT_EQ(attach(kFtdiId, "ABCDEFGHIJK", &m_fast), 0);  // longer than a record keeps
     ASSERT_EQ(attach(kFtdiId, "GONE1", &m_fast), 0);
-    Recorder owner;
-    CUsbInterface usb(&Recorder::OnEvent, &owner);
+    InterfaceRecorder owner;
+    CUsbInterface usb(&InterfaceRecorder::OnEvent, &owner);
     ASSERT_TRUE(usb.StartPortEnumeration(nullptr)->Join(5000));
     ASSERT_EQ(owner.ports.size(), 2u);
     EXPECT_EQ(usb.Init(owner.ports[0].get()), ERROR_DEV_NOT_EXIST);
@@ -127,25 +92,10 @@ TEST_F(UsbTransport, DevicesThatCannotBeOpenedGive55) {
     EXPECT_EQ(usb.SendSCPIMsg("*RST;"), ERROR_NOACCESS);  // nothing open
 }
 
-TEST_F(UsbTransport, InstrumentDialogueWorksAsOverSerial) {
-    ASSERT_EQ(attach(kFtdiId, "FT000001", &m_fast), 0);
-    Recorder owner;
-    CUsbInterface usb(&Recorder::OnEvent, &owner);
-    CInterfaceParameter port = UsbPort(kFtdiId, "FT000001");
-    ASSERT_EQ(usb.Init(&port), 0u);
-    EXPECT_EQ(usb.Init(&port), 0u);  // a second Init keeps the open device
-    ASSERT_EQ(usb.SendSCPIMsg("*IDN?;"), 0u);
-    ASSERT_TRUE(window.PumpUntil([&] { return owner.Count(IF_EVENT_LINE_RECEIVED) > 0; }, 5000));
-    const auto lines = owner.Of(IF_EVENT_LINE_RECEIVED);
-    EXPECT_EQ(lines[0].text.rfind("KORVA,QV3108-2,", 0), 0u) << lines[0].text;
-    EXPECT_EQ(owner.Count(IF_EVENT_RECEIVE_TIMEOUT), 0u);
-    EXPECT_EQ(owner.Count(IF_EVENT_SYSTEM_ERROR), 0u);
-}
-
 TEST_F(UsbTransport, APulledPlugReachesTheOwnerAsASystemError) {
     ASSERT_EQ(attach(kFtdiId, "FT000001", &m_fast), 0);
-    Recorder owner;
-    CUsbInterface usb(&Recorder::OnEvent, &owner);
+    InterfaceRecorder owner;
+    CUsbInterface usb(&InterfaceRecorder::OnEvent, &owner);
     CInterfaceParameter port = UsbPort(kFtdiId, "FT000001");
     ASSERT_EQ(usb.Init(&port), 0u);
     unplug("FT000001");
@@ -223,8 +173,8 @@ TEST_F(UsbTransport, APartialWriteKeepsTheRestAndWritesItAtOnce) {
 
 TEST(UsbWithoutLibrary, NoPortsAndInitRefused) {
     DeleteUsbLibraryFile();
-    Recorder owner;
-    CUsbInterface usb(&Recorder::OnEvent, &owner);
+    InterfaceRecorder owner;
+    CUsbInterface usb(&InterfaceRecorder::OnEvent, &owner);
     EXPECT_FALSE(usb.HasLibrary());
     platform::Thread* thread = usb.StartPortEnumeration(nullptr);
     ASSERT_NE(thread, nullptr);

@@ -17,6 +17,7 @@
 #include "base/BaseObject.h"
 #include "base/UpdateLogFile.h"
 #include "platform/SerialPort.h"
+#include "transport/InterfaceParameter.h"
 #include "tests/base/support/TempDir.h"
 
 // The master side of a pseudo-terminal: what the instrument would send and
@@ -61,6 +62,29 @@ private:
     std::vector<std::pair<uint32_t, uint32_t>> m_events;
     std::string m_data;
     size_t m_dataCalls = 0;
+};
+
+// The owner of a port interface (serial or USB): records its events and
+// keeps the port records a listing hands it. Thread: any.
+class InterfaceRecorder : public CObject {
+public:
+    KORVA_RUNTIME_CLASS(InterfaceRecorder)
+    struct Event {
+        uint32_t event;
+        uintptr_t data;
+        std::string text;
+        uint32_t tick;
+    };
+    static void OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context);
+    std::vector<Event> Events() const;
+    std::vector<Event> Of(uint32_t event) const;
+    size_t Count(uint32_t event) const;
+    // IF_EVENT_PORT_FOUND records, in order; read once the listing has ended.
+    std::vector<std::unique_ptr<CInterfaceParameter>> ports;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Event> m_events;
 };
 
 // A port whose events, errors, reads and writes the test scripts.
