@@ -55,7 +55,7 @@ protected:
 
 }  // namespace
 
-TEST_F(UsbTransport, DevicesEnumerateWithAPauseWhateverTheirIds) {
+TEST_F(UsbTransport, DevicesEnumerateWhateverTheirIds) {
     ASSERT_EQ(attach(kFtdiId, "FT000001", &m_fast), 0);
     ASSERT_EQ(attach(0x12345678, "XY42", &m_fast), 0);
     InterfaceRecorder owner;
@@ -70,7 +70,6 @@ TEST_F(UsbTransport, DevicesEnumerateWithAPauseWhateverTheirIds) {
     }
     const auto found = owner.Of(IF_EVENT_PORT_FOUND);
     ASSERT_EQ(found.size(), 2u);
-    EXPECT_GE(found[1].tick - found[0].tick, 180u);
     ASSERT_EQ(owner.ports.size(), 2u);
     EXPECT_EQ(owner.ports[0]->GetName(), "USB Pid_6001 #FT000001");
     EXPECT_EQ(owner.ports[1]->GetDescription(), "Interface: USB\\Vid_1234&Pid_5678\\#XY42");

@@ -13,7 +13,6 @@
 
 #include "base/LogScrambler.h"
 #include "base/MessageWindow.h"
-#include "platform/Clock.h"
 #include "protocol/InterfaceEvents.h"
 #include "platform/SysError.h"
 
@@ -71,7 +70,7 @@ void InterfaceRecorder::OnEvent(uint32_t event, uintptr_t data, const CByteBuffe
     {
         std::lock_guard<std::mutex> lock(self->m_mutex);
         if (event == IF_EVENT_PORT_FOUND) self->ports.emplace_back(reinterpret_cast<CInterfaceParameter*>(data));
-        self->m_events.push_back({event, data, text ? text->ToString() : std::string(), platform::GetTickCount()});
+        self->m_events.push_back({event, data, text ? text->ToString() : std::string()});
     }
     // Events come on the port's threads: wake the test's pump to look.
     if (IMessageWindow* main = CMessageWindow::Main()) main->PostMsg(0);

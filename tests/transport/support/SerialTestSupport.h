@@ -73,7 +73,6 @@ public:
         uint32_t event;
         uintptr_t data;
         std::string text;
-        uint32_t tick;
     };
     static void OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context);
     std::vector<Event> Events() const;
