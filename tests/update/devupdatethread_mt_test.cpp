@@ -160,6 +160,14 @@ TEST_F(UpdateThreadTest, RetryCountsOfLoadChecksumAndRestart) {
         EXPECT_EQ(Counters().flashPrograms, 0u);
     }
     {
+        // The FLASH never sums right: programmed three times, then given up.
+        sim::Config config = FastConfig();
+        config.faults.wrongFlashChecksum = true;
+        ASSERT_EQ(RunUpdate(config), RC_UPDATE_REPEAT);
+        EXPECT_EQ(Counters().loads, 1u);
+        EXPECT_EQ(Counters().flashPrograms, 3u);
+    }
+    {
         LogCapture log;
         sim::Config config = FastConfig();
         config.faults.answerRs = -1;
@@ -167,6 +175,15 @@ TEST_F(UpdateThreadTest, RetryCountsOfLoadChecksumAndRestart) {
         EXPECT_EQ(CountCommand(log.Text(), "rs"), 10);
         EXPECT_EQ(Counters().flashPrograms, 1u);
     }
+}
+
+// A monitor of version 2.00 exactly runs its application from 0x10000: the
+// FLASH is programmed there, or the restarted instrument runs its old firmware.
+TEST_F(UpdateThreadTest, MonitorTwoPointZeroTakesTheNewFlashStart) {
+    sim::Config config = FastConfig();
+    config.monitorVersion = "2.00";
+    ASSERT_EQ(RunUpdate(config), RC_UPDATE_FINISHED);
+    EXPECT_EQ(Running(), "05.306-02.011");
 }
 
 TEST_F(UpdateThreadTest, ChecksumTextMustBeTheWholeNumber) {
