@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Size of the tests against the code they test.
-# Counts non-blank lines of .cpp/.h that are not only comment (// lines and
-# the inside of /* */ blocks). "tests" is everything under tests/; "code" is
-# every other .cpp/.h of the repository except bench/, build folders, and
-# fuzz/ is code too (the simulator is code). Prints both counts and the ratio.
+# Counts the non-blank lines of the tracked .cpp/.h files that are not only
+# comment (// lines and the inside of /* */ blocks). "tests" is everything
+# under tests/; "code" is every other .cpp/.h except bench/ (the simulator,
+# tools/ and fuzz/ count as code). Prints both counts and the ratio.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
