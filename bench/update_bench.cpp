@@ -88,7 +88,7 @@ private:
 void RunUpdates(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     SetUpdateTiming(UpdateTiming::Standard());
-    updtest::PrivateRuntimeDir runtime;
+    RuntimeDirScope runtime;
     std::vector<std::unique_ptr<TimingWindow>> windows;
     std::atomic<int> done{0};
     std::atomic<int> finished{0};

@@ -184,6 +184,7 @@ void CInstrument::MonitorChecksum(const std::vector<uint32_t>& args, uint64_t t)
         m_checksumFaultUsed = true;
         sum += 1;
     }
+    if (m_config.faults.wrongFlashChecksum && args[0] < kRamBase) sum += 1;
     EmitMonitor("Calculate Checksum", t);
     EmitMonitor(Format("0x%x", sum), t);
     Prompt(t);

@@ -97,6 +97,7 @@ struct Faults {
     int64_t corruptImageByteAt = -1;  // this image byte arrives changed
     bool imageFaultEveryLoad = false; // false: only the first load is hit
     ChecksumFault wrongChecksum = ChecksumFault::kNone;
+    bool wrongFlashChecksum = false;  // every sum over the FLASH is off by one
     bool silentAfterRestart = false;
     bool loadReplyLost = false;       // the monitor's answer to a completed load never arrives
     bool oldMonitor = false;          // the monitor reports version 1.50

@@ -44,7 +44,7 @@ korva_windows_tests(protocol_tests_mt THREADED DEPS korva_protocol FILES ${_t}/p
 # embedded Linux library; the Windows file is run end to end below).
 korva_windows_tests(transport_tests DEPS korva_transport FILES ${_t}/transport/interfaceparameter_test.cpp)
 korva_windows_tests(transport_tests_mt THREADED DEPS korva_transport FILES
-  ${_t}/transport/support/SerialTestSupport.cpp ${_t}/transport/commthread_mt_test.cpp)
+  ${_t}/transport/support/SerialTestSupport.cpp ${_t}/base/support/TempDir.cpp ${_t}/transport/commthread_mt_test.cpp)
 
 # device/: every suite.
 set(_device_support ${_t}/device/support/DeviceFixtures.cpp ${_t}/base/support/TempDir.cpp)

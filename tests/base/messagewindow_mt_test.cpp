@@ -164,14 +164,3 @@ TEST(CallbackTimer, DestroyedTimerNeverCallsBack) {
     window.PumpFor(20);
     EXPECT_EQ(counter.calls.load(), 0);
 }
-
-TEST(CallbackTimer, UsesTheMainWindowWhenGivenNone) {
-    CMessageWindow window;
-    CMessageWindow::SetMain(&window);
-    TimerCounter counter;
-    CCallbackTimer timer(4, 5, &TimerCounter::OnTimer, &counter);
-    EXPECT_TRUE(timer.Start());
-    EXPECT_TRUE(window.PumpUntil([&] { return counter.calls.load() == 1; }, 2000));
-    CMessageWindow::SetMain(nullptr);
-    EXPECT_FALSE(timer.Start());
-}

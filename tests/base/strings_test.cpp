@@ -29,20 +29,6 @@ size_t Utf8Length(std::string_view text) {
     return characters;
 }
 
-TEST_F(StringsTest, BrandNamesAndMissingNumbers) {
-    SetLanguageOverride(kEnglish);
-    EXPECT_EQ(LoadStringResource(IDS_BRAND_MAIN), "");  // asks for 6300, which is missing
-    EXPECT_EQ(FindStringResource(6300), nullptr);
-    EXPECT_NE(FindStringResource(IDS_BRAND_MAIN), nullptr);
-    SetLanguageOverride(kGerman);
-    EXPECT_NE(LoadStringResource(IDS_BRAND_MAIN), "");
-    for (uint16_t language : {kGerman, kEnglish}) {
-        SetLanguageOverride(language);
-        EXPECT_EQ(LoadStringResource(6215), "");  // the gap in the progress texts
-        EXPECT_EQ(LoadStringResource(UINT32_MAX), "");  // no wrap-around to a real number
-    }
-}
-
 TEST_F(StringsTest, AMissingTextWritesExactlyOneErrorEntry) {
     TempDir temp;
     std::string logPath;

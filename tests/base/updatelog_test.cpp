@@ -52,27 +52,6 @@ protected:
 
 }  // namespace
 
-TEST(UpdateLogFormat, HeaderLineAndFileName) {
-    EXPECT_EQ(CUpdateLogFile::FormatEntryHeader(67412, 0x6A4, true, "CBaseObject", "FreeHandle", 6),
-              "00:01:07 0412 - 0x000006A4 - Err - CBaseObject::FreeHandle - 0x00000006\r\n");
-    // A method name without a class name is dropped.
-    EXPECT_EQ(CUpdateLogFile::FormatEntryHeader(0, 1, false, nullptr, "Method", 0),
-              "00:00:00 0000 - 0x00000001 - Msg\r\n");
-    // Hours wrap at 24: 25 h 2 min 3.004 s after the start.
-    const uint32_t elapsed = ((25 * 60 + 2) * 60 + 3) * 1000 + 4;
-    EXPECT_EQ(CUpdateLogFile::FormatEntryHeader(elapsed, 0, false, "C", "M", 0),
-              "01:02:03 0004 - 0x00000000 - Msg - C::M\r\n");
-    platform::LocalTime t;
-    t.year = 2007;
-    t.month = 3;
-    t.day = 5;
-    t.hour = 4;
-    t.minute = 25;
-    t.second = 30;
-    t.millisecond = 7;  // every field zero-padded
-    EXPECT_EQ(CUpdateLogFile::MakeFileName(t), "upd_20070305_042530007.log");
-}
-
 TEST_F(UpdateLogTest, OnlyRoutineEntriesLeaveNoFileAndNoFolder) {
     {
         CUpdateLogFile log(temp.Path());
@@ -168,35 +147,6 @@ TEST_F(UpdateLogTest, NoFileWhenTheFolderIsASymlink) {
     EXPECT_TRUE(elsewhere.List().empty());
 }
 #endif
-
-TEST_F(UpdateLogTest, BaseObjectHelpersWriteToTheCurrentLog) {
-    struct CSample : CBaseObject {
-        KORVA_RUNTIME_CLASS(CSample)
-    };
-    std::string path;
-    {
-        CUpdateLogFile log(temp.Path());
-        CUpdateLogFile::SetCurrent(&log);
-        CSample sample;
-        CBaseObject::LogError(&sample, 87, "Init");
-        CBaseObject::LogMessage("plain", "Method", true);
-        EXPECT_EQ(CBaseObject::LogDateTime(&sample), 1u);
-#ifdef _WIN32
-        auto handle = platform::OsHandle::FromNative(reinterpret_cast<void*>(12344));
-#else
-        auto handle = platform::OsHandle::FromNative(12345);
-#endif
-        CBaseObject::FreeHandle(handle);  // not open: the failed close is logged
-        EXPECT_FALSE(handle.IsOpen());
-        path = log.GetFilePath();
-        CUpdateLogFile::SetCurrent(nullptr);
-    }
-    const std::string text = WithoutStamps(Unscramble(path));
-    EXPECT_NE(text.find("Err - CSample::Init - 0x00000057|The parameter is incorrect.||"), std::string::npos);
-    EXPECT_NE(text.find("Msg - CBaseObject::Method|plain|"), std::string::npos);
-    EXPECT_NE(text.find("Err - CBaseObject::FreeHandle - 0x00000006|"), std::string::npos) << text;
-    EXPECT_NE(text.find("Msg - CSample|"), std::string::npos);
-}
 
 TEST(LogScrambler, KeyHasFullPeriod) {
     // A short key cycle would repeat the same mask over recurring text.

@@ -204,11 +204,3 @@ TEST_F(Cli, UsbLibraryThatCannotBeLoadedIsExplained) {
     // The reason keeps the log, which otherwise a plain listing would not.
     EXPECT_NE(out.find("Update log: "), std::string::npos) << out;
 }
-
-TEST_F(Cli, GermanTexts) {
-    const CliRun run = Start("--lang de --simulate update SIM00001");
-    ASSERT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_NE(run.out.find("Die Aktualisierung der Firmware wurde erfolgreich durchgeführt."), std::string::npos)
-        << run.out;
-    EXPECT_NE(run.out.find("Die neuen Daten werden zum Gerät übertragen ..."), std::string::npos);
-}

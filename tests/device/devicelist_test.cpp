@@ -123,39 +123,6 @@ TEST_F(DeviceListTest, OldEntries) {
     EXPECT_EQ(list.FindEntry(com3.get()), -1);
 }
 
-TEST_F(DeviceListTest, SetDeviceState) {
-    struct Case {
-        std::vector<uint8_t> setup;  // applied to a possible device first
-        bool old;                    // then marked old
-        uint8_t bits;
-        uint8_t after;
-    };
-    const uint8_t P = DEVICE_STATE_POSSIBLE;
-    const Case cases[] = {
-        {{}, true, 0x01, DEVICE_STATE_IMPOSSIBLE},
-        {{0x01}, false, 0x02, P},
-        {{}, false, 0x03, 0x03},
-        {{0x08, 0x10}, false, 0x04, P | DEVICE_STATE_RUNNING},
-        {{0x04}, false, 0x08, P | DEVICE_STATE_SUCCEEDED},
-        {{0x04}, false, 0x10, P | DEVICE_STATE_FAILED},
-        {{}, true, 0x20, P | 0x20},
-        {{}, true, 0x00, P},
-        {{0x04}, false, 0x18, P | DEVICE_STATE_RUNNING | 0x18},  // combined bits clear nothing
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "bits " << int(c.bits));
-        CDeviceList l;
-        PortPtr port = SerialPort("COM9");
-        l.Add(MakeDevice(), port, 0);
-        for (uint8_t bits : c.setup) l.SetDeviceState(port.get(), bits);
-        if (c.old) l.SetEntrieStatesToOld();
-        l.TakeChangedFlag();
-        l.SetDeviceState(port.get(), c.bits);
-        EXPECT_EQ(l.GetDeviceState(port.get()), c.after);
-        EXPECT_EQ(l.TakeChangedFlag(), 1);
-    }
-}
-
 TEST_F(DeviceListTest, UnlistedPortsAndBadIndices) {
     list.Add(MakeDevice(), SerialPort("COM1"), 0);
     list.TakeChangedFlag();

@@ -138,7 +138,7 @@ std::vector<Case> Cases() {
              c.faults.imageFaultEveryLoad = true;
          },
          Back(RC_UPDATE_REPEAT), Back(RC_UPDATE_REPEAT), RestartedOnce},
-        {"checksum_wrong_once", false, Where::kUpdate, false,
+        {"checksum_wrong_once", true, Where::kUpdate, false,
          [](sim::Config& c) { c.faults.wrongChecksum = sim::ChecksumFault::kOnce; }, Finished(), Finished()},
         {"checksum_wrong_always", true, Where::kUpdate, false,
          [](sim::Config& c) { c.faults.wrongChecksum = sim::ChecksumFault::kAlways; },
@@ -170,7 +170,7 @@ std::vector<Case> Cases() {
         // Its prompt lost, the monitor is asked for one before the restart.
         {"load_reply_lost", true, Where::kUpdate, false, [](sim::Config& c) { c.faults.loadReplyLost = true; },
          Back(RC_UPDATE_TIMEOUT), Back(RC_UPDATE_TIMEOUT), RestartedOnce},
-        {"restart_refused_three_times", false, Where::kUpdate, false, [](sim::Config& c) { c.faults.answerRs = 3; },
+        {"restart_refused_three_times", true, Where::kUpdate, false, [](sim::Config& c) { c.faults.answerRs = 3; },
          Finished(), Finished()},
         {"restart_always_refused", true, Where::kUpdate, false, [](sim::Config& c) { c.faults.answerRs = -1; },
          Failed(RC_UPDATE_DATA_RECEIVED, "old"), Failed(RC_UPDATE_DATA_RECEIVED, "old"),
@@ -189,7 +189,7 @@ std::vector<Case> Cases() {
         {"junk_before_every_identification", true, Where::kSearch, true,
          [](sim::Config& c) { c.faults.idnNoise = sim::IdnNoise::kEveryReply; }, Finished("orig", IDS_PROG_ADJUST),
          Finished("orig", IDS_PROG_ADJUST), SettingsRestored},
-        {"other_maker_after_restart", false, Where::kUpdate, false,
+        {"other_maker_after_restart", true, Where::kUpdate, false,
          [](sim::Config& c) { c.identity.maker = "ACME"; }, Failed(RC_UPDATE_CANCELED, "new"),
          Failed(RC_UPDATE_CANCELED, "new")},
         {"endless_lines_after_identification", true, Where::kUpdate, false,

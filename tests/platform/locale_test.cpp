@@ -65,16 +65,4 @@ TEST_F(UserLanguage, FirstSetAndNonEmptyVariableDecides) {
     EXPECT_EQ(UserPrimaryLanguage(), 0x09);
 }
 
-// Codes that share an id, old codes, case, the top of the id range, and
-// malformed input.
-TEST(PrimaryLanguageFromIso, Codes) {
-    const std::pair<const char*, uint16_t> cases[] = {
-        {"de", 0x07}, {"en", 0x09}, {"nb", 0x14}, {"nn", 0x14}, {"he", 0x0D}, {"iw", 0x0D},
-        {"ne", 0x61}, {"DE", 0x07}, {"Fr", 0x0C}, {"fy", 0},    {"xx", 0},    {"", 0},
-        {"d", 0},     {"deu", 0},   {"de_DE", 0},
-    };
-    for (const auto& [iso, id] : cases) EXPECT_EQ(PrimaryLanguageFromIso(iso), id) << iso;
-    EXPECT_EQ(PrimaryLanguageFromIso(nullptr), 0);
-}
-
 }  // namespace

@@ -1,7 +1,6 @@
 // Port names and the listing over a fake sysfs tree, with pseudo-terminals
 // standing in for the devices that are serial ports.
 #include <fcntl.h>
-#include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,35 +12,12 @@
 
 #include "platform/PortAlias.h"
 #include "platform/PortListing.h"
+#include "platform/PseudoTerminal.h"
 #include "platform/SysError.h"
 #include "platform/SystemInfo.h"
+#include "tests/base/support/TempDir.h"
 
 namespace {
-
-std::string MakeTemp() {
-    char pattern[] = "/tmp/korva-ports-XXXXXX";
-    return ::mkdtemp(pattern) ? pattern : "";
-}
-
-void RemoveTree(const std::string& path) {
-    ::nftw(
-        path.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
-struct Pty {
-    Pty() {
-        fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[64];
-        if (fd >= 0 && ::grantpt(fd) == 0 && ::unlockpt(fd) == 0 && ::ptsname_r(fd, name, sizeof name) == 0)
-            slave = name;
-    }
-    ~Pty() {
-        if (fd >= 0) ::close(fd);
-    }
-    int fd;
-    std::string slave;
-};
 
 class PortListingTest : public ::testing::Test {
 protected:
@@ -51,10 +27,7 @@ protected:
         ::mkdir(sys.c_str(), 0700);
         ::mkdir(dev.c_str(), 0700);
     }
-    void TearDown() override {
-        ::unsetenv("XDG_RUNTIME_DIR");
-        RemoveTree(root);
-    }
+    void TearDown() override { ::unsetenv("XDG_RUNTIME_DIR"); }
     // A sysfs entry; `type` empty: no type file; `driver` empty: no link.
     void Entry(const std::string& name, const std::string& type, const std::string& driver) {
         const std::string dir = sys + "/" + name;
@@ -69,8 +42,9 @@ protected:
     void Device(const std::string& name, bool serial) {
         const std::string path = dev + "/" + name;
         if (serial) {
-            ptys.push_back(std::make_unique<Pty>());
-            ASSERT_EQ(::symlink(ptys.back()->slave.c_str(), path.c_str()), 0);
+            ptys.push_back(std::make_unique<platform::PseudoTerminal>());
+            ASSERT_EQ(ptys.back()->Open(), 0u);
+            ASSERT_EQ(::symlink(ptys.back()->PeerPath().c_str(), path.c_str()), 0);
         } else {
             std::ofstream(path) << "x";
         }
@@ -81,10 +55,11 @@ protected:
         return names;
     }
 
-    std::string root = MakeTemp();
+    TempDir temp;
+    std::string root = temp.Path();
     std::string sys = root + "/sys";
     std::string dev = root + "/dev";
-    std::vector<std::unique_ptr<Pty>> ptys;
+    std::vector<std::unique_ptr<platform::PseudoTerminal>> ptys;
 };
 
 }  // namespace
@@ -130,19 +105,21 @@ TEST_F(PortListingTest, ListsUartsUsbAndAcmDevicesAndAliases) {
 
     // An alias adds a name, replaces the derived one of the same number and
     // renames its own device.
-    Pty extra;
-    ASSERT_EQ(platform::RegisterPortAlias("COM7", extra.slave), 0u);
-    ASSERT_EQ(platform::RegisterPortAlias("COM33", extra.slave + "x"), 0u);  // dangling
+    platform::PseudoTerminal extra;
+    ASSERT_EQ(extra.Open(), 0u);
+    ASSERT_EQ(platform::RegisterPortAlias("COM7", extra.PeerPath()), 0u);
+    ASSERT_EQ(platform::RegisterPortAlias("COM33", extra.PeerPath() + "x"), 0u);  // dangling
     ASSERT_EQ(platform::RegisterPortAlias("COM9", dev + "/ttyACM0"), 0u);
     EXPECT_EQ(Names(), (std::vector<std::string>{"COM1", "COM3", "COM7", "COM9"}));
     const auto ports = platform::ListSerialPorts(sys, dev);
-    EXPECT_EQ(ports[2].device, extra.slave);
+    EXPECT_EQ(ports[2].device, extra.PeerPath());
     EXPECT_EQ(ports[0].device, dev + "/ttyS0");
 }
 
 TEST_F(PortListingTest, MissingTreeListsOnlyAliases) {
-    Pty extra;
-    ASSERT_EQ(platform::RegisterPortAlias("COM12", extra.slave), 0u);
+    platform::PseudoTerminal extra;
+    ASSERT_EQ(extra.Open(), 0u);
+    ASSERT_EQ(platform::RegisterPortAlias("COM12", extra.PeerPath()), 0u);
     const auto ports = platform::ListSerialPorts(root + "/nothing", dev);
     ASSERT_EQ(ports.size(), 1u);
     EXPECT_EQ(ports[0].comName, "COM12");

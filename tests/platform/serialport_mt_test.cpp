@@ -1,7 +1,6 @@
 // The Linux serial port over pseudo-terminal pairs reached through the
 // alias folder.
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <grp.h>
@@ -18,16 +17,13 @@
 #include "platform/PortAlias.h"
 #include "platform/SerialPort.h"
 #include "platform/SysError.h"
+#include "tests/base/support/TempDir.h"
 
 namespace {
 
 class SerialPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/korva-serialport-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
-        ::setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
         master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
         ASSERT_GE(master, 0);
         char name[64];
@@ -39,10 +35,6 @@ protected:
     void TearDown() override {
         port.reset();
         if (master >= 0) ::close(master);
-        ::unsetenv("XDG_RUNTIME_DIR");
-        ::nftw(
-            root.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
-            FTW_DEPTH | FTW_PHYS);
     }
     // Waits for the next comm event as the I/O thread does.
     uint32_t NextEvents(uint32_t* mask) {
@@ -62,7 +54,7 @@ protected:
         return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
     }
 
-    std::string root;
+    RuntimeDirScope runtime;
     int master = -1;
     std::unique_ptr<platform::ISerialPort> port;
 };
@@ -74,8 +66,8 @@ TEST_F(SerialPortTest, OpensExclusivelyByName) {
     std::unique_ptr<platform::ISerialPort> second;
     EXPECT_EQ(platform::OpenSerialPort("COM5", &second), ERROR_ACCESS_DENIED);
     EXPECT_EQ(platform::OpenSerialPort("LPT1", &second), ERROR_FILE_NOT_FOUND);
-    std::ofstream(root + "/plain") << "x";
-    ASSERT_EQ(platform::RegisterPortAlias("COM6", root + "/plain"), 0u);
+    std::ofstream(runtime.Path() + "/plain") << "x";
+    ASSERT_EQ(platform::RegisterPortAlias("COM6", runtime.Path() + "/plain"), 0u);
     EXPECT_EQ(platform::OpenSerialPort("COM6", &second), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(second, nullptr);
     port->Close();

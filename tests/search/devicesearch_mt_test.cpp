@@ -31,22 +31,6 @@ protected:
 
 }  // namespace
 
-TEST_F(DeviceSearch, SerialOnStartsACycleAtOnceAndStepsEvery500ms) {
-    CDeviceSearchDoc doc(&main.Window());
-    const uint32_t start = platform::GetTickCount();
-    doc.StartDeviceSearch(SerialTemplate());
-    // Sent from the main thread itself: handled before the call returns.
-    ASSERT_EQ(main.Count(WM_START_DEVICE_SEARCH), 1u);
-    EXPECT_EQ(main.Log()[0].msg, WM_START_DEVICE_SEARCH);
-    ASSERT_TRUE(main.PumpUntil([&] { return main.Count(WM_DEVICE_SEARCH_STEP) >= 2; }, 5000));
-    const int first = main.Find(WM_DEVICE_SEARCH_STEP);
-    const int second = main.Find(WM_DEVICE_SEARCH_STEP, first + 1);
-    EXPECT_EQ(main.Log()[first].wParam, 1u);
-    EXPECT_EQ(main.Log()[second].wParam, 2u);
-    EXPECT_GE(main.Log()[first].tick - start, 450u);
-    EXPECT_GE(main.Log()[second].tick - main.Log()[first].tick, 450u);
-}
-
 TEST_F(DeviceSearch, ListsOnlyUsableInstrumentsOfTheMaker) {
     sim::Config good = FastInstrument("100000001");
     sim::Config vantor = FastInstrument("100000002");

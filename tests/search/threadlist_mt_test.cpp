@@ -44,21 +44,6 @@ CInterfaceParameter Usb(const char* serial) {
 
 }  // namespace
 
-TEST(ThreadList, AddKeepsOneEntryPerWorkerAndRefusesNull) {
-    {
-        CThreadList list;
-        const CInterfaceParameter a = Serial("COM3"), b = Serial("COM4");
-        auto* w = new Worker;
-        EXPECT_EQ(list.Add(nullptr, &a), -1);
-        EXPECT_EQ(list.Add(w, &a), 0);
-        EXPECT_EQ(list.Add(new Worker, &a), 1);
-        EXPECT_EQ(list.Add(w, &b), 0);  // same worker: the port is replaced
-        EXPECT_EQ(list.GetCount(), 2);
-        EXPECT_EQ(list.FindPort(b), w);
-    }
-    EXPECT_EQ(g_alive.load(), 0);  // the list's end destroyed both
-}
-
 TEST(ThreadList, WorkerRemovesItselfFromItsOwnThread) {
     CThreadList list;
     const CInterfaceParameter port = Serial("COM3");

@@ -12,19 +12,12 @@ using sim::CInstrument;
 namespace {
 
 const std::string kIdn = "*IDN?;\n\r";
-const std::string kModules = ":Service:Mode kac;:System:Hardware:Moduls?;\n\r";
 const std::string kMonitor = ":Service:Mode kAccess;:System:Software:Monitor;\n\r";
 
 std::string Hex(uint32_t v) {
     char b[16];
     std::snprintf(b, sizeof b, "%x", v);
     return b;
-}
-
-uint32_t ImageSum(const std::vector<uint8_t>& image) {
-    uint32_t s = static_cast<uint32_t>(image.size());
-    for (uint8_t b : image) s += b;
-    return s;
 }
 
 const std::vector<uint8_t>& StandIn() {
@@ -34,9 +27,6 @@ const std::vector<uint8_t>& StandIn() {
 }
 
 std::string LoadCommand(size_t length) { return "l c000000 " + Hex(static_cast<uint32_t>(length)) + ";\r"; }
-std::string RamChecksumCommand(size_t length) {
-    return "z c000000 " + Hex(static_cast<uint32_t>(0x0C000000 + length - 1)) + ";\r";
-}
 
 // Enters the monitor and checks the prompt and the version reply.
 void EnterMonitor(SimDriver& d, const std::string& version = "2.01") {
@@ -52,33 +42,6 @@ std::string LoadImage(SimDriver& d, const std::vector<uint8_t>& image) {
 
 }  // namespace
 
-TEST(SimIdentification, ConfiguredIdentityAndBoardsAreByteExact) {
-    EXPECT_EQ(SimDriver(FastConfig()).Exchange(kIdn), "KORVA,QV3108-2,012345678,HW10011000,SW05.100-02.005\n\r");
-    sim::Config c = FastConfig();
-    c.identity = {"KORVA Instruments", "QV3600", "ABC123456789", 0x10020005, "05.006", "02.004"};
-    c.boards = {{5, 2}, {4, 0x1234}};  // code, value: both little-endian 16 bit
-    SimDriver d(c);
-    EXPECT_EQ(d.Exchange(kIdn), "KORVA Instruments,QV3600,ABC123456789,HW10020005,SW05.006-02.004\n\r");
-    EXPECT_EQ(d.Exchange(kModules), std::string("#18\x05\x00\x02\x00\x04\x00\x34\x12", 11) + "\n\r");
-}
-
-TEST(SimIdentification, ModuleReplyKinds) {
-    auto reply = [](sim::ModuleReply kind) {
-        sim::Config c = FastConfig();
-        c.moduleReply = kind;
-        SimDriver d(c);
-        return d.Exchange(kModules, 5000);
-    };
-    EXPECT_EQ(reply(sim::ModuleReply::kSilent), "");
-    EXPECT_EQ(reply(sim::ModuleReply::kTextLine), "NO MODULES\n\r");
-    const std::string unknown = reply(sim::ModuleReply::kUnknownCode);
-    EXPECT_EQ(unknown.substr(0, 4), "#244");
-    EXPECT_EQ(unknown.substr(4 + 40, 2), std::string("\x0c\x00", 2));
-    const std::string truncated = reply(sim::ModuleReply::kTruncated);
-    EXPECT_EQ(truncated.substr(0, 4), "#248");
-    EXPECT_EQ(truncated.size(), 4u + 40u + 2u);  // announces 48, carries 40
-}
-
 TEST(SimIdentification, ServiceCommandsNeedServiceModeInTheSameMessage) {
     SimDriver d(FastConfig());
     EXPECT_EQ(d.Exchange(":System:Hardware:Moduls?;\n\r"), "");
@@ -90,116 +53,6 @@ TEST(SimIdentification, ServiceCommandsNeedServiceModeInTheSameMessage) {
     EXPECT_EQ(d.Exchange(":serv:mode kac;:syst:hard:mod?;\n\r").substr(0, 4), "#240");
     EXPECT_EQ(d.Exchange(":System:Error?;\n\r"), "-221,\"Settings conflict\"\n\r");
     EXPECT_EQ(d.Exchange(":System:Error?;\n\r"), "0,\"No error\"\n\r");
-}
-
-// A command is known only in its own form (query or not); known service
-// commands outside service mode conflict, everything else is undefined.
-TEST(SimIdentification, EachCommandErrorNamesItsCause) {
-    const struct {
-        const char* message;
-        const char* error;
-    } cases[] = {
-        {"*IDN;", "-113,\"Undefined header\""},
-        {"*CLS?;", "-113,\"Undefined header\""},
-        {":Service:Mode kAccess;*RST?;", "-113,\"Undefined header\""},
-        {":Service:Mode kAccess;:System:Adjust;", "-113,\"Undefined header\""},
-        {":Service:Mode kAccess;:System:Software:Monitor?;", "-113,\"Undefined header\""},
-        {":Service:Mode kAccess;:ADJ;", "-113,\"Undefined header\""},
-        {":Service:Mode kAccess;:ADJ:NOPE 1;", "-113,\"Undefined header\""},
-        {":Service:Mode kAccess;:Bogus;", "-113,\"Undefined header\""},
-        {":ADJ:CH1:OFFS 1;", "-221,\"Settings conflict\""},
-        {":System:Preset;", "-221,\"Settings conflict\""},
-        {":Service:Mode open;", "-224,\"Illegal parameter value\""},
-        {":Service:Mode kAccess;:System:SNumber:Set;", "-224,\"Illegal parameter value\""},
-    };
-    for (const auto& c : cases) {
-        SimDriver d(FastConfig());
-        EXPECT_EQ(d.Exchange(std::string(c.message) + "\n\r"), "") << c.message;
-        EXPECT_EQ(d.Exchange(":System:Error?;\n\r"), std::string(c.error) + "\n\r") << c.message;
-        EXPECT_EQ(d.Inst().ErrorCount(), 0u) << c.message;
-    }
-}
-
-TEST(SimSettings, QueryWriteBackAndStoreCommands) {
-    SimDriver d(FastConfig());
-    EXPECT_EQ(d.Exchange(":Service:Mode kAccess;:System:Adjust?;\n\r"),
-              ":ADJ:CH1:OFFS 12;:ADJ:CH1:GAIN 1.0021;:ADJ:CH2:OFFS -7;:ADJ:CH2:GAIN 0.9987;:ADJ:TRIG:LEV 3\n\r");
-    d.Exchange(":Service:Mode kAccess;:ADJ:CH1:OFFS 99;\n\r");
-    d.Exchange(":Service:Mode kAccess;:ADJ:TRIG:LEV 5;\n\r");
-    d.Exchange(":ADJ:CH2:OFFS 1;\n\r");  // refused: no service mode
-    EXPECT_EQ(d.Inst().Settings()[0].second, "99");
-    EXPECT_EQ(d.Inst().Settings()[2].second, "-7");
-    EXPECT_EQ(d.Inst().Settings()[4].second, "5");
-    EXPECT_EQ(d.Inst().GetCounters().settingsWrites, 2u);
-
-    d.Exchange("*CLS;\n\r");  // clears the refusal's error
-    EXPECT_EQ(d.Inst().ErrorCount(), 0u);
-    d.Exchange(":Bogus:Command;\n\r");
-    EXPECT_EQ(d.Inst().ErrorCount(), 1u);
-    d.Exchange(":Service:Mode kAccess;:System:CIError;\n\r");
-    EXPECT_EQ(d.Inst().ErrorCount(), 0u);
-    d.Exchange(":Service:Mode kAccess;:System:SNumber:Set 987654321;\n\r");
-    EXPECT_EQ(d.Exchange(kIdn), "KORVA,QV3108-2,987654321,HW10011000,SW05.100-02.005\n\r");
-}
-
-TEST(SimSettings, CalibrationAnswersAfterItsTime) {
-    sim::Config c;
-    c.timing.calibrationMs = 30000;
-    SimDriver d(c);
-    EXPECT_EQ(d.Exchange(":Calibrate:Self:All?;\n\r", 29000), "");
-    EXPECT_EQ(d.Run(2000), "0,\"No error\"\n\r");
-}
-
-TEST(SimMonitor, FullSessionLoadChecksumCopyChecksumRestart) {
-    SimDriver d(FastConfig());
-    const auto& image = StandIn();
-    const std::string sum = "0x" + Hex(ImageSum(image));
-    EnterMonitor(d);
-    EXPECT_EQ(LoadImage(d, image), "0x115ba0 bytes loaded! OK\r\nMonDeb>");
-    EXPECT_EQ(d.Exchange(RamChecksumCommand(image.size())), "Calculate Checksum\r\n" + sum + "\r\nMonDeb>");
-    EXPECT_EQ(d.Exchange("cf c000000 115ba0 10000;\r"),
-              "Load function in iRAM ...:  OK\r\nProgramming FLASH ...:  OK\r\nMonDeb>");
-    EXPECT_EQ(d.Exchange("z 10000 125b9f;\r"), "Calculate Checksum\r\n" + sum + "\r\nMonDeb>");
-    EXPECT_EQ(d.Exchange("rs;\r"), "");
-    EXPECT_EQ(d.Exchange(kIdn), "KORVA,QV3108-2,012345678,HW10011000,SW05.306-02.011\n\r");
-    // New firmware starts with blank adjustment values.
-    EXPECT_EQ(d.Inst().Settings()[0].second, "0");
-    EXPECT_EQ(d.Inst().GetCounters().flashPrograms, 1u);
-}
-
-TEST(SimMonitor, TimingsFollowTheLineRateAndTheConfiguredTimes) {
-    sim::Config c;
-    c.timing.replyDelayMs = 0;
-    c.timing.flashProgramMs = 4000;
-    c.timing.restartMs = 3000;
-    SimDriver d(c);
-    const uint64_t charNs = c.timing.CharTimeNs();
-    EXPECT_EQ(charNs, 95486u);  // 11 bits at 115200 baud
-    d.Send(kIdn);
-    // The query needs its own time on the line, then the reply its time.
-    const uint64_t replyLength = 53;
-    EXPECT_EQ(d.Run(0), "");
-    const std::string reply = d.Run(10);
-    EXPECT_EQ(reply.size(), replyLength);
-    EXPECT_EQ(d.Inst().NextDueNs(), sim::kNever);
-
-    EnterMonitor(d);
-    d.Send(LoadCommand(16));
-    EXPECT_EQ(d.Run(10), "Waiting for 0x10 bytes\r\n");
-    d.Send(std::string(16, 'x'));
-    EXPECT_EQ(d.Run(10), "0x10 bytes loaded! OK\r\nMonDeb>");
-    d.Send("cf c000000 10 10000;\r");
-    EXPECT_EQ(d.Run(100), "Load function in iRAM ...:  OK\r\nProgramming FLASH ...:");
-    EXPECT_EQ(d.Run(3800), "");
-    EXPECT_EQ(d.Run(200), "  OK\r\nMonDeb>");
-    d.Send("rs;\r");
-    EXPECT_EQ(d.Run(1000), "");
-    d.Send(kIdn);  // lost: the instrument is restarting
-    EXPECT_EQ(d.Run(1900), "");
-    EXPECT_GT(d.Inst().GetCounters().bytesLost, 0u);
-    // A 16-byte image is no intact firmware: the instrument stays in its monitor.
-    EXPECT_EQ(d.Run(200), "Application check failed\r\nMonDeb>");
-    EXPECT_EQ(d.Inst().GetState(), CInstrument::State::kMonitor);
 }
 
 TEST(SimMonitor, UnknownAndOverlongInputGetDefinedAnswers) {
@@ -233,138 +86,6 @@ TEST(SimMonitor, RandomBytesNeverBreakItAndInputStaysBounded) {
 }
 
 // ---------------------------------------------------------------- faults
-
-TEST(SimFaults, DroppedImageByteFailsTheFirstLoadOnly) {
-    sim::Config c = FastConfig();
-    c.faults.dropImageByteAt = 100;
-    SimDriver d(c);
-    std::vector<uint8_t> image(1000, 0x5A);
-    EnterMonitor(d);
-    EXPECT_EQ(LoadImage(d, image), "");  // waits for the missing byte
-    EXPECT_EQ(d.Run(1000), "Timeout! 0x3e7 of 0x3e8 bytes received\r\nMonDeb>");
-    EXPECT_EQ(LoadImage(d, image), "0x3e8 bytes loaded! OK\r\nMonDeb>");
-}
-
-TEST(SimFaults, CorruptedImageByteChangesTheRamChecksum) {
-    sim::Config c = FastConfig();
-    c.faults.corruptImageByteAt = 7;
-    SimDriver d(c);
-    std::vector<uint8_t> image(1000, 0x10);
-    EnterMonitor(d);
-    EXPECT_EQ(LoadImage(d, image), "0x3e8 bytes loaded! OK\r\nMonDeb>");
-    EXPECT_EQ(d.Inst().Ram()[7], 0x11);
-    EXPECT_EQ(d.Exchange(RamChecksumCommand(1000)), "Calculate Checksum\r\n0x" + Hex(ImageSum(image) + 1) + "\r\nMonDeb>");
-    LoadImage(d, image);
-    EXPECT_EQ(d.Exchange(RamChecksumCommand(1000)), "Calculate Checksum\r\n0x" + Hex(ImageSum(image)) + "\r\nMonDeb>");
-}
-
-TEST(SimFaults, WrongChecksumOnceOrAlways) {
-    for (auto kind : {sim::ChecksumFault::kOnce, sim::ChecksumFault::kAlways}) {
-        sim::Config c = FastConfig();
-        c.faults.wrongChecksum = kind;
-        SimDriver d(c);
-        std::vector<uint8_t> image(100, 1);
-        EnterMonitor(d);
-        LoadImage(d, image);
-        const std::string right = "Calculate Checksum\r\n0x" + Hex(ImageSum(image)) + "\r\nMonDeb>";
-        const std::string wrong = "Calculate Checksum\r\n0x" + Hex(ImageSum(image) + 1) + "\r\nMonDeb>";
-        EXPECT_EQ(d.Exchange(RamChecksumCommand(100)), wrong);
-        EXPECT_EQ(d.Exchange(RamChecksumCommand(100)), kind == sim::ChecksumFault::kOnce ? right : wrong);
-    }
-}
-
-TEST(SimFaults, MonitorFaults) {
-    sim::Config old = FastConfig();
-    old.faults.oldMonitor = true;
-    SimDriver a(old);
-    EnterMonitor(a, "1.50");
-
-    sim::Config other = FastConfig();
-    other.faults.waitingForOtherCount = true;
-    SimDriver b(other);
-    EnterMonitor(b);
-    EXPECT_EQ(b.Exchange(LoadCommand(0x115ba0)), "Waiting for 0x115ca0 bytes\r\n");
-
-    sim::Config rs = FastConfig();
-    rs.faults.answerRs = 2;
-    SimDriver e(rs);
-    EnterMonitor(e);
-    EXPECT_EQ(e.Exchange("rs;\r"), "Restart refused\r\nMonDeb>");
-    EXPECT_EQ(e.Exchange("rs;\r"), "Restart refused\r\nMonDeb>");
-    EXPECT_EQ(e.Exchange("rs;\r"), "");
-    EXPECT_EQ(e.Exchange(kIdn), "KORVA,QV3108-2,012345678,HW10011000,SW05.100-02.005\n\r");
-
-    sim::Config silent = FastConfig();
-    silent.faults.silentAfterRestart = true;
-    SimDriver f(silent);
-    EnterMonitor(f);
-    f.Exchange("rs;\r");
-    EXPECT_EQ(f.Exchange(kIdn, 10000), "");
-    EXPECT_EQ(f.Inst().GetState(), CInstrument::State::kSilent);
-}
-
-TEST(SimFaults, GarbageAndEndlessReplies) {
-    sim::Config g = FastConfig();
-    g.faults.garbage = true;
-    SimDriver a(g);
-    const std::string garbage = a.Exchange(kIdn);
-    ASSERT_EQ(garbage.size(), 50u);
-    EXPECT_EQ(garbage.find('\n'), 48u);
-    EXPECT_EQ(garbage.find("KORVA"), std::string::npos);
-
-    sim::Config lines = FastConfig();
-    lines.faults.endless = sim::EndlessFault::kLines;
-    SimDriver b(lines);
-    b.Send(kIdn);
-    const std::string stream = b.Run(0, 100000);
-    EXPECT_EQ(stream.size(), 100000u);
-    EXPECT_EQ(stream.substr(0, 7), "STREAM ");
-    EXPECT_GT(std::count(stream.begin(), stream.end(), '\n'), 1000);
-
-    sim::Config line = FastConfig();
-    line.faults.endless = sim::EndlessFault::kLine;
-    SimDriver e(line);
-    e.Send(kIdn);
-    const std::string endless = e.Run(0, 100000);
-    EXPECT_EQ(endless.size(), 100000u);
-    EXPECT_EQ(endless.find('\n'), std::string::npos);
-    EXPECT_LE(e.Inst().PendingOutput(), 512u);
-}
-
-TEST(SimFaults, VanishAtEachStep) {
-    struct Case {
-        sim::Step step;
-        std::vector<std::string> before;  // exchanges that still work
-        std::string trigger;
-    };
-    const std::string copy = "cf c000000 64 10000;\r";
-    const std::vector<Case> cases = {
-        {sim::Step::kIdentify, {}, kIdn},
-        {sim::Step::kModules, {kIdn}, kModules},
-        {sim::Step::kSettings, {kIdn}, ":Service:Mode kAccess;:System:Adjust?;\n\r"},
-        {sim::Step::kMonitor, {kIdn}, kMonitor},
-        {sim::Step::kChecksum, {kIdn, kMonitor}, "z c000000 c000063;\r"},
-        {sim::Step::kCopy, {kIdn, kMonitor}, copy},
-        {sim::Step::kRestart, {kIdn, kMonitor}, "rs;\r"},
-        {sim::Step::kCalibrate, {kIdn}, ":Calibrate:Self:All?;\n\r"},
-    };
-    for (const Case& k : cases) {
-        sim::Config c = FastConfig();
-        c.faults.vanishAt = k.step;
-        SimDriver d(c);
-        for (const auto& e : k.before) EXPECT_NE(d.Exchange(e), "") << sim::StepName(k.step);
-        EXPECT_FALSE(d.Inst().IsHungUp());
-        d.Exchange(k.trigger);
-        EXPECT_TRUE(d.Inst().IsHungUp()) << sim::StepName(k.step);
-        EXPECT_EQ(d.Exchange(kIdn), "");
-    }
-    sim::Config c = FastConfig();
-    c.faults.vanishAt = sim::Step::kLoad;
-    SimDriver d(c);
-    EnterMonitor(d);
-    EXPECT_EQ(LoadImage(d, std::vector<uint8_t>(1000, 3)), "");
-    EXPECT_TRUE(d.Inst().IsHungUp());
-}
 
 // ---------------------------------------------------------------- boot
 

@@ -1,10 +1,10 @@
-// The simulator on pseudo-terminals: aliases, the dialogue through a real
-// terminal, hang-up, and the korva-sim program run in-process.
+// The korva-sim program run in-process: its instruments on pseudo-terminals
+// behind aliases, answering through a real terminal, gone when it stops.
+// The dialogue, hang-ups and faults through a terminal are the fault
+// matrix's (tests/faults).
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -13,28 +13,14 @@
 #include "platform/SysError.h"
 #include "sim/PtyInstrument.h"
 #include "sim/SimCommandLine.h"
+#include "tests/base/support/TempDir.h"
 
 namespace {
 
 // A private alias folder: tests never see or touch the user's aliases.
 class SimPtyTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/korva-sim-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        const char* old = std::getenv("XDG_RUNTIME_DIR");
-        m_oldRuntime = old ? old : "";
-        m_hadRuntime = old != nullptr;
-        ::setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
-    }
-    void TearDown() override {
-        if (m_hadRuntime) ::setenv("XDG_RUNTIME_DIR", m_oldRuntime.c_str(), 1);
-        else ::unsetenv("XDG_RUNTIME_DIR");
-        std::filesystem::remove_all(m_dir);
-    }
-    std::string m_dir, m_oldRuntime;
-    bool m_hadRuntime = false;
+    RuntimeDirScope runtime;
 };
 
 bool HasAlias(const std::string& com) {
@@ -81,48 +67,6 @@ std::string ReadUntil(platform::TerminalClient& t, const std::string& until, uin
 }
 
 }  // namespace
-
-TEST_F(SimPtyTest, RegistersAnAliasAnswersThroughItAndRemovesIt) {
-    sim::Config c;
-    c.timing.fast = true;
-    sim::CPtyInstrument instrument(c);
-    ASSERT_EQ(instrument.Start(10), 0u);
-    EXPECT_EQ(instrument.ComName(), "COM10");
-    ASSERT_TRUE(HasAlias("COM10"));
-
-    platform::TerminalClient port;
-    ASSERT_EQ(port.Open(m_dir + "/korva/ports/COM10"), 0u);
-    WriteAll(port, "*IDN?;\n\r");
-    EXPECT_EQ(ReadUntil(port, "\n\r", 2000), "KORVA,QV3108-2,012345678,HW10011000,SW05.100-02.005\n\r");
-
-    // A second simulator takes the next free number.
-    sim::CPtyInstrument second(c);
-    ASSERT_EQ(second.Start(10), 0u);
-    EXPECT_EQ(second.ComName(), "COM11");
-    second.Stop();
-    EXPECT_FALSE(HasAlias("COM11"));
-
-    port.Close();
-    instrument.Stop();
-    EXPECT_FALSE(HasAlias("COM10"));
-}
-
-TEST_F(SimPtyTest, VanishingInstrumentHangsUpTheTerminal) {
-    sim::Config c;
-    c.timing.fast = true;
-    c.faults.vanishAt = sim::Step::kIdentify;
-    sim::CPtyInstrument instrument(c);
-    ASSERT_EQ(instrument.Start(30), 0u);
-    platform::TerminalClient port;
-    ASSERT_EQ(port.Open(instrument.DevicePath()), 0u);
-    WriteAll(port, "*IDN?;\n\r");
-    uint32_t error = 0;
-    EXPECT_EQ(ReadUntil(port, "\n\r", 3000, &error), "");
-    EXPECT_EQ(error, ERROR_BROKEN_PIPE);
-    EXPECT_TRUE(instrument.HasVanished());
-    instrument.Stop();
-    EXPECT_FALSE(HasAlias(instrument.ComName()));
-}
 
 TEST_F(SimPtyTest, ProgramRunsUntilStoppedAndLeavesNoAlias) {
     platform::Event stop(platform::Event::kManualReset, false);

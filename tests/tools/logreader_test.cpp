@@ -92,15 +92,6 @@ TEST(LogReader, ReportsDamageInsteadOfGarbage) {
     }
 }
 
-TEST(LogReader, EntryHeaderShape) {
-    const std::string ok[] = {"00:01:07 0412 - 0x000006A4 - Err - CBaseObject::FreeHandle - 0x00000006",
-                              "23:59:59 9999 - 0xFFFFFFFF - Msg"};
-    for (const auto& s : ok) EXPECT_TRUE(IsEntryHeader(s.data(), s.size())) << s;
-    const std::string bad[] = {"00:01:07 0412 - 0x000006a4 - Err", "00:01:07 0412 - 0x000006A4 - Warn",
-                               "0:01:07 0412 - 0x000006A4 - Msg", "00:01:07 0412 - 0x000006A4 - Msgx", ""};
-    for (const auto& s : bad) EXPECT_FALSE(IsEntryHeader(s.data(), s.size())) << s;
-}
-
 TEST(LogReader, SampleLogInTheRepositoryReads) {
     const std::string path = std::string(KORVA_SOURCE_DIR) + "/resources/samples/upd_sample.log";
     const std::vector<unsigned char> bytes = ReadFileBytes(path);

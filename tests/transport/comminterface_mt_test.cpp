@@ -27,40 +27,6 @@ using namespace std::string_literals;
 
 namespace {
 
-struct InterfaceEvent {
-    uint32_t event;
-    uintptr_t data;
-    std::string text;
-};
-
-// The owner of the interface: records its events. Thread: any.
-class InterfaceOwner : public CObject {
-public:
-    static void OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context) {
-        auto* self = CObject::DownCast<InterfaceOwner>(context);
-        if (self == nullptr) return;
-        {
-            std::lock_guard<std::mutex> lock(self->m_mutex);
-            self->m_events.push_back({event, data, text->ToString()});
-        }
-        // Events come on the port's threads: wake the test's pump to look.
-        if (IMessageWindow* main = CMessageWindow::Main()) main->PostMsg(0);
-    }
-    std::vector<InterfaceEvent> Events() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_events;
-    }
-    size_t Count(uint32_t event) const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return std::count_if(m_events.begin(), m_events.end(),
-                             [&](const InterfaceEvent& e) { return e.event == event; });
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<InterfaceEvent> m_events;
-};
-
 class CommInterfaceOverPty : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -90,91 +56,16 @@ protected:
     CMessageWindow window;
     PtyPeer peer;
     CInterfaceParameter record;
-    InterfaceOwner owner;
+    InterfaceRecorder owner;
 };
 
 }  // namespace
 
-TEST_F(CommInterfaceOverPty, QueryGoesOutAndItsReplyComesBackAsALine) {
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
-    ASSERT_EQ(port.Init(&record), 0u);
-    EXPECT_TRUE(port.IsOpen());
-    EXPECT_EQ(port.GetPortName(), "COM42");
-
-    ASSERT_EQ(port.SendSCPIMsg("*IDN?;"), 0u);
-    EXPECT_EQ(peer.Receive(8), "*IDN?;\x0A\x0D"s);
-    EXPECT_EQ(port.SendSCPIMsg("*IDN?;"), ERROR_IO_INCOMPLETE);
-
-    // The reply in pieces, as a UART delivers it.
-    ASSERT_TRUE(peer.Send("KORVA,QV3108,0123"));
-    ASSERT_TRUE(peer.Send("45678,HW10011000,SW05.306-02.011\x0A\x0D"));
-    ASSERT_TRUE(WaitFor(IF_EVENT_LINE_RECEIVED));
-    const auto events = owner.Events();
-    const auto line = std::find_if(events.begin(), events.end(), [](const InterfaceEvent& e) {
-        return e.event == IF_EVENT_LINE_RECEIVED;
-    });
-    ASSERT_NE(line, events.end());
-    EXPECT_EQ(line->text, "KORVA,QV3108,012345678,HW10011000,SW05.306-02.011");
-    // The state change raised while the port opened is not the owner's business.
-    EXPECT_EQ(events.size(), 1u);
-
-    // A second Init keeps the open port as it is.
-    EXPECT_EQ(port.Init(&record), 0u);
-    ASSERT_EQ(port.SendSCPIMsg("*RST;"), 0u);
-    EXPECT_EQ(peer.Receive(7), "*RST;\x0A\x0D"s);
-}
-
-TEST_F(CommInterfaceOverPty, BinaryBlockGoesOutPacedByTransmitEmpty) {
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
-    ASSERT_EQ(port.Init(&record), 0u);
-    std::vector<uint8_t> block(200);
-    std::iota(block.begin(), block.end(), uint8_t{0});
-    ASSERT_EQ(port.SendBinaryData(block.data(), 200), 0u);
-
-    EXPECT_EQ(peer.Receive(200), std::string(block.begin(), block.end()));
-    ASSERT_TRUE(WaitFor(IF_EVENT_BYTES_SENT, 3));
-    std::vector<uintptr_t> counts;
-    for (const auto& e : owner.Events()) {
-        if (e.event == IF_EVENT_BYTES_SENT) counts.push_back(e.data);
-    }
-    EXPECT_EQ(counts, (std::vector<uintptr_t>{80, 160, 200}));
-    // The transfer ends right after the last report, on the I/O thread.
-    for (int i = 0; i < 1000 && port.IsWritingData(); ++i) platform::Sleep(1);
-    EXPECT_FALSE(port.IsWritingData());
-
-    // The instrument answers the block in monitor style.
-    ASSERT_TRUE(peer.Send("OK\x0D\x0A"));
-    ASSERT_TRUE(WaitFor(IF_EVENT_LINE_RECEIVED));
-    EXPECT_EQ(owner.Count(IF_EVENT_RECEIVE_TIMEOUT), 0u);
-}
-
-TEST_F(CommInterfaceOverPty, SilentPeerGivesReplyTimeout) {
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
-    ASSERT_EQ(port.Init(&record), 0u);
-    ASSERT_EQ(port.SendSCPIMsg("*IDN?;"), 0u);
-    ASSERT_TRUE(WaitFor(IF_EVENT_RECEIVE_TIMEOUT, 1, 5000));
-    EXPECT_EQ(owner.Count(IF_EVENT_LINE_RECEIVED), 0u);
-    EXPECT_EQ(port.SendSCPIMsg("*IDN?;"), 0u);
-}
-
-TEST_F(CommInterfaceOverPty, PeerHangingUpIsReported) {
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
-    ASSERT_EQ(port.Init(&record), 0u);
-    ASSERT_EQ(port.SendSCPIMsg("*IDN?;"), 0u);
-    EXPECT_EQ(peer.Receive(8).size(), 8u);
-    peer.HangUp();
-    // The line broke (connection lost), or the port thread ended and the
-    // reopen of a device that is gone failed (system error).
-    ASSERT_TRUE(WaitForAny({IF_EVENT_CONNECTION_LOST, IF_EVENT_SYSTEM_ERROR}, 10000));
-    // Nothing is left hanging: writes fail or are refused, deletion returns.
-    window.PumpFor(100);
-}
-
 TEST_F(CommInterfaceOverPty, PortOpenedTwiceFailsCleanly) {
-    CCommInterface first(&InterfaceOwner::OnEvent, &owner);
+    CCommInterface first(&InterfaceRecorder::OnEvent, &owner);
     ASSERT_EQ(first.Init(&record), 0u);
-    InterfaceOwner owner2;
-    CCommInterface second(&InterfaceOwner::OnEvent, &owner2);
+    InterfaceRecorder owner2;
+    CCommInterface second(&InterfaceRecorder::OnEvent, &owner2);
     EXPECT_EQ(second.Init(&record), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(second.IsOpen());
     EXPECT_EQ(second.SendSCPIMsg("*RST;"), ERROR_NOACCESS);
@@ -184,7 +75,7 @@ TEST_F(CommInterfaceOverPty, PortOpenedTwiceFailsCleanly) {
 }
 
 TEST_F(CommInterfaceOverPty, RecordsThatCannotBeOpened) {
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
     EXPECT_EQ(port.Init(nullptr), ERROR_INVALID_PARAMETER);
     CInterfaceParameter usb;
     usb.SetUsbPort(0x04036001, "FT123456");
@@ -201,7 +92,7 @@ TEST_F(CommInterfaceOverPty, RecordsThatCannotBeOpened) {
 // Each search cycle starts a new listing on the same interface: every one
 // reports the alias once.
 TEST_F(CommInterfaceOverPty, EnumerationReportsTheAliasOncePerListing) {
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
     for (int round = 0; round < 2; ++round) {
         platform::Thread* thread = port.StartPortEnumeration(nullptr);
         ASSERT_NE(thread, nullptr);
@@ -210,12 +101,10 @@ TEST_F(CommInterfaceOverPty, EnumerationReportsTheAliasOncePerListing) {
         EXPECT_FALSE(port.IsEnumerating());
     }
     int found = 0;
-    for (const auto& e : owner.Events()) {
-        ASSERT_EQ(e.event, IF_EVENT_PORT_FOUND);
-        auto* found_record = reinterpret_cast<CInterfaceParameter*>(e.data);
-        EXPECT_TRUE(found_record->IsSerialPort());
-        found += found_record->GetName() == "COM42";
-        delete found_record;  // the receiver owns it
+    for (const auto& e : owner.Events()) ASSERT_EQ(e.event, IF_EVENT_PORT_FOUND);
+    for (const auto& record : owner.ports) {
+        EXPECT_TRUE(record->IsSerialPort());
+        found += record->GetName() == "COM42";
     }
     EXPECT_EQ(found, 2);
     CObject other;
@@ -223,8 +112,8 @@ TEST_F(CommInterfaceOverPty, EnumerationReportsTheAliasOncePerListing) {
 }
 
 TEST(CommInterfaceLineErrors, BitsDecideBetweenLostConnectionAndTransferError) {
-    InterfaceOwner owner;
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    InterfaceRecorder owner;
+    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
     std::atomic<FakePort*> fake{nullptr};
     port.SetPortOpener([&](const std::string&, std::unique_ptr<platform::ISerialPort>* out) {
         auto p = std::make_unique<FakePort>();
@@ -258,8 +147,8 @@ TEST(CommInterfaceLineErrors, BitsDecideBetweenLostConnectionAndTransferError) {
 }
 
 TEST(CommInterfaceLineErrors, SystemErrorsCarryATextAndForeignContextsAreDropped) {
-    InterfaceOwner owner;
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    InterfaceRecorder owner;
+    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
     CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, ERROR_ACCESS_DENIED, &port);
     CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, 0xDEADBEEF, &port);
     CObject other;
@@ -283,8 +172,8 @@ TEST(CommInterfaceLineErrors, SystemErrorsCarryATextAndForeignContextsAreDropped
 class CommInterfaceOverLineModel : public ::testing::TestWithParam<linemodel::LineConfig> {};
 
 TEST_P(CommInterfaceOverLineModel, CtsHoldOffsKeepTheDataWholeAndAnIdlePortSleeps) {
-    InterfaceOwner owner;
-    CCommInterface port(&InterfaceOwner::OnEvent, &owner);
+    InterfaceRecorder owner;
+    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
     linemodel::LineConfig config = GetParam();
     // Slow enough that the pacer waits for the queue, fast enough for a test.
     config.characterNs = 1000000;

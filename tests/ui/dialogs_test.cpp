@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
-#include "window/StartupInfo.h"
 #include "base/ResultCodes.h"
 #include "base/StringIds.h"
 #include "base/Strings.h"
@@ -19,7 +18,6 @@
 #include "ui/DevicePropertyDialog.h"
 #include "ui/DeviceUpdateWnd.h"
 #include "ui/DialogTemplate.h"
-#include "ui/LogFileDirectoryWnd.h"
 #include "ui/MessageDialog.h"
 #include "ui/UpdateDialogs.h"
 
@@ -48,22 +46,6 @@ protected:
     UiTestEnvironment env;
 };
 
-TEST_F(Dialogs, MessageDialogShowsAResultCodeTextWithTheDevice) {
-    const PortPtr port = SerialPort("COM7");
-    const DevicePtr device = MakeDevice();
-    CMessageDialog dialog(port.get(), device.get(), 0x20000001);
-    EXPECT_EQ(TextOf(&dialog, 6092), "COM7");
-    EXPECT_EQ(TextOf(&dialog, 6063), Qs(device->GetDeviceName()));
-    EXPECT_EQ(TextOf(&dialog, 6067), "0x10011000");
-    EXPECT_EQ(TextOf(&dialog, 6013), "The port state has changed.");
-
-    CMessageDialog unknown(port.get(), device.get(), 0x20000000);
-    EXPECT_EQ(TextOf(&unknown, 6013), "Unknown Error!");
-    // A plain text id is shown as it is.
-    CMessageDialog message(port.get(), device.get(), IDS_USB_UPDATE_NOT_SUPPORTED);
-    EXPECT_EQ(TextOf(&message, 6013), LoadText(IDS_USB_UPDATE_NOT_SUPPORTED));
-}
-
 TEST_F(Dialogs, MessageDialogFillsTheRequiredVersionInto6264) {
     const PortPtr port = SerialPort("COM3");
     const DevicePtr device = MakeDevice();
@@ -73,14 +55,6 @@ TEST_F(Dialogs, MessageDialogFillsTheRequiredVersionInto6264) {
     EXPECT_EQ(TextOf(&dialog, 6013),
               Qs("The device hardware requires at least the software version " + required + "."));
     EXPECT_FALSE(TextOf(&dialog, 6013).contains("%s"));
-}
-
-TEST_F(Dialogs, MessageDialogWithoutRecordLeavesNameIdAndMessageEmpty) {
-    const PortPtr port = SerialPort("COM4");
-    CMessageDialog dialog(port.get(), nullptr, 0x20000001);
-    EXPECT_EQ(TextOf(&dialog, 6092), "COM4");
-    EXPECT_EQ(TextOf(&dialog, 6063), "");
-    EXPECT_EQ(TextOf(&dialog, 6013), "");
 }
 
 TEST_F(Dialogs, PropertiesShowTheClickedPortsDeviceWhateverItsRow) {
@@ -139,20 +113,6 @@ TEST_F(Dialogs, ListTextBecomesOneParagraphPerItem) {
     }
 }
 
-TEST_F(Dialogs, NoticesReturnTheAnswer) {
-    AnswerNextModal(2);
-    EXPECT_EQ(ShowAdjustmentNotice(nullptr), 0);
-    AnswerNextModal(1);
-    EXPECT_EQ(ShowAdjustmentNotice(nullptr), 1);
-    AnswerNextModal(2);
-    EXPECT_EQ(ShowStepNotice(nullptr), 0);
-    // The serial notice returns the button number itself.
-    AnswerNextModal(1);
-    EXPECT_EQ(ShowSerialSettingsNotice(nullptr), 1);
-    AnswerNextModal(2);
-    EXPECT_EQ(ShowSerialSettingsNotice(nullptr), 2);
-}
-
 TEST_F(Dialogs, ProgressWindowFollowsPostedMessagesAndCancelsOnce) {
     CObject thread;
     int cancels = 0;
@@ -196,79 +156,6 @@ TEST_F(Dialogs, ProgressWindowFollowsPostedMessagesAndCancelsOnce) {
     EXPECT_EQ(text->text(), "The new data are transmitted to the device ...");
     EXPECT_NE(env.LogText().find("Msg - CDeviceUpdateWnd\r\nCancel Button was clicked"), std::string::npos);
     EXPECT_FALSE(env.Log().IsDiscardable());
-}
-
-TEST_F(Dialogs, ProgressWindowWithEmptyTitleShowsTheBrandAlone) {
-    CDeviceUpdateWnd window(QString(), nullptr, {});
-    EXPECT_EQ(window.windowTitle(), "KORVA");
-    window.OnCancel();  // no thread: nothing to tell
-    EXPECT_TRUE(window.IsWindowDestroyed());
-}
-
-TEST_F(Dialogs, LogDirectoryWindowSplitsPathAndOpensTheFolderEachTime) {
-    QStringList opened;
-    CUpdateLogFileDirectoryWnd window(nullptr, [&](const QString& dir) {
-        opened << dir;
-        return true;
-    });
-    const QString name = Qs(env.Log().GetFileName());
-    EXPECT_EQ(TextOf(&window, 6042), name);
-    EXPECT_EQ(TextOf(&window, 6041) + "/" + name, Qs(env.Log().GetFilePath()));
-    FindControl<QPushButton>(&window, 6043)->click();
-    FindControl<QPushButton>(&window, 6043)->click();
-    EXPECT_EQ(opened.size(), 2);
-    EXPECT_EQ(opened.value(0), TextOf(&window, 6041));
-
-    EXPECT_EQ(CUpdateLogFileDirectoryWnd::DirectoryOf("C:\\Temp\\KORVA\\upd_20070315_142530047.log",
-                                                      "upd_20070315_142530047.log"),
-              "C:\\Temp\\KORVA");
-    EXPECT_EQ(CUpdateLogFileDirectoryWnd::DirectoryOf("/x/y", "zz"), "/x/y");
-}
-
-TEST_F(Dialogs, LogDirectoryWindowLogsABrowserThatCannotStart) {
-    CUpdateLogFileDirectoryWnd window(nullptr, [](const QString&) { return false; });
-    window.OnOpenDirectory();
-    EXPECT_NE(env.LogText().find("Err - CUpdateLogFileDirectoryWnd"), std::string::npos);
-}
-
-TEST(DialogUnits, ConvertWithTheFontsAverageCharacterSize) {
-    const CDialogUnits du(DialogFont());
-    EXPECT_GT(du.BaseX(), 2);
-    EXPECT_GT(du.BaseY(), du.BaseX());
-    EXPECT_EQ(du.X(4), du.BaseX());
-    EXPECT_EQ(du.Y(8), du.BaseY());
-    // The main window keeps its 370:220 proportion.
-    const QSize size = du.Size(370, 220);
-    EXPECT_NEAR(static_cast<double>(size.width()) / size.height(),
-                (370.0 * du.BaseX() / 4) / (220.0 * du.BaseY() / 8), 0.02);
-}
-
-TEST(StartupReport, HasFiveLinesAndNamesTheLanguage) {
-    StartupFacts facts;
-    facts.operatingSystemLine = "Debian GNU/Linux 12 (bookworm) Linux 6.1.0 Build: #1 SMP";
-    facts.userLanguage = 0x0C;
-    facts.hasTimeIncrement = true;
-    facts.timeIncrementMs = 4.0;
-    facts.usbLibraryLine = "DLL for USB devices generated - File: korva_usb.__t     Version: 1.0\r\n";
-    EXPECT_EQ(BuildStartupReport(facts),
-              "Debian GNU/Linux 12 (bookworm) Linux 6.1.0 Build: #1 SMP\r\n"
-              "User Language: French\r\n"
-              "System Time Increment: 4.0000 ms\r\n"
-              "DLL for USB devices generated - File: korva_usb.__t     Version: 1.0\r\n"
-              "Customer Update (Firmware Version: 05.306-02.011) - File Version: 6.000\r\n");
-    facts.operatingSystemLine.clear();
-    facts.hasTimeIncrement = false;
-    facts.userLanguage = 0x0407;  // German (Germany): only the low 10 bits count
-    EXPECT_EQ(BuildStartupReport(facts).substr(0, 24), "User Language: German\r\nD");
-}
-
-TEST(StartupReport, LanguageTableGapsAreUnknown) {
-    EXPECT_EQ(LanguageName(0x61), "Nepali");  // the last row
-    for (uint16_t gap : {0x17, 0x3A, 0x62, 0x3FF}) {
-        char expected[32];
-        std::snprintf(expected, sizeof expected, "Unknown (0x%04X)", gap);
-        EXPECT_EQ(LanguageName(gap), expected) << gap;
-    }
 }
 
 }  // namespace

@@ -37,27 +37,6 @@ protected:
     UiTestEnvironment env;
 };
 
-TEST_F(MainWindow, StartsWithEverythingOff) {
-    CUpdateWnd window(false);
-    EXPECT_TRUE(window.Command(46001)->isEnabled());
-    EXPECT_FALSE(window.Command(46002)->isEnabled());
-    EXPECT_FALSE(window.Command(46011)->isEnabled());  // no USB library written
-    EXPECT_FALSE(window.Command(46021)->isEnabled());
-    EXPECT_FALSE(window.Command(46023)->isEnabled());
-    EXPECT_FALSE(window.PortKindEntry(0)->isChecked());
-    EXPECT_FALSE(FindControl<QPushButton>(&window, 6017)->isEnabled());
-    EXPECT_FALSE(FindControl<QProgressBar>(&window, 6014)->isVisible());
-    auto* list = FindControl<QTreeWidget>(&window, 6016);
-    ASSERT_NE(list, nullptr);
-
-    // A click on an empty list leaves Start Update disabled.
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
-    EXPECT_FALSE(FindControl<QPushButton>(&window, 6017)->isEnabled());
-
-    CUpdateWnd withUsb(true);  // the USB library was written
-    EXPECT_TRUE(withUsb.Command(46011)->isEnabled());
-}
-
 // The legend's labels show their whole text, inside the device list group,
 // in either language.
 TEST_F(MainWindow, LegendLabelsAreWideEnoughForTheirText) {

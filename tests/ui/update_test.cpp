@@ -230,56 +230,6 @@ TEST_F(UpdateFromWindow, ANoBeforeTheUpdateLeavesTheRowAsItWas) {
     window->reject();
 }
 
-TEST_F(UpdateFromWindow, CancelDuringTheTransferEndsTheUpdateAndLeavesTheFirmware) {
-    // Paced so that the transfer lasts about a second: the cancel surely
-    // lands in it, long before the FLASH.
-    sim::Config config;
-    config.timing.baud = 10000000;
-    ASSERT_NO_FATAL_FAILURE(FindInstrument(config));
-    bool clicked = false;
-    ASSERT_NO_FATAL_FAILURE(StartUpdate([&](CDeviceUpdateWnd& w, uint32_t msg) {
-        if (clicked || msg != WM_UPDATE_PROGRESS_BAR || w.ProgressBar()->value() == 0) return;
-        clicked = true;
-        QTest::mouseClick(w.CancelButton(), Qt::LeftButton);
-        // The window goes at once; the object waits for the thread.
-        EXPECT_FALSE(w.isVisible());
-        EXPECT_TRUE(w.IsWindowDestroyed());
-    }));
-    ASSERT_TRUE(WaitForEnd());
-    ASSERT_TRUE(clicked);
-
-    EXPECT_NE(env.LogText().find("Msg - CDeviceUpdateWnd\r\nCancel Button was clicked"), std::string::npos);
-    EXPECT_FALSE(env.Log().IsDiscardable());
-    EXPECT_TRUE(RowShows(ROW_IMAGE_FAILED));
-    EXPECT_EQ(Row()->text(2), "05.100-02.005");
-    // The step still running when the cancel arrived ends without a result
-    // code, so no message dialog follows the serial notice.
-    EXPECT_EQ(answers.seen.size(), 1u);
-    // The texts stop with the transfer; nothing was posted to the window
-    // after the cancel took it away.
-    EXPECT_EQ(log.texts.back(), Text(IDS_PROG_TRANSMIT_DATA));
-    const auto snapshot = instrument->GetSettledSnapshot(3000);
-    EXPECT_EQ(snapshot.counters.flashPrograms, 0u);
-    EXPECT_EQ(snapshot.identity.version1 + "-" + snapshot.identity.version2, "05.100-02.005");
-    window->reject();
-}
-
-// A failed update ends with the message dialog of its result code.
-TEST_F(UpdateFromWindow, FailureShowsTheMessageDialogOfItsResult) {
-    sim::Config config = FastInstrument();
-    config.faults.wrongChecksum = sim::ChecksumFault::kAlways;
-    ASSERT_NO_FATAL_FAILURE(FindInstrument(config));
-    ASSERT_NO_FATAL_FAILURE(StartUpdate());
-    ASSERT_TRUE(WaitForEnd());
-
-    ASSERT_EQ(answers.seen.size(), 2u);
-    EXPECT_EQ(answers.seen[1].title, "KORVA - Warning");
-    EXPECT_EQ(answers.seen[1].text, "A part of the software update has to be repeated.");
-    EXPECT_TRUE(RowShows(ROW_IMAGE_FAILED));
-    EXPECT_EQ(instrument->GetSettledSnapshot(3000).counters.flashPrograms, 0u);
-    window->reject();
-}
-
 // --- On a desktop with a window manager (tests/ui/desktop.sh) ---------------
 
 // Paced so that the transfer lasts about a second and the FLASH a while: a

@@ -1,6 +1,8 @@
 // The main window's logic driven headless: port kind switches, the device
-// list kept by the search's messages across cycles, and a bounded stress
-// run of switches and closes against slow simulated instruments.
+// list kept by the search's messages across cycles, the questions asked
+// before an update, and a bounded stress run of switches and closes against
+// slow simulated instruments. Updates themselves, success and failure over
+// both kinds of port, are the fault matrix's (tests/faults).
 #include <random>
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include "base/WindowMessages.h"
 #include "platform/Clock.h"
 #include "search/DeviceSearchDoc.h"
+#include "update/DeviceUpdateDoc.h"
 #include "support/SearchTestSupport.h"
 #include "window/UpdateWndCore.h"
 
@@ -150,6 +153,48 @@ TEST_F(UpdateWnd, FinishedWithNullRecordsIsRefused) {
                              reinterpret_cast<LPARAM>(&port)),
               -1);
     EXPECT_EQ(core->GetDeviceList().GetCount(), 0);
+}
+
+// CCustomUpdateDoc alone: which questions for which version step.
+TEST_F(UpdateWnd, QuestionsFollowTheVersionStep) {
+    struct Case {
+        const char* version1;
+        int versionAnswer;
+        int adjustmentAnswer;
+        std::vector<uint32_t> shown;
+        uint32_t versionFlags;
+    };
+    const Case cases[] = {
+        {"02.100", 1, 1, {6020}, 0},                    // not at once wins over everything
+        {"06.000", 0, 1, {6019}, VC_DOWNGRADE},          // newer than the carried one, declined
+        {"00.000", 1, 1, {6019}, VC_CHANGE_IMPOSSIBLE},  // no version: only cancel
+        {"04.500", 1, 0, {6018}, 0},                    // keeps settings, adjustment declined
+    };
+    for (const Case& c : cases) {
+        view.dialogs = CScriptedUpdateDialogs{};
+        view.dialogs.answerVersionChange = c.versionAnswer;
+        view.dialogs.answerAdjustment = c.adjustmentAnswer;
+        sim::Config config = FastInstrument();
+        config.identity.version1 = c.version1;
+        auto device = std::make_shared<CDeviceParameter>();
+        device->SetIdnParameter("KORVA,QV3108-2,012345678,HW10011000,SW" + std::string(c.version1) + "-02.005");
+        std::string block;
+        for (const sim::BoardRecord& r : sim::Config::DefaultBoards()) {
+            const char record[4] = {static_cast<char>(r.code), 0, static_cast<char>(r.value), 0};
+            block.append(record, 4);
+        }
+        block = "#2" + std::to_string(block.size()) + block;
+        ASSERT_TRUE(device->SetBoardIds(CByteBuffer(block.data(), block.size())));
+        auto port = std::make_shared<CInterfaceParameter>();
+        port->SetSerialPort("COM77");
+        const size_t before = main.Count(WM_UPDATE_CANCELED);
+        CCustomUpdateDoc doc(&main.Window(), &view.dialogs);
+        doc.StartDeviceUpdate(port, device);
+        EXPECT_EQ(view.dialogs.shown, c.shown) << c.version1;
+        EXPECT_EQ(view.dialogs.versionFlags, c.versionFlags) << c.version1;
+        EXPECT_EQ(main.Count(WM_UPDATE_CANCELED), before + 1) << c.version1;
+        EXPECT_EQ(doc.GetThreadCount(), 0);
+    }
 }
 
 // Kinds switched on and off, windows closed with searches running, at

@@ -1,6 +1,7 @@
 #include "TempDir.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -43,6 +44,23 @@ bool TempDir::Exists(const std::string& relative) const {
     std::error_code ec;
     return fs::exists(fs::symlink_status(Join(relative), ec));
 }
+
+#ifndef _WIN32
+RuntimeDirScope::RuntimeDirScope() {
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) {
+        m_saved = old;
+        m_hadSaved = true;
+    }
+    ::setenv("XDG_RUNTIME_DIR", m_dir.Path().c_str(), 1);
+}
+
+RuntimeDirScope::~RuntimeDirScope() {
+    if (m_hadSaved)
+        ::setenv("XDG_RUNTIME_DIR", m_saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+}
+#endif
 
 std::vector<unsigned char> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

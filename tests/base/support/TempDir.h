@@ -1,4 +1,5 @@
-// A private temporary directory for one test, removed with its contents.
+// A private temporary directory for one test, removed with its contents,
+// and a private alias folder on top of one.
 #pragma once
 
 #include <string>
@@ -17,6 +18,22 @@ public:
 private:
     std::string m_path;
 };
+
+#ifndef _WIN32
+// XDG_RUNTIME_DIR points at a fresh folder for the object's life, so port
+// aliases (of simulators, of pseudo-terminals) never touch the user's.
+class RuntimeDirScope {
+public:
+    RuntimeDirScope();
+    ~RuntimeDirScope();
+    const std::string& Path() const { return m_dir.Path(); }
+
+private:
+    TempDir m_dir;
+    std::string m_saved;
+    bool m_hadSaved = false;
+};
+#endif
 
 // The whole contents of a file.
 std::vector<unsigned char> ReadFileBytes(const std::string& path);

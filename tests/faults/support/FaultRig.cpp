@@ -30,12 +30,6 @@ namespace faults {
 
 namespace {
 
-std::string MakeTempDir(const char* pattern) {
-    std::string dir = pattern;
-    if (::mkdtemp(dir.data()) == nullptr) return {};
-    return dir;
-}
-
 // The log of one run, in a private folder of its own, installed as the
 // process's log while the run lasts.
 class LogCapture {
@@ -259,16 +253,13 @@ std::string CodeName(uint32_t code) {
 
 // ---------------------------------------------------------------- FaultWorld
 
-FaultWorld::FaultWorld(const char* usbLibraryPath)
-    : m_ports(std::make_unique<PortSandbox>()), m_logRoot(MakeTempDir("/tmp/korva-faults-log-XXXXXX")) {
+FaultWorld::FaultWorld(const char* usbLibraryPath) : m_ports(std::make_unique<PortSandbox>()) {
     if (usbLibraryPath != nullptr) m_usb = std::make_unique<UsbSandbox>(usbLibraryPath);
 }
 
 FaultWorld::~FaultWorld() {
     m_usb.reset();
     m_ports.reset();
-    std::error_code ignored;
-    if (!m_logRoot.empty()) std::filesystem::remove_all(m_logRoot, ignored);
 }
 
 bool FaultWorld::UsbReady() const { return m_usb && m_usb->IsReady(); }
@@ -287,7 +278,7 @@ Outcome FaultWorld::RunSerial(const Scenario& s) {
     if (instrument == nullptr) return out;
     const std::string com = instrument->ComName();
     const int number = std::atoi(com.c_str() + 3);
-    LogCapture log(m_logRoot);
+    LogCapture log(m_logRoot.Path());
     {
         FrontEnd front(false, out);
         front.Core().OnCommand(ID_SERIAL_ACTIVATE);
@@ -329,7 +320,7 @@ Outcome FaultWorld::RunUsb(const Scenario& s) {
     const std::string serial = s.usbSerial;
     const std::string name = "USB Pid_6001 #" + serial;
     if (m_usb->Attach(serial, s.listed) != 0) return out;
-    LogCapture log(m_logRoot);
+    LogCapture log(m_logRoot.Path());
     {
         FrontEnd front(true, out);
         front.Core().SwitchUsb(true);

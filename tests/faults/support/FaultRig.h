@@ -22,6 +22,7 @@
 
 #include "sim/Instrument.h"
 #include "sim/SimConfig.h"
+#include "tests/base/support/TempDir.h"
 #include "update/UpdateTiming.h"
 
 class PortSandbox;
@@ -98,7 +99,7 @@ private:
 
     std::unique_ptr<PortSandbox> m_ports;
     std::unique_ptr<UsbSandbox> m_usb;
-    std::string m_logRoot;
+    TempDir m_logRoot;
 };
 
 // The carried firmware's identity ("05.306-02.011").

@@ -15,24 +15,9 @@
 #include "resources/Resources.h"
 #include "transport/UsbLibraryFile.h"
 
-namespace {
-
-std::string MakeTempDir(const char* pattern) {
-    std::string dir = pattern;
-    if (::mkdtemp(dir.data()) == nullptr) return {};
-    return dir;
-}
-
-}  // namespace
-
 // --- PortSandbox ------------------------------------------------------------------
 
-PortSandbox::PortSandbox() : m_path(MakeTempDir("/tmp/korva-search-XXXXXX")) {
-    if (const char* old = ::getenv("XDG_RUNTIME_DIR")) {
-        m_saved = old;
-        m_hadSaved = true;
-    }
-    ::setenv("XDG_RUNTIME_DIR", m_path.c_str(), 1);
+PortSandbox::PortSandbox() {
     // Every port the machine lists gets an alias of its own number to a
     // silent terminal: the alias replaces the derived name.
     for (const platform::SerialPortEntry& entry : platform::ListSerialPorts()) {
@@ -45,13 +30,6 @@ PortSandbox::PortSandbox() : m_path(MakeTempDir("/tmp/korva-search-XXXXXX")) {
 PortSandbox::~PortSandbox() {
     m_instruments.clear();
     m_empty.clear();
-    if (m_hadSaved) {
-        ::setenv("XDG_RUNTIME_DIR", m_saved.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_RUNTIME_DIR");
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
 }
 
 std::string PortSandbox::AddEmptyPort(int firstCom) {
@@ -84,8 +62,7 @@ UsbSandbox::UsbSandbox(const char* libraryPath) {
     char* cwd = ::getcwd(nullptr, 0);
     m_previous = cwd ? cwd : "/";
     free(cwd);
-    m_dir = MakeTempDir("/tmp/korva-search-usb-XXXXXX");
-    if (m_dir.empty() || ::chdir(m_dir.c_str()) != 0) return;
+    if (::chdir(m_dir.Path().c_str()) != 0) return;
     std::ifstream in(libraryPath, std::ios::binary);
     m_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (m_bytes.empty()) return;
@@ -96,7 +73,8 @@ UsbSandbox::UsbSandbox(const char* libraryPath) {
     m_unplug = m_control.Bind<PFN_KORVA_SimUnplug>("KORVA_SimUnplug");
     m_inspect = m_control.Bind<PFN_KORVA_SimInspect>("KORVA_SimInspect");
     m_reset = m_control.Bind<PFN_KORVA_SimReset>("KORVA_SimReset");
-    if (!m_attach || !m_unplug || !m_inspect || !m_reset) return;
+    m_limit = m_control.Bind<PFN_KORVA_SimLimitWrites>("KORVA_SimLimitWrites");
+    if (!m_attach || !m_unplug || !m_inspect || !m_reset || !m_limit) return;
     m_reset();
     m_ready = true;
 }
@@ -106,7 +84,6 @@ UsbSandbox::~UsbSandbox() {
     DeleteUsbLibraryFile();
     if (::chdir(m_previous.c_str()) != 0) {
     }
-    if (!m_dir.empty()) ::rmdir(m_dir.c_str());
 }
 
 int UsbSandbox::Attach(const std::string& serial, const sim::Config& config, uint32_t deviceId) {
@@ -114,6 +91,10 @@ int UsbSandbox::Attach(const std::string& serial, const sim::Config& config, uin
 }
 
 int UsbSandbox::Unplug(const std::string& serial) { return m_unplug ? m_unplug(serial.c_str()) : -1; }
+
+int UsbSandbox::LimitWrites(const std::string& serial, uint32_t maxBytes, int writes) {
+    return m_limit ? m_limit(serial.c_str(), maxBytes, writes) : -1;
+}
 
 // --- RecordingWindow -----------------------------------------------------------------
 

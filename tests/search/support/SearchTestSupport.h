@@ -17,6 +17,7 @@
 #include "sim/PtyInstrument.h"
 #include "sim/SimConfig.h"
 #include "sim/d2xx/SimD2xxControl.h"
+#include "tests/base/support/TempDir.h"
 
 // XDG_RUNTIME_DIR points at a fresh folder for the object's life, and every
 // serial port the machine would list is renamed (by an alias) to a silent
@@ -36,9 +37,8 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
-    std::string m_path;
-    std::string m_saved;
-    bool m_hadSaved = false;
+    RuntimeDirScope m_runtime;
+    const std::string& m_path = m_runtime.Path();
     std::vector<std::unique_ptr<platform::PseudoTerminal>> m_empty;
     std::vector<std::unique_ptr<sim::CPtyInstrument>> m_instruments;
 };
@@ -53,6 +53,9 @@ public:
     bool IsReady() const { return m_ready; }
     int Attach(const std::string& serial, const sim::Config& config, uint32_t deviceId = 0x04036001);
     int Unplug(const std::string& serial);
+    // The next `writes` writes to the instrument take at most `maxBytes`.
+    int LimitWrites(const std::string& serial, uint32_t maxBytes, int writes);
+    platform::SharedLibrary& Library() { return m_control; }
     // Runs `inspect` on the attached instrument; false if none.
     template <typename F>
     bool Inspect(const std::string& serial, F&& inspect) {
@@ -64,13 +67,15 @@ public:
     }
 
 private:
-    std::string m_dir, m_previous;
+    TempDir m_dir;  // the current directory meanwhile
+    std::string m_previous;
     std::vector<uint8_t> m_bytes;
     platform::SharedLibrary m_control;
     PFN_KORVA_SimAttach m_attach = nullptr;
     PFN_KORVA_SimUnplug m_unplug = nullptr;
     PFN_KORVA_SimInspect m_inspect = nullptr;
     PFN_KORVA_SimReset m_reset = nullptr;
+    PFN_KORVA_SimLimitWrites m_limit = nullptr;
     bool m_ready = false;
 };
 

@@ -125,25 +125,6 @@ uint64_t ModelPort::WhenLocked(uint64_t nowNs, Done done) const {
     return kNever;
 }
 
-// When a drain that found the queue empty at `since` returns.
-uint64_t ModelPort::DrainReturnLocked(uint64_t since, uint64_t nowNs) const {
-    const uint64_t queueEmptyNs = since;
-    const uint64_t emptyNs = WhenLocked(nowNs, [this](const Line& l) { return TransmitterEmpty(l); });
-    if (emptyNs == kNever) return kNever;
-    const uint64_t j = m_config.jiffyNs;
-    if (m_config.kind == LineConfig::Kind::kUart) {
-        // uart_wait_until_sent: msleep of one jiffy sleeps to the second tick.
-        uint64_t t = queueEmptyNs;
-        while (t < emptyNs) t = (t / j + 2) * j;
-        return t;
-    }
-    // usb_serial_generic_wait_until_sent: each question to the chip is a
-    // control transfer, then a sleep to the next tick.
-    uint64_t t = queueEmptyNs + m_config.chipPollNs;
-    while (t < emptyNs) t = (t / j + 1) * j + m_config.chipPollNs;
-    return t;
-}
-
 void ModelPort::UpdateWritableLocked() {
     if (m_writeData && m_line.queue < m_config.wakeChars) m_writable.Set();
     else m_writable.Reset();
@@ -407,35 +388,6 @@ uint32_t ModelPort::QueuedBytes(uint32_t* bytes) {
 uint64_t ModelPort::CharacterNs() {
     std::lock_guard<std::mutex> guard(m_mutex);
     return m_characterNs;
-}
-
-uint32_t ModelPort::DrainOutput() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    uint64_t lookingSince = kNever;
-    uint64_t returnAt = kNever;
-    for (;;) {
-        if (m_closed) return ERROR_INVALID_HANDLE;
-        const uint64_t now = NowNs();
-        AdvanceLocked(now);
-        uint64_t until;
-        if (m_line.queue > 0) {
-            // tty_wait_until_sent: woken as the driver takes the queue.
-            lookingSince = kNever;
-            until = WhenLocked(now, [](const Line& l) { return l.queue == 0; });
-        } else {
-            if (lookingSince == kNever) {
-                if (TransmitterEmpty(m_line)) return 0;
-                lookingSince = now;
-                returnAt = kNever;
-            }
-            // Once known it stands: the kernel's looks are on its ticks.
-            if (returnAt == kNever) returnAt = DrainReturnLocked(lookingSince, now);
-            until = returnAt;
-            if (now >= until) return 0;
-        }
-        if (until == kNever) m_changed.wait(lock);
-        else m_changed.wait_until(lock, At(until));
-    }
 }
 
 }  // namespace linemodel

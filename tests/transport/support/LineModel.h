@@ -5,13 +5,9 @@
 // - UART (8250/16550): the kernel's output queue (4 KiB) feeds a 16-byte
 //   FIFO; the driver refills the FIFO only when it has run empty (the
 //   transmit-holding interrupt), 16 bytes at a time, and not while CTS
-//   holds the line. tcdrain waits for the queue to empty, then looks at
-//   the transmitter and, while it still holds bytes, sleeps two jiffies
-//   (msleep of one 4 ms jiffy) between looks.
+//   holds the line.
 // - USB serial converter: the queue feeds the chip's own transmit buffer
-//   whenever it has room; the chip honours CTS. tcdrain waits for the queue
-//   to empty, then asks the chip whether it is empty (1 ms for the control
-//   transfer) and sleeps to the next jiffy between questions.
+//   whenever it has room; the chip honours CTS.
 // Both: TIOCOUTQ is the queue (not the FIFO or chip), writes take what
 // fits into the queue, POLLOUT comes below 256 queued bytes, the line sends
 // one character per character time of the settings, without gaps while it
@@ -43,8 +39,6 @@ struct LineConfig {
     uint32_t kernelQueue = 4096;
     uint32_t transmitter = 16;  // the UART's FIFO, or the chip's transmit buffer
     uint32_t wakeChars = 256;   // POLLOUT below this many queued bytes
-    uint64_t jiffyNs = 4000000;
-    uint64_t chipPollNs = 1000000;
     uint64_t characterNs = 0;  // 0: from the settings; tests may run a faster line
 
     static LineConfig Uart() { return LineConfig{}; }
@@ -109,9 +103,6 @@ public:
     // ITransmitQueue
     uint32_t QueuedBytes(uint32_t* bytes) override;
     uint64_t CharacterNs() override;
-    // tcdrain as the kernel does it for this hardware (blocks; ends with
-    // ERROR_INVALID_HANDLE when the port closes).
-    uint32_t DrainOutput();
 
 private:
     // The hardware's counts; the bytes themselves wait in m_pipeline.
@@ -134,7 +125,6 @@ private:
     template <class Done>
     uint64_t WhenLocked(uint64_t nowNs, Done done) const;
     bool TransmitterEmpty(const Line& line) const { return line.held == 0 && !line.shifting; }
-    uint64_t DrainReturnLocked(uint64_t since, uint64_t nowNs) const;
     void UpdateWritableLocked();
     uint32_t ContinueWriteLocked(uint32_t* written);
     void ClockLoop();

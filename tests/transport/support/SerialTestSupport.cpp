@@ -2,7 +2,6 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -17,57 +16,12 @@
 #include <iterator>
 
 #include "base/LogScrambler.h"
+#include "base/MessageWindow.h"
+#include "protocol/InterfaceEvents.h"
 #include "platform/SysError.h"
 
-namespace {
-
-#ifdef _WIN32
-// Windows runs only the fake-port suites: no pseudo-terminals, no aliases.
-std::string MakeTempDir() {
-    std::error_code ec;
-    const auto base = std::filesystem::temp_directory_path(ec);
-    for (int i = 0; !ec && i < 1000; ++i) {
-        const auto dir = base / ("korva-serial-" + std::to_string(std::rand()));
-        if (std::filesystem::create_directory(dir, ec)) return dir.string();
-    }
-    return "";
-}
-
-void RemoveTree(const std::string& path) {
-    std::error_code ec;
-    if (!path.empty()) std::filesystem::remove_all(path, ec);
-}
-
-}  // namespace
-#else
-std::string MakeTempDir() {
-    char pattern[] = "/tmp/korva-serial-XXXXXX";
-    return ::mkdtemp(pattern) ? pattern : "";
-}
-
-void RemoveTree(const std::string& path) {
-    if (path.empty()) return;
-    ::nftw(
-        path.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
-}  // namespace
-
-RuntimeDirScope::RuntimeDirScope() : m_path(MakeTempDir()) {
-    if (const char* old = ::getenv("XDG_RUNTIME_DIR")) {
-        m_saved = old;
-        m_hadSaved = true;
-    }
-    ::setenv("XDG_RUNTIME_DIR", m_path.c_str(), 1);
-}
-
-RuntimeDirScope::~RuntimeDirScope() {
-    if (m_hadSaved) ::setenv("XDG_RUNTIME_DIR", m_saved.c_str(), 1);
-    else ::unsetenv("XDG_RUNTIME_DIR");
-    RemoveTree(m_path);
-}
-
+#ifndef _WIN32
+// Pseudo-terminals: the Windows build runs only the fake-port suites.
 PtyPeer::PtyPeer() {
     m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_master < 0) return;
@@ -116,6 +70,32 @@ std::string PtyPeer::Receive(size_t count, uint32_t timeoutMs) {
     return got;
 }
 #endif  // _WIN32
+
+void InterfaceRecorder::OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context) {
+    auto* self = CObject::DownCast<InterfaceRecorder>(context);
+    if (self == nullptr) return;
+    {
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        if (event == IF_EVENT_PORT_FOUND) self->ports.emplace_back(reinterpret_cast<CInterfaceParameter*>(data));
+        self->m_events.push_back({event, data, text ? text->ToString() : std::string()});
+    }
+    // Events come on the port's threads: wake the test's pump to look.
+    if (IMessageWindow* main = CMessageWindow::Main()) main->PostMsg(0);
+}
+
+std::vector<InterfaceRecorder::Event> InterfaceRecorder::Events() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_events;
+}
+
+std::vector<InterfaceRecorder::Event> InterfaceRecorder::Of(uint32_t event) const {
+    std::vector<Event> out;
+    for (const Event& e : Events())
+        if (e.event == event) out.push_back(e);
+    return out;
+}
+
+size_t InterfaceRecorder::Count(uint32_t event) const { return Of(event).size(); }
 
 void EventRecorder::OnEvent(uint32_t code, uint32_t data, CObject* user) {
     auto* self = CObject::DownCast<EventRecorder>(user);
@@ -339,15 +319,14 @@ void FakePort::Close() {
 
 // ---- LogCapture ----
 
-LogCapture::LogCapture() : m_dir(MakeTempDir()) {
-    m_log = std::make_unique<CUpdateLogFile>(m_dir);
+LogCapture::LogCapture() {
+    m_log = std::make_unique<CUpdateLogFile>(m_dir.Path());
     CUpdateLogFile::SetCurrent(m_log.get());
 }
 
 LogCapture::~LogCapture() {
     CUpdateLogFile::SetCurrent(nullptr);
     m_log.reset();
-    RemoveTree(m_dir);
 }
 
 std::string LogCapture::Text() const {

@@ -17,18 +17,8 @@
 #include "base/BaseObject.h"
 #include "base/UpdateLogFile.h"
 #include "platform/SerialPort.h"
-
-// Points XDG_RUNTIME_DIR at a fresh directory for the scope's life, so COM
-// aliases go to a private folder.
-class RuntimeDirScope {
-public:
-    RuntimeDirScope();
-    ~RuntimeDirScope();
-private:
-    std::string m_path;
-    std::string m_saved;
-    bool m_hadSaved = false;
-};
+#include "transport/InterfaceParameter.h"
+#include "tests/base/support/TempDir.h"
 
 // The master side of a pseudo-terminal: what the instrument would send and
 // receive. Thread: the test thread.
@@ -72,6 +62,28 @@ private:
     std::vector<std::pair<uint32_t, uint32_t>> m_events;
     std::string m_data;
     size_t m_dataCalls = 0;
+};
+
+// The owner of a port interface (serial or USB): records its events and
+// keeps the port records a listing hands it. Thread: any.
+class InterfaceRecorder : public CObject {
+public:
+    KORVA_RUNTIME_CLASS(InterfaceRecorder)
+    struct Event {
+        uint32_t event;
+        uintptr_t data;
+        std::string text;
+    };
+    static void OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context);
+    std::vector<Event> Events() const;
+    std::vector<Event> Of(uint32_t event) const;
+    size_t Count(uint32_t event) const;
+    // IF_EVENT_PORT_FOUND records, in order; read once the listing has ended.
+    std::vector<std::unique_ptr<CInterfaceParameter>> ports;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Event> m_events;
 };
 
 // A port whose events, errors, reads and writes the test scripts.
@@ -132,6 +144,6 @@ public:
     std::string Text() const;
 
 private:
-    std::string m_dir;
+    TempDir m_dir;
     std::unique_ptr<CUpdateLogFile> m_log;
 };

@@ -12,7 +12,7 @@ using namespace updtest;
 
 TEST(UpdateAtFullTiming, KeptSettingsAndCalibrationWithTheRealPauses) {
     SetUpdateTiming(UpdateTiming::Standard());
-    PrivateRuntimeDir runtime;
+    RuntimeDirScope runtime;
     CUpdateHarness harness;
     sim::Config config = FastConfig();
     sim::CPtyInstrument instrument(config);

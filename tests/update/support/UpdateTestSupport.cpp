@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,28 +11,9 @@
 
 #include "base/LogScrambler.h"
 #include "base/WindowMessages.h"
-#include "platform/PseudoTerminal.h"
 #include "resources/FirmwareImage.h"
 
 namespace updtest {
-
-PrivateRuntimeDir::PrivateRuntimeDir() {
-    char pattern[] = "/tmp/korva-update-test-XXXXXX";
-    if (::mkdtemp(pattern) != nullptr) m_dir = pattern;
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    m_hadOld = old != nullptr;
-    if (old) m_old = old;
-    ::setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
-}
-
-PrivateRuntimeDir::~PrivateRuntimeDir() {
-    if (m_hadOld)
-        ::setenv("XDG_RUNTIME_DIR", m_old.c_str(), 1);
-    else
-        ::unsetenv("XDG_RUNTIME_DIR");
-    std::error_code ec;
-    if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
-}
 
 bool CRecordingProgressWindow::PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) {
     {
@@ -182,62 +162,11 @@ std::shared_ptr<CRecordingProgressWindow> CUpdateHarness::LastWindow() {
 
 // ---------------------------------------------------------------- log
 
-CCapturedLog::CCapturedLog() {
-    char pattern[] = "/tmp/korva-update-log-XXXXXX";
-    if (::mkdtemp(pattern) != nullptr) m_dir = pattern;
-    ::chmod(m_dir.c_str(), 0700);
-    m_log = std::make_unique<CUpdateLogFile>(m_dir);
-    CUpdateLogFile::SetCurrent(m_log.get());
-}
-
-CCapturedLog::~CCapturedLog() {
-    CUpdateLogFile::SetCurrent(nullptr);
-    m_log.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(m_dir, ec);
-}
-
-std::string CCapturedLog::Text() {
-    if (!m_log) return {};
-    // A kept entry, so that closing leaves the file to read.
-    m_log->LogMessage("Test", "end of test", "Text", false);
-    const std::string path = m_log->GetFilePath();
-    CUpdateLogFile::SetCurrent(nullptr);
-    m_log->Close();
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    CLogScrambler scrambler;
-    scrambler.Apply(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
-    return bytes;
-}
-
-int CCapturedLog::CountCommand(const std::string& command) {
-    const std::string text = Text();
+int CountCommand(const std::string& text, const std::string& command) {
     const std::string needle = "::SendCommand\r\n" + command + "\r\n";
     int count = 0;
     for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++count;
     return count;
-}
-
-std::string QueryInstrument(const std::string& devicePath, const std::string& query) {
-    platform::TerminalClient terminal;
-    if (terminal.Open(devicePath) != 0) return {};
-    const std::string message = query + "\n\r";
-    size_t written = 0;
-    terminal.Write(reinterpret_cast<const uint8_t*>(message.data()), message.size(), written);
-    std::string reply;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (reply.find('\n') == std::string::npos && std::chrono::steady_clock::now() < end) {
-        platform::Waitable readable = terminal.Readable();
-        // Bounded: the simulator answers in milliseconds.
-        if (platform::WaitForAny(&readable, 1, 200) == platform::kWaitTimeout) continue;
-        uint8_t buffer[512];
-        size_t got = 0;
-        if (terminal.Read(buffer, sizeof buffer, got) != 0) break;
-        reply.append(reinterpret_cast<const char*>(buffer), got);
-    }
-    const size_t lineEnd = reply.find('\n');
-    return lineEnd == std::string::npos ? reply : reply.substr(0, lineEnd);
 }
 
 }  // namespace updtest

@@ -1,7 +1,7 @@
-// What the update tests share: a private alias folder, a main window that
-// the test thread pumps and that makes recording progress windows, device
-// records made from a simulator configuration, and a reader for the update
-// log.
+// What the update tests share: a main window that the test thread pumps
+// and that makes recording progress windows, device records made from a
+// simulator configuration, and a count of commands in the update log. The
+// captured log is the serial tests' (tests/transport/support).
 #pragma once
 
 #include <atomic>
@@ -17,23 +17,11 @@
 #include "device/DeviceList.h"
 #include "sim/PtyInstrument.h"
 #include "sim/SimConfig.h"
+#include "tests/transport/support/SerialTestSupport.h"
 #include "update/DevUpdateThread.h"
 #include "update/ProgressWindow.h"
 
 namespace updtest {
-
-// XDG_RUNTIME_DIR points at a fresh folder for the object's life, so
-// aliases of the simulators never touch the user's.
-class PrivateRuntimeDir {
-public:
-    PrivateRuntimeDir();
-    ~PrivateRuntimeDir();
-    const std::string& Path() const { return m_dir; }
-
-private:
-    std::string m_dir, m_old;
-    bool m_hadOld = false;
-};
 
 // A progress window that records what it is posted (from any thread) and
 // wakes the main window so that a pumping test sees it at once.
@@ -116,23 +104,7 @@ private:
     int m_destroyed = 0;
 };
 
-// An update log in a private folder, installed as the process's log while
-// the object lives; Text() reads it back unscrambled.
-class CCapturedLog {
-public:
-    CCapturedLog();
-    ~CCapturedLog();
-    std::string Text();
-    // How many entries of SendCommand carry exactly `command`.
-    int CountCommand(const std::string& command);
-
-private:
-    std::string m_dir;
-    std::unique_ptr<CUpdateLogFile> m_log;
-};
-
-// Sends one SCPI query to a simulator on its terminal and returns the
-// reply line (without its end), "" after 2 s.
-std::string QueryInstrument(const std::string& devicePath, const std::string& query);
+// How many entries of SendCommand in a log text carry exactly `command`.
+int CountCommand(const std::string& logText, const std::string& command);
 
 }  // namespace updtest
