@@ -22,19 +22,9 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-tries=0
-until [ -s "$work/display" ]; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 100 ] || ! kill -0 "$xvfb" 2>/dev/null; then
-        echo "desktop.sh: Xvfb did not start" >&2
-        cat "$work/xvfb.log" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
-KORVA_WINE_DISPLAY=":$(head -n 1 "$work/display")"
+. "$(dirname "$0")/../support/xvfb.sh"
+start_xvfb
+KORVA_WINE_DISPLAY=$display
 export KORVA_WINE_DISPLAY
 # A server of this prefix left from an earlier display would keep its desktop there.
 "$wine_run" "$prefix" --stop >/dev/null 2>&1 || true
