@@ -230,7 +230,7 @@ void CInstrument::Boot(uint64_t t) {
             // New firmware starts with blank adjustment values; keeping them is
             // the updater's job.
             m_oldIdentity = before;
-            for (auto& setting : m_settings) setting.second = "0";
+            for (auto& setting : m_settings) setting.second.assign(1, '0');  // not = "0": a GCC 12 -Wrestrict false alarm
         }
         m_state = State::kScpi;
         Notice("booted " + m_identity.deviceName + " " + m_identity.version1 + "-" + m_identity.version2);
