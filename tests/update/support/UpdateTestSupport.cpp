@@ -20,6 +20,9 @@ bool CRecordingProgressWindow::PostMsg(uint32_t msg, WPARAM wParam, LPARAM lPara
         std::lock_guard<std::mutex> lock(m_mutex);
         m_posts.push_back({msg, wParam, lParam});
     }
+    uint32_t cancelAt = static_cast<uint32_t>(lParam);
+    if (msg == WM_SET_UPDATE_MESSAGE && cancelAt != 0 && m_cancelAtText.compare_exchange_strong(cancelAt, 0))
+        m_thread->CancelUpdate();
     if (m_wake) m_wake->PostMsg(0);
     return true;
 }
@@ -96,6 +99,7 @@ LRESULT CUpdateHarness::Handle(uint32_t msg, WPARAM wParam, LPARAM lParam) {
         if (thread == nullptr) return 0;
         auto window = std::make_shared<CRecordingProgressWindow>(reinterpret_cast<const char*>(wParam), thread,
                                                                  &m_window);
+        window->CancelAtText(m_cancelAtText);
         m_windows.push_back(window);
         ++m_created;
         return reinterpret_cast<LRESULT>(window.get());

@@ -36,6 +36,9 @@ public:
     CRecordingProgressWindow(std::string title, CDevUpdateThread* thread, IMessageWindow* wake)
         : m_title(std::move(title)), m_thread(thread), m_wake(wake) {}
     bool PostMsg(uint32_t msg, WPARAM wParam, LPARAM lParam) override;
+    // Cancels the update as the step with this text is announced, from the
+    // update thread itself: a loaded machine cannot let the step end first.
+    void CancelAtText(uint32_t id) { m_cancelAtText = id; }
 
     std::vector<Post> Posts();
     // The step texts (WM_SET_UPDATE_MESSAGE), in order.
@@ -50,6 +53,7 @@ private:
     const std::string m_title;
     CDevUpdateThread* const m_thread;
     IMessageWindow* const m_wake;
+    std::atomic<uint32_t> m_cancelAtText{0};
 };
 
 DevicePtr MakeDevice(const sim::Config& config);
@@ -82,6 +86,8 @@ public:
                  uint32_t timeoutMs = 60000);
 
     std::vector<Result> Results();
+    // Every progress window made from now on cancels at this step text.
+    void CancelAtText(uint32_t id) { m_cancelAtText = id; }
     // The progress window of the last update started (kept after it was
     // destroyed, for inspection).
     std::shared_ptr<CRecordingProgressWindow> LastWindow();
@@ -100,6 +106,7 @@ private:
     std::mutex m_mutex;
     std::vector<Result> m_results;  // guarded by m_mutex
     std::vector<std::shared_ptr<CRecordingProgressWindow>> m_windows;  // main thread
+    uint32_t m_cancelAtText = 0;
     int m_created = 0;
     int m_destroyed = 0;
 };
