@@ -408,29 +408,32 @@ void CDevUpdateThread::LeaveMonitor() {
         CObjectLockGuard guard(m_Lock);
         return guard && m_bLoadSent && m_dwPrompts == m_dwPromptsAtLoad;
     };
-    if (loading()) {
+    // Waits up to `limitMs` for the prompt; false also after a terminate.
+    bool terminated = false;
+    auto awaitPrompt = [&](uint32_t limitMs) {
         const uint32_t start = platform::GetTickCount();
-        bool prompt = false;
-        while (!prompt) {
+        while (loading()) {
             const uint32_t spent = Elapsed(start);
-            if (spent >= m_Timing.monitorLoadGiveUpMs) break;
-            if (WaitAfterEnd(m_Timing.monitorLoadGiveUpMs - spent) == 0) return;
-            prompt = !loading();
+            if (spent >= limitMs) return false;
+            if (WaitAfterEnd(limitMs - spent) == 0) {
+                terminated = true;
+                return false;
+            }
         }
+        return true;
+    };
+    if (loading()) {
+        bool prompt = awaitPrompt(m_Timing.monitorLoadGiveUpMs);
+        if (terminated) return;
         if (!prompt) {
             // A load that ended just as the port was opened anew had its
             // prompt go with the old connection: ask for one. A monitor still
             // loading takes the bytes as image data that is never programmed.
             EndExchange();
             LogMessage(this, instrument::kMonitorEmpty, "SendCommand", true);
-            if (SendWhileLeaving(instrument::kMonitorEmpty) == 0) {
-                const uint32_t asked = platform::GetTickCount();
-                while (!prompt && Elapsed(asked) < CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs) {
-                    if (WaitAfterEnd(CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs - Elapsed(asked)) == 0)
-                        return;
-                    prompt = !loading();
-                }
-            }
+            prompt = SendWhileLeaving(instrument::kMonitorEmpty) == 0 &&
+                     awaitPrompt(CUpdateInterface::kReplyTimeoutMs + kReplyTimeMarginMs);
+            if (terminated) return;
         }
         if (!prompt) {
             LogMessage(this, "The monitor did not give up the load; the instrument stays in it", "LeaveMonitor", false);
