@@ -235,10 +235,8 @@ void Run(CWinUpdateWnd& window) {
     HWND main = nullptr, list = nullptr, progress = nullptr;
     std::wstring versionBefore, rowAddress;
     const auto dialog = [&] { return OwnedWindow(main, false); };
-    // Opens a dialog by a command of the main window, photographs it and
-    // closes it with `close`.
-    const auto photographCommand = [&](UINT command, const std::string& name, UINT close) {
-        driver.Add([&, command] { return ::PostMessageW(main, WM_COMMAND, command, 0) != FALSE; });
+    // Once a dialog is open: photographs it and closes it with `close`.
+    const auto photographDialog = [&](const std::string& name, UINT close) {
         driver.Add([&] { return dialog() != nullptr && driver.Settle(6); });
         driver.Add([&, name, close] {
             Shoot({dialog()}, name);
@@ -247,15 +245,14 @@ void Run(CWinUpdateWnd& window) {
         });
         driver.Add([&] { return dialog() == nullptr; });
     };
+    // Opens a dialog by a command of the main window.
+    const auto photographCommand = [&](UINT command, const std::string& name, UINT close) {
+        driver.Add([&, command] { return ::PostMessageW(main, WM_COMMAND, command, 0) != FALSE; });
+        photographDialog(name, close);
+    };
     const auto photographOpened = [&](std::function<void()> open, const std::string& name, UINT close) {
         driver.AddOpening(std::move(open));
-        driver.Add([&] { return dialog() != nullptr && driver.Settle(6); });
-        driver.Add([&, name, close] {
-            Shoot({dialog()}, name);
-            ::PostMessageW(dialog(), WM_COMMAND, close, 0);
-            return true;
-        });
-        driver.Add([&] { return dialog() == nullptr; });
+        photographDialog(name, close);
     };
     const auto firstPort = [&] {
         PortPtr port;
