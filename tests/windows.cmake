@@ -69,6 +69,22 @@ korva_windows_tests(search_tests_mt THREADED DEPS korva_search FILES ${_t}/searc
 # korva-upgrader-cli.exe end to end: the simulated USB DLL written to the
 # private folder, loaded by full path and deleted after it was freed; without
 # FTDI's driver USB is off and the output says why. NAME|EXIT|REGEX|ARG|ARG...
+# One test windows.cli.NAME per "NAME|EXIT|REGEX|ARGS..." entry of RUNS:
+# LAUNCH starts the program with ARGS, check-cli-run.cmake judges its exit
+# code and output; PROPERTIES are the tests' own.
+function(korva_cli_tests)
+  cmake_parse_arguments(PARSE_ARGV 0 _cli "" "" "LAUNCH;PROPERTIES;RUNS")
+  foreach(_run IN LISTS _cli_RUNS)
+    string(REPLACE "|" ";" _fields "${_run}")
+    list(POP_FRONT _fields _name _exit _regex)
+    add_test(NAME windows.cli.${_name}
+      COMMAND ${CMAKE_COMMAND} "-DCOMMAND=${_cli_LAUNCH};${_fields}"
+              -DEXIT=${_exit} "-DEXPECT=${_regex}" -DPREFIX=${CMAKE_BINARY_DIR}/wine
+              -P ${PROJECT_SOURCE_DIR}/cmake/check-cli-run.cmake)
+    set_tests_properties(windows.cli.${_name} PROPERTIES LABELS integration TIMEOUT 300 ${_cli_PROPERTIES})
+  endforeach()
+endfunction()
+
 set(_cli_runs
   "simulated_update|0|SIM00001: The software update was successfull|--simulate|update|SIM00001"
   "simulated_json_update|0|\"result\": \"updated\", \"version\": \"05.306-02.011\"|--simulate|--json|update|SIM00001"
@@ -76,16 +92,8 @@ set(_cli_runs
   "json_list_without_driver|0|ftd2xx.dll cannot be loaded \\(is the FTDI driver installed\\?\\)|--json|list"
   "instrument_vanishes|1|SIM00001: The connection to the instrument was lost|--simulate-with=--vanish-at load|update|SIM00001"
   "refused_by_rules|2|Please use the RS232 interface|--simulate-version=02.250-02.004|update|SIM00001")
-foreach(_run IN LISTS _cli_runs)
-  string(REPLACE "|" ";" _fields "${_run}")
-  list(POP_FRONT _fields _name _exit _regex)
-  add_test(NAME windows.cli.${_name}
-    COMMAND ${CMAKE_COMMAND} "-DCOMMAND=${CMAKE_CROSSCOMPILING_EMULATOR};$<TARGET_FILE:korva-upgrader-cli>;${_fields}"
-            -DEXIT=${_exit} "-DEXPECT=${_regex}" -DPREFIX=${CMAKE_BINARY_DIR}/wine
-            -P ${PROJECT_SOURCE_DIR}/cmake/check-cli-run.cmake)
-  set_tests_properties(windows.cli.${_name} PROPERTIES LABELS integration TIMEOUT 300
-    RESOURCE_LOCK korva_private_folder)
-endforeach()
+korva_cli_tests(LAUNCH ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:korva-upgrader-cli>
+  PROPERTIES RESOURCE_LOCK korva_private_folder RUNS ${_cli_runs})
 
 # The same over a serial line: the Windows serial port and port listing on
 # Wine's COM4, linked to the Linux simulator's pseudo-terminal (built here
@@ -100,15 +108,9 @@ add_custom_target(korva_host_sim ALL DEPENDS ${korva-sim_EXE})
 set(_serial_runs
   "serial_search|0|COM4 +QV3108-2 +Oscilloscope +05.100-02.005 +update possible|--serial|list"
   "serial_update|0|COM4: The software update was successfull|update|COM4|--yes")
-foreach(_run IN LISTS _serial_runs)
-  string(REPLACE "|" ";" _fields "${_run}")
-  list(POP_FRONT _fields _name _exit _regex)
-  add_test(NAME windows.cli.${_name}
-    COMMAND ${CMAKE_COMMAND} "-DCOMMAND=${PROJECT_SOURCE_DIR}/cmake/wine-serial-run.sh;${korva-sim_EXE};${CMAKE_BINARY_DIR}/wine;4;$<TARGET_FILE:korva-upgrader-cli>;${_fields}"
-            -DEXIT=${_exit} "-DEXPECT=${_regex}" -DPREFIX=${CMAKE_BINARY_DIR}/wine
-            -P ${PROJECT_SOURCE_DIR}/cmake/check-cli-run.cmake)
-  set_tests_properties(windows.cli.${_name} PROPERTIES LABELS integration TIMEOUT 300 RUN_SERIAL TRUE)
-endforeach()
+korva_cli_tests(LAUNCH ${PROJECT_SOURCE_DIR}/cmake/wine-serial-run.sh ${korva-sim_EXE} ${CMAKE_BINARY_DIR}/wine 4
+                       $<TARGET_FILE:korva-upgrader-cli>
+  PROPERTIES RUN_SERIAL TRUE RUNS ${_serial_runs})
 
 # sim/: the instrument core and the embedded firmware image (resource 6120).
 # pty_mt_test drives pseudo-terminals.
