@@ -219,6 +219,11 @@ void CInstrument::Boot(uint64_t t) {
         Notice("restarted with its firmware unchanged");
         return;
     }
+    if (m_config.faults.bootsOldFirmware) {
+        m_state = State::kScpi;
+        Notice("restarted into the firmware it had; the new image in its FLASH is not run");
+        return;
+    }
     FirmwareIdentity firmware;
     const uint32_t start = ApplicationStart();
     if (ReadFirmwareImage(m_flash.data() + start, m_flash.size() - start, firmware)) {

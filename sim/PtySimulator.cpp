@@ -77,6 +77,7 @@ Faults (each on its own):
   --every-load            the two above hit every load, not only the first
   --wrong-checksum WHEN   the monitor's checksum is off: once or always
   --silent-after-restart  the instrument never answers after "rs"
+  --boots-old-firmware    after "rs" it runs its old firmware, the new one in its FLASH
   --load-reply-lost       the answer to a completed load never arrives
   --old-monitor           the monitor reports version 1.50
   --waiting-for-other     the monitor announces another byte count

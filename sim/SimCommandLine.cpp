@@ -177,6 +177,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
             c.faults.loadReplyLost = true;
         } else if (opt == "--silent-after-restart") {
             c.faults.silentAfterRestart = true;
+        } else if (opt == "--boots-old-firmware") {
+            c.faults.bootsOldFirmware = true;
         } else if (opt == "--old-monitor") {
             c.faults.oldMonitor = true;
         } else if (opt == "--waiting-for-other") {

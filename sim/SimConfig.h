@@ -99,6 +99,7 @@ struct Faults {
     ChecksumFault wrongChecksum = ChecksumFault::kNone;
     bool wrongFlashChecksum = false;  // every sum over the FLASH is off by one
     bool silentAfterRestart = false;
+    bool bootsOldFirmware = false;    // after "rs" it runs the firmware it had, the new image intact in its FLASH
     bool loadReplyLost = false;       // the monitor's answer to a completed load never arrives
     bool oldMonitor = false;          // the monitor reports version 1.50
     bool waitingForOtherCount = false;

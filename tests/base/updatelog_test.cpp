@@ -135,17 +135,6 @@ TEST_F(UpdateLogTest, NoFileWhenTheFolderIsNotTheUsersOwn) {
     }
     EXPECT_TRUE(temp.List("KORVA").empty());
 }
-
-TEST_F(UpdateLogTest, NoFileWhenTheFolderIsASymlink) {
-    TempDir elsewhere;
-    ASSERT_EQ(::symlink(elsewhere.Path().c_str(), temp.Join("KORVA").c_str()), 0);
-    {
-        CUpdateLogFile log(temp.Path());
-        EXPECT_FALSE(log.IsOpen());
-        log.LogError("CBaseObject", 5, "Test");
-    }
-    EXPECT_TRUE(elsewhere.List().empty());
-}
 #endif
 
 TEST(LogScrambler, KeyHasFullPeriod) {

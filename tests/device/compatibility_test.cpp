@@ -50,6 +50,9 @@ TEST(Compatibility, TooNewHardwareNamesTheVersionItNeeds) {
     table[21].minVersion2 = "02.000";
     EXPECT_EQ(d->CheckDeviceParameter(table), IDS_SW_VERSION_REQUIRED);
     EXPECT_EQ(d->GetRequiredSoftwareVersion(), "05.307-02.000");
+    table[21].minVersion1 = "05.306";  // exactly the carried version: enough
+    table[21].minVersion2 = "02.011";
+    EXPECT_EQ(d->CheckDeviceParameter(table), 0u);
     // A table shorter than the matched row: the row is unknown.
     EXPECT_EQ(d->CheckDeviceParameter(std::span(table).first(21)), IDS_HARDWARE_NOT_COMMERCIAL);
     EXPECT_EQ(d->CheckDeviceParameter(), 0u);

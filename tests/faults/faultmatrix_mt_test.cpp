@@ -179,6 +179,9 @@ std::vector<Case> Cases() {
         {"silent_after_restart", true, Where::kUpdate, false,
          [](sim::Config& c) { c.faults.silentAfterRestart = true; },
          Failed(RC_UPDATE_TIMEOUT, "old", IDS_RESTART_FAILED), Failed(RC_UPDATE_TIMEOUT, "old", IDS_RESTART_FAILED)},
+        // Restarted into its old firmware although every sum matched: no success.
+        {"boots_old_firmware", true, Where::kUpdate, false, [](sim::Config& c) { c.faults.bootsOldFirmware = true; },
+         Failed(RC_UPDATE_CANCELED, "old"), Failed(RC_UPDATE_CANCELED, "old")},
         // Noise is no identification reply: it is waited through, and an
         // instrument that sends nothing else is given up like a silent one.
         {"garbage_identification", true, Where::kUpdate, false, [](sim::Config& c) { c.faults.garbage = true; },
@@ -211,7 +214,7 @@ std::vector<Case> Cases() {
          [](sim::Config& c) { c.moduleReply = sim::ModuleReply::kTruncated; }, Failed(RC_UPDATE_TIMEOUT, "new"),
          Failed(RC_UPDATE_TIMEOUT, "new")},
         // The self calibration.
-        {"calibration_fails_twice", false, Where::kUpdate, true, [](sim::Config& c) { c.faults.failCalibrations = 2; },
+        {"calibration_fails_twice", true, Where::kUpdate, true, [](sim::Config& c) { c.faults.failCalibrations = 2; },
          Finished("orig", IDS_PROG_ADJUST), Finished("orig", IDS_PROG_ADJUST),
          [](const Outcome& o) {
              EXPECT_EQ(o.sim.counters.calibrations, 3u);

@@ -1,7 +1,6 @@
 // The Linux serial port over pseudo-terminal pairs reached through the
 // alias folder.
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <grp.h>
 #include <sys/ioctl.h>
@@ -45,13 +44,6 @@ protected:
         if (platform::WaitForAny(items, platform::ISerialPort::kCommWaitables, 5000) >= 2)
             return ERROR_TIMEOUT;
         return port->GetCommEventResult(mask);
-    }
-    std::string MasterRead() {
-        pollfd p{master, POLLIN, 0};
-        ::poll(&p, 1, 5000);
-        char buffer[256];
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
     }
 
     RuntimeDirScope runtime;
@@ -148,31 +140,6 @@ TEST_F(SerialPortTest, PseudoTerminalIsAQuietCable) {
     EXPECT_EQ(back.fBinary, 1u);
     dcb.BaudRate = 123457;
     EXPECT_EQ(port->SetCommState(dcb), ERROR_INVALID_PARAMETER);
-}
-
-TEST_F(SerialPortTest, BytesBothWaysWithTheirEvents) {
-    ASSERT_EQ(platform::OpenSerialPort("COM5", &port), 0u);
-    ASSERT_EQ(port->SetCommMask(0x1FF), 0u);
-    ASSERT_EQ(::write(master, "abc", 3), 3);
-    uint32_t mask = 0;
-    ASSERT_EQ(NextEvents(&mask), 0u);
-    EXPECT_EQ(mask, EV_RXCHAR);
-    COMSTAT status;
-    ASSERT_EQ(port->ClearCommError(nullptr, &status), 0u);
-    EXPECT_EQ(status.cbInQue, 3u);
-    char buffer[8];
-    uint32_t read = 0;
-    ASSERT_EQ(port->Read(buffer, sizeof buffer, &read), 0u);
-    EXPECT_EQ(std::string(buffer, read), "abc");
-    ASSERT_EQ(port->Read(buffer, sizeof buffer, &read), 0u);  // nothing more: at once, 0
-    EXPECT_EQ(read, 0u);
-
-    uint32_t written = 0;
-    ASSERT_EQ(port->Write("xyz", 3, &written), 0u);
-    EXPECT_EQ(written, 3u);
-    ASSERT_EQ(NextEvents(&mask), 0u);
-    EXPECT_EQ(mask, EV_TXEMPTY);
-    EXPECT_EQ(MasterRead(), "xyz");
 }
 
 // A hang-up is reported once, whoever meets it first: the comm wait itself,

@@ -301,21 +301,11 @@ TEST_F(LineProtocol, EndlessMonitorLineIsBounded) {
     EXPECT_EQ(owner.Lines(), std::vector<std::string>{"ok"});
 }
 
-TEST_F(LineProtocol, AbsurdBlockLengthIsBoundedAndGarbageDoesNoHarm) {
+TEST_F(LineProtocol, AbsurdBlockLengthIsBounded) {
     ASSERT_EQ(port.SendSCPIMsg("*IDN?;"), 0u);
     port.Receive("#9999999999");
     const std::string junk(8192, '\x55');
     for (int i = 0; i < 10; ++i) port.Receive(junk);
     EXPECT_LE(port.GetReceiveBufferLength(), CUpdateInterface::kMaxReceiveBuffer);
     EXPECT_EQ(owner.Count(IF_EVENT_RECEIVE_TIMEOUT), 1u);
-
-    // Random bytes: whatever lines they make, nothing grows or breaks.
-    uint32_t seed = 12345;
-    std::string noise(100000, '\0');
-    for (auto& c : noise) {
-        seed = seed * 1103515245u + 12345u;
-        c = static_cast<char>(seed >> 24);
-    }
-    for (size_t i = 0; i < noise.size(); i += 997) port.Receive(noise.substr(i, 997));
-    EXPECT_LE(port.GetReceiveBufferLength(), CUpdateInterface::kMaxReceiveBuffer);
 }

@@ -136,16 +136,3 @@ TEST_F(DeviceSearch, DestroyingTheDocumentWhileThreadsWaitEndsThemWithoutAReport
     EXPECT_EQ(main.Count(WM_DEVICE_SEARCH_FINISHED), 0u);
     EXPECT_EQ(main.Log().size(), messages);
 }
-
-TEST_F(DeviceSearch, AfterStep20TheNextCycleSearchesEveryPortAgain) {
-    ASSERT_NE(ports.AddInstrument(FastInstrument("400000001"), 40), nullptr);
-    CDeviceSearchDoc doc(&main.Window());
-    doc.StartDeviceSearch(SerialTemplate());
-    ASSERT_TRUE(main.PumpUntil([&] { return main.Count(WM_START_DEVICE_SEARCH) >= 2; }, 12000));
-    const int restart = main.Find(WM_START_DEVICE_SEARCH, 1);
-    ASSERT_GT(restart, 0);
-    EXPECT_EQ(main.Log()[restart - 1].msg, WM_DEVICE_SEARCH_STEP);
-    EXPECT_EQ(main.Log()[restart - 1].wParam, 20u);
-    ASSERT_TRUE(main.PumpUntil([&] { return main.Count(WM_DEVICE_SEARCH_FINISHED) >= 2; }, 3000));
-    EXPECT_GT(main.Find(WM_DEVICE_SEARCH_FINISHED, restart), restart);
-}

@@ -89,28 +89,6 @@ TEST_F(CommInterfaceOverPty, RecordsThatCannotBeOpened) {
     EXPECT_EQ(port.Init(&record), 0u);
 }
 
-// Each search cycle starts a new listing on the same interface: every one
-// reports the alias once.
-TEST_F(CommInterfaceOverPty, EnumerationReportsTheAliasOncePerListing) {
-    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
-    for (int round = 0; round < 2; ++round) {
-        platform::Thread* thread = port.StartPortEnumeration(nullptr);
-        ASSERT_NE(thread, nullptr);
-        ASSERT_TRUE(thread->Join(10000));
-        EXPECT_EQ(thread->ExitCode(), 0u);
-        EXPECT_FALSE(port.IsEnumerating());
-    }
-    int found = 0;
-    for (const auto& e : owner.Events()) ASSERT_EQ(e.event, IF_EVENT_PORT_FOUND);
-    for (const auto& record : owner.ports) {
-        EXPECT_TRUE(record->IsSerialPort());
-        found += record->GetName() == "COM42";
-    }
-    EXPECT_EQ(found, 2);
-    CObject other;
-    EXPECT_EQ(CCommInterface::Execute(&other), ERROR_NOACCESS);
-}
-
 TEST(CommInterfaceLineErrors, BitsDecideBetweenLostConnectionAndTransferError) {
     InterfaceRecorder owner;
     CCommInterface port(&InterfaceRecorder::OnEvent, &owner);

@@ -1,13 +1,10 @@
-// The main window on the real search: a simulated instrument on a
-// pseudo-terminal, reached through a COM alias, found after the serial kind
-// is switched on from the menu.
-#include <QAction>
+// The main window's own behaviour: its legend, Enter, the properties from
+// the context menu, and the single running copy. Searches and updates from
+// it are tests/ui/update_test.cpp's.
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QTimer>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -15,21 +12,14 @@
 #include "app/SingleInstance.h"
 #include "base/Strings.h"
 #include "device/DeviceList.h"
-#include "sim/PtyInstrument.h"
 #include "tests/device/support/DeviceFixtures.h"
 #include "tests/ui/support/UiTestSupport.h"
 #include "ui/DevicePropertyDialog.h"
 #include "ui/DialogTemplate.h"
-#include "ui/Icons.h"
 #include "ui/TemplateTexts.h"
 #include "ui/UpdateWnd.h"
 
 namespace {
-
-void ClickRow(QTreeWidget* list, QTreeWidgetItem* row) {
-    const QRect rect = list->visualItemRect(row);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-}
 
 class MainWindow : public ::testing::Test {
 protected:
@@ -55,66 +45,6 @@ TEST_F(MainWindow, LegendLabelsAreWideEnoughForTheirText) {
         }
         EXPECT_EQ(found, 4) << language;
     }
-}
-
-TEST_F(MainWindow, SerialSearchListsTheInstrumentAndSelectionEnablesStartUpdate) {
-    sim::Config config;
-    config.timing.fast = true;
-    sim::CPtyInstrument instrument(config);
-    ASSERT_EQ(instrument.Start(10), 0u);
-
-    CUpdateWnd window(false);
-    window.show();
-    QString notice;
-    AnswerNextModal(1, &notice);
-    window.Command(46001)->trigger();
-    EXPECT_EQ(notice, "Serial port settings at the device");
-    EXPECT_TRUE(window.Core().IsSerialOn());
-    EXPECT_FALSE(window.Command(46001)->isEnabled());
-    EXPECT_TRUE(window.Command(46002)->isEnabled());
-    EXPECT_TRUE(window.PortKindEntry(0)->isChecked());
-
-    auto* list = FindControl<QTreeWidget>(&window, 6016);
-    auto* progress = FindControl<QProgressBar>(&window, 6014);
-    bool progressSeen = false;
-    ASSERT_TRUE(WaitUntil([&] {
-        progressSeen = progressSeen || progress->isVisible();
-        return list->topLevelItemCount() == 1;
-    }, 15000));
-    EXPECT_TRUE(progressSeen);
-    EXPECT_EQ(progress->maximum(), 10);
-
-    QTreeWidgetItem* row = list->topLevelItem(0);
-    EXPECT_EQ(row->text(0), "QV3108-2");
-    EXPECT_EQ(row->text(2), "05.100-02.005");
-    EXPECT_EQ(row->text(3), Qs(instrument.ComName()));
-    EXPECT_FALSE(row->text(1).isEmpty());
-    const uint8_t state = window.Core().GetDeviceList().GetDeviceState(
-        [&] {
-            PortPtr port;
-            window.Core().GetDeviceList().GetDeviceAt(0, &port, nullptr, nullptr);
-            return port.get();
-        }());
-    EXPECT_EQ(row->icon(0).pixmap(14, 14).toImage(), RowStateImage(RowImageOfState(state), 14).toImage());
-
-    auto* start = FindControl<QPushButton>(&window, 6017);
-    EXPECT_FALSE(start->isEnabled());
-    ClickRow(list, row);
-    EXPECT_EQ(start->isEnabled(), (state & DEVICE_STATE_POSSIBLE) != 0 && !(state & DEVICE_STATE_RUNNING));
-    ASSERT_TRUE(state & DEVICE_STATE_POSSIBLE) << "the simulator's default instrument is updatable";
-    // A click on empty space deselects and disables again.
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 3));
-    EXPECT_FALSE(start->isEnabled());
-
-    // Serial off: the search goes, the menu returns.
-    window.Command(46002)->trigger();
-    EXPECT_FALSE(window.Core().IsSerialOn());
-    EXPECT_EQ(window.Core().GetSearchDoc(), nullptr);
-    EXPECT_TRUE(window.Command(46001)->isEnabled());
-    EXPECT_FALSE(window.PortKindEntry(0)->isChecked());
-
-    window.reject();  // the close box
-    EXPECT_NE(env.LogText().find("The programm was finished"), std::string::npos);
 }
 
 TEST_F(MainWindow, EnterDoesNotEndTheWindow) {

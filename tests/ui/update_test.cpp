@@ -227,7 +227,14 @@ TEST_F(UpdateFromWindow, ANoBeforeTheUpdateLeavesTheRowAsItWas) {
     EXPECT_TRUE(start->isEnabled());
     EXPECT_EQ(window->Core().GetUpdateDoc()->GetThreadCount(), 0);
     EXPECT_EQ(instrument->GetSettledSnapshot(3000).counters.flashPrograms, 0u);
+    // A click on empty space deselects; serial off ends the search and gives the menu back.
+    QTest::mouseClick(window->List()->viewport(), Qt::LeftButton, {}, QPoint(5, window->List()->viewport()->height() - 3));
+    EXPECT_FALSE(start->isEnabled());
+    window->Command(ID_SERIAL_DEACTIVATE)->trigger();
+    EXPECT_EQ(window->Core().GetSearchDoc(), nullptr);
+    EXPECT_TRUE(window->Command(ID_SERIAL_ACTIVATE)->isEnabled());
     window->reject();
+    EXPECT_NE(env.LogText().find("The programm was finished"), std::string::npos);
 }
 
 // --- On a desktop with a window manager (tests/ui/desktop.sh) ---------------

@@ -51,58 +51,6 @@ protected:
     DevicePtr m_device;
 };
 
-constexpr uint32_t kPlainSteps[] = {IDS_PROG_UPDATE_STARTED, IDS_PROG_TRANSMIT_DATA, IDS_PROG_CHECKSUM,
-                                    IDS_PROG_PREPARE_FLASH,  IDS_PROG_COPY_FLASH,    IDS_PROG_CHECKSUM,
-                                    IDS_PROG_RESTART,        IDS_PROG_REQUEST_DATA};
-
-TEST_F(UpdateThreadTest, PlainUpdateInstallsTheFirmwareAndReportsFinished) {
-    const uint32_t code = RunUpdate(FastConfig());
-    ASSERT_EQ(code, RC_UPDATE_FINISHED);
-    EXPECT_EQ(Running(), "05.306-02.011");
-    EXPECT_TRUE(m_device->HasTargetFirmware());
-    const auto counters = Counters();
-    EXPECT_EQ(counters.resets, 1u);
-    EXPECT_EQ(counters.clears, 1u);
-    EXPECT_EQ(counters.settingsQueries, 0u);
-    EXPECT_EQ(counters.settingsWrites, 0u);
-    EXPECT_EQ(counters.calibrations, 0u);
-    EXPECT_EQ(counters.factoryStores, 0u);
-    EXPECT_EQ(counters.presets, 1u);
-    EXPECT_EQ(counters.loads, 1u);
-    EXPECT_EQ(counters.flashPrograms, 1u);
-
-    auto window = m_harness.LastWindow();
-    ASSERT_TRUE(window);
-    EXPECT_EQ(window->Title(), m_sim->ComName() + " - QV3108-2 - Version: 05.306-02.011");
-    EXPECT_EQ(window->Texts(), std::vector<uint32_t>(std::begin(kPlainSteps), std::end(kPlainSteps)));
-    // The bar runs on 0..65535 for a megabyte, ends full, and goes; the
-    // cancel button goes before the FLASH is touched.
-    const auto posts = window->Posts();
-    auto at = [&](uint32_t msg) {
-        return std::find_if(posts.begin(), posts.end(), [&](auto& p) { return p.msg == msg; });
-    };
-    ASSERT_NE(at(WM_SHOW_PROGRESS_BAR), posts.end());
-    EXPECT_EQ(at(WM_SHOW_PROGRESS_BAR)->wParam, 0u);
-    EXPECT_EQ(at(WM_SHOW_PROGRESS_BAR)->lParam, 65535);
-    LPARAM last = -1;
-    for (auto& p : posts)
-        if (p.msg == WM_UPDATE_PROGRESS_BAR) {
-            EXPECT_GE(p.lParam, last);
-            last = p.lParam;
-        }
-    // The answer to the last chunk may overtake its confirmation.
-    EXPECT_GE(last, 65000);
-    ASSERT_NE(at(WM_HIDE_PROGRESS_BAR), posts.end());
-    ASSERT_NE(at(WM_SHOW_CANCEL_BUTTON), posts.end());
-    EXPECT_EQ(at(WM_SHOW_CANCEL_BUTTON)->lParam, 0);
-    const auto flashText = std::find_if(posts.begin(), posts.end(), [](auto& p) {
-        return p.msg == WM_SET_UPDATE_MESSAGE && p.lParam == IDS_PROG_PREPARE_FLASH;
-    });
-    EXPECT_LT(at(WM_SHOW_CANCEL_BUTTON) - posts.begin(), flashText - posts.begin());
-    EXPECT_EQ(m_harness.Created(), 1);
-    EXPECT_EQ(m_harness.Destroyed(), 1);
-}
-
 TEST_F(UpdateThreadTest, KeptSettingsComeBackAndTheCalibrationRuns) {
     const uint32_t code = RunUpdate(FastConfig(), 1, 1);
     ASSERT_EQ(code, RC_UPDATE_FINISHED);
@@ -129,17 +77,6 @@ TEST_F(UpdateThreadTest, ThreeSettingsPiecesAreThreeMessagesTheLastClosed) {
     EXPECT_EQ(CountCommand(log.Text(), ":Service:Mode kAccess;:ADJ:CH1:OFFS 4;"), 1);
     EXPECT_EQ(CountCommand(log.Text(), ":Service:Mode kAccess;:ADJ:CH2:OFFS 5;"), 1);
     EXPECT_EQ(CountCommand(log.Text(), ":Service:Mode kAccess;:ADJ:TRIG:LEV 6;"), 1);
-}
-
-TEST_F(UpdateThreadTest, CalibrationFailingTwiceThenSucceedingStoresEverything) {
-    sim::Config config = FastConfig();
-    config.faults.failCalibrations = 2;
-    ASSERT_EQ(RunUpdate(config, 1, 1), RC_UPDATE_FINISHED);
-    const auto counters = Counters();
-    EXPECT_EQ(counters.calibrations, 3u);
-    EXPECT_EQ(counters.autoSaves, 2u);
-    EXPECT_EQ(counters.factoryStores, 1u);
-    EXPECT_FALSE(m_harness.LastWindow()->HasText(IDS_ADJUST_FAILED));
 }
 
 TEST_F(UpdateThreadTest, RetryCountsOfLoadChecksumAndRestart) {

@@ -91,21 +91,6 @@ TEST_F(UsbTransport, DevicesThatCannotBeOpenedGive55) {
     EXPECT_EQ(usb.SendSCPIMsg("*RST;"), ERROR_NOACCESS);  // nothing open
 }
 
-TEST_F(UsbTransport, APulledPlugReachesTheOwnerAsASystemError) {
-    ASSERT_EQ(attach(kFtdiId, "FT000001", &m_fast), 0);
-    InterfaceRecorder owner;
-    CUsbInterface usb(&InterfaceRecorder::OnEvent, &owner);
-    CInterfaceParameter port = UsbPort(kFtdiId, "FT000001");
-    ASSERT_EQ(usb.Init(&port), 0u);
-    unplug("FT000001");
-    // The workers fail, the device is closed and opened once more, which
-    // fails because it is gone.
-    ASSERT_TRUE(window.PumpUntil([&] { return owner.Count(IF_EVENT_SYSTEM_ERROR) > 0; }, 5000));
-    EXPECT_EQ(owner.Count(IF_EVENT_SYSTEM_ERROR), 1u);
-    EXPECT_EQ(owner.Of(IF_EVENT_SYSTEM_ERROR)[0].text,
-              platform::SystemErrorText(ERROR_DEV_NOT_EXIST, GetUserLanguage()));
-}
-
 namespace {
 
 struct ThreadEvents : CObject {
