@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -109,21 +107,5 @@ TEST_F(StringsTest, OverrideTakesOnlyThePrimaryLanguage) {
     SetLanguageOverride(kEnglish);
     EXPECT_EQ(GetUserLanguage(), kEnglish);
 }
-
-#ifndef _WIN32  // the locale variables decide only on Linux
-TEST_F(StringsTest, WithoutOverrideTheLocaleDecides) {
-    const char* saved = std::getenv("LC_ALL");
-    const std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
-    setenv("LC_ALL", "de_DE.UTF-8", 1);
-    EXPECT_EQ(LoadStringResource(IDS_BTN_CANCEL), "Abbrechen");
-    setenv("LC_ALL", "fr_FR.UTF-8", 1);  // every other language reads English
-    EXPECT_EQ(LoadStringResource(IDS_BTN_CANCEL), "Cancel");
-    if (previous) {
-        setenv("LC_ALL", previous->c_str(), 1);
-    } else {
-        unsetenv("LC_ALL");
-    }
-}
-#endif
 
 }  // namespace

@@ -21,29 +21,19 @@ using platform::PrivateFile;
 
 TEST(TempDirectory, TempThenTmpThenTmpdirThenSlashTmp) {
     const char* names[] = {"TEMP", "TMP", "TMPDIR"};
+    const struct {
+        const char* values[3];  // nullptr: not set; "": set but empty, which counts as not set
+        const char* expected;
+    } cases[] = {{{nullptr, nullptr, nullptr}, "/tmp"}, {{"/a", "/b", "/c"}, "/a"}, {{"", "/b", "/c"}, "/b"},
+                 {{"", nullptr, "/c"}, "/c"},          {{"", nullptr, ""}, "/tmp"}};
     std::optional<std::string> saved[3];
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
         if (const char* v = std::getenv(names[i])) saved[i] = v;
-        unsetenv(names[i]);
+    for (const auto& c : cases) {
+        for (int i = 0; i < 3; ++i) c.values[i] ? setenv(names[i], c.values[i], 1) : unsetenv(names[i]);
+        EXPECT_EQ(platform::TempDirectory(), c.expected);
     }
-    EXPECT_EQ(platform::TempDirectory(), "/tmp");
-    setenv("TMPDIR", "/c", 1);
-    setenv("TMP", "/b", 1);
-    setenv("TEMP", "/a", 1);
-    EXPECT_EQ(platform::TempDirectory(), "/a");
-    setenv("TEMP", "", 1);  // set but empty counts as not set
-    EXPECT_EQ(platform::TempDirectory(), "/b");
-    unsetenv("TMP");
-    EXPECT_EQ(platform::TempDirectory(), "/c");
-    setenv("TMPDIR", "", 1);
-    EXPECT_EQ(platform::TempDirectory(), "/tmp");
-
-    for (int i = 0; i < 3; ++i) {
-        if (saved[i])
-            setenv(names[i], saved[i]->c_str(), 1);
-        else
-            unsetenv(names[i]);
-    }
+    for (int i = 0; i < 3; ++i) saved[i] ? setenv(names[i], saved[i]->c_str(), 1) : unsetenv(names[i]);
 }
 
 class PrivatePaths : public ::testing::Test {

@@ -5,16 +5,11 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
+#include <string>
+#include <vector>
 
 #include "base/LogScrambler.h"
-#include "base/ResultCodes.h"
-#include "base/Strings.h"
-#include "base/UpdateLogFile.h"
-#include "platform/SysError.h"
 #include "tools/logread/LogReader.h"
-#include "../base/support/TempDir.h"
 
 namespace {
 
@@ -30,29 +25,8 @@ const char kEntry2[] = "00:00:02 0003 - 0x00000ABC - Err - CCommThread::Execute 
 
 }  // namespace
 
-TEST(LogReader, RestoresAWrittenLogExactly) {
-    TempDir temp;
-    SetLanguageOverride(LANG_GERMAN);
-    std::string path;
-    {
-        CUpdateLogFile log(temp.Path());
-        log.LogMessage("CWinApp", "Betriebssystem: Linux\r\nUser Language: German", nullptr, true);
-        log.LogError("CCommThread", 1117, "Execute");
-        log.LogError("CDevUpdateThread", RC_UPDATE_CANCELED, "Run");
-        log.LogError("CDevUpdateThread", 0x2ABC0000, "Run");
-        log.LogMessage(nullptr, "", nullptr, false);
-        path = log.GetFilePath();
-    }
-    SetLanguageOverride(0);
-    const std::vector<unsigned char> bytes = ReadFileBytes(path);
-    const LogReadResult r = ReadUpdateLog(bytes.data(), bytes.size());
-    ASSERT_TRUE(r.clean) << r.problem << " at " << r.damagedAt;
-    EXPECT_EQ(r.entries, 5u);
-    EXPECT_NE(r.text.find("Betriebssystem: Linux\r\nUser Language: German\r\n"), std::string::npos);
-    EXPECT_NE(r.text.find("Die Aktualisierung der Firmware wurde abgebrochen.\r\n\r\n"), std::string::npos);
-    EXPECT_EQ(r.text.size(), bytes.size());
-}
-
+// Every update log the fault matrix keeps is read back through the reader
+// and must come out clean; here what a damaged or foreign file gives.
 TEST(LogReader, ReportsDamageInsteadOfGarbage) {
     const std::string good = std::string(kEntry1) + kEntry2;
     const size_t firstEntry = std::string(kEntry1).size();
@@ -90,15 +64,6 @@ TEST(LogReader, ReportsDamageInsteadOfGarbage) {
         EXPECT_EQ(r.entries, c.entries);
         EXPECT_EQ(r.text, good.substr(0, c.goodBytes));
     }
-}
-
-TEST(LogReader, SampleLogInTheRepositoryReads) {
-    const std::string path = std::string(KORVA_SOURCE_DIR) + "/resources/samples/upd_sample.log";
-    const std::vector<unsigned char> bytes = ReadFileBytes(path);
-    ASSERT_FALSE(bytes.empty());
-    const LogReadResult r = ReadUpdateLog(bytes.data(), bytes.size());
-    EXPECT_TRUE(r.clean) << r.problem;
-    EXPECT_GE(r.entries, 3u);
 }
 
 #ifndef _WIN32  // a POSIX shell with /dev/zero and /dev/full

@@ -113,7 +113,7 @@ TEST_F(Dialogs, ListTextBecomesOneParagraphPerItem) {
     }
 }
 
-TEST_F(Dialogs, ProgressWindowFollowsPostedMessagesAndCancelsOnce) {
+TEST_F(Dialogs, ProgressWindowCancelsOnceAndIgnoresPostsAfterwards) {
     CObject thread;
     int cancels = 0;
     CDeviceUpdateWnd window(QStringLiteral("QV3108-2 COM7"), &thread, [&](CObject* t) {
@@ -125,24 +125,17 @@ TEST_F(Dialogs, ProgressWindowFollowsPostedMessagesAndCancelsOnce) {
     auto* text = FindControl<QLabel>(&window, 6013);
     auto* bar = FindControl<QProgressBar>(&window, 6014);
     ASSERT_TRUE(text && bar);
-    // Its first frame already says what is going on.
+    // Its first frame already says what is going on. (The bar and the
+    // hidden cancel button during a real update are update_test.cpp's.)
     EXPECT_EQ(text->text(), "The firmware update is initiated ...");
     EXPECT_FALSE(bar->isVisible());
     const int height = text->height();
-
     window.PostMsg(WM_SET_UPDATE_MESSAGE, 0, IDS_PROG_TRANSMIT_DATA);
     window.PostMsg(WM_SHOW_PROGRESS_BAR, 0, 100);
-    for (int i = 0; i <= 100; i += 10) window.PostMsg(WM_UPDATE_PROGRESS_BAR, 0, i);
-    ASSERT_TRUE(WaitUntil([&] { return bar->value() == 100; }));
-    EXPECT_EQ(text->text(), "The new data are transmitted to the device ...");
-    EXPECT_TRUE(bar->isVisible());
-    EXPECT_EQ(bar->maximum(), 100);
-    EXPECT_EQ(text->height(), height - 28);
     window.PostMsg(WM_HIDE_PROGRESS_BAR);
     window.PostMsg(WM_SHOW_CANCEL_BUTTON, 0, 0);
-    ASSERT_TRUE(WaitUntil([&] { return !bar->isVisible(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !FindControl<QPushButton>(&window, 6015)->isVisible(); }));
     EXPECT_EQ(text->height(), height);
-    EXPECT_FALSE(FindControl<QPushButton>(&window, 6015)->isVisible());
 
     window.PostMsg(WM_SHOW_CANCEL_BUTTON, 0, 1);
     ASSERT_TRUE(WaitUntil([&] { return FindControl<QPushButton>(&window, 6015)->isVisible(); }));

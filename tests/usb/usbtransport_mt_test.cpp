@@ -91,36 +91,6 @@ TEST_F(UsbTransport, DevicesThatCannotBeOpenedGive55) {
     EXPECT_EQ(usb.SendSCPIMsg("*RST;"), ERROR_NOACCESS);  // nothing open
 }
 
-namespace {
-
-struct ThreadEvents : CObject {
-    KORVA_RUNTIME_CLASS(ThreadEvents)
-    std::mutex mutex;
-    std::vector<std::pair<uint32_t, uint32_t>> events;
-    std::atomic<size_t> received{0};
-    static void OnEvent(uint32_t code, uint32_t data, CObject* context) {
-        auto* self = CObject::DownCast<ThreadEvents>(context);
-        std::lock_guard<std::mutex> lock(self->mutex);
-        self->events.emplace_back(code, data);
-    }
-    static void OnData(CByteBuffer& data, CObject* context) {
-        CObject::DownCast<ThreadEvents>(context)->received += data.GetLength();
-    }
-    std::vector<uint32_t> Written() {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::vector<uint32_t> out;
-        for (auto& [code, data] : events)
-            if (code == RC_PORT_DATA_WRITTEN) out.push_back(data);
-        return out;
-    }
-    bool Any(uint32_t code) {
-        std::lock_guard<std::mutex> lock(mutex);
-        return std::any_of(events.begin(), events.end(), [&](auto& e) { return e.first == code; });
-    }
-};
-
-}  // namespace
-
 TEST_F(UsbTransport, APartialWriteKeepsTheRestAndWritesItAtOnce) {
     sim::Config paced;  // real line timing, so the instrument takes its input slowly
     ASSERT_EQ(attach(kFtdiId, "FT000001", &paced), 0);
@@ -129,30 +99,36 @@ TEST_F(UsbTransport, APartialWriteKeepsTheRestAndWritesItAtOnce) {
     FT_HANDLE handle = nullptr;
     char serial[] = "FT000001";
     ASSERT_EQ(open(serial, FT_OPEN_BY_SERIAL_NUMBER, &handle), static_cast<FT_STATUS>(FT_OK));
-    ThreadEvents sink;
+    EventRecorder sink;
+    const auto written = [&] {
+        std::vector<uint32_t> out;
+        for (const auto& [code, data] : sink.Events())
+            if (code == RC_PORT_DATA_WRITTEN) out.push_back(data);
+        return out;
+    };
     {
         CUsbThread io;
-        io.SetEventHandler(&ThreadEvents::OnEvent, &sink);
-        io.SetDataHandler(&ThreadEvents::OnData, &sink);
+        io.SetEventHandler(&EventRecorder::OnEvent, &sink);
+        io.SetDataHandler(&EventRecorder::OnData, &sink);
         ASSERT_EQ(io.Init(&m_control, handle), 0u);
         ASSERT_EQ(limit("FT000001", 64, 1), 0);
         const CByteBuffer block(std::string(200, 'x'));
         ASSERT_EQ(io.WriteData(block), 0u);
         const uint32_t start = platform::GetTickCount();
-        while (sink.Written().size() < 2 && platform::GetTickCount() - start < 5000) platform::Sleep(1);
-        EXPECT_EQ(sink.Written(), (std::vector<uint32_t>{64, 136}));
+        while (written().size() < 2 && platform::GetTickCount() - start < 5000) platform::Sleep(1);
+        EXPECT_EQ(written(), (std::vector<uint32_t>{64, 136}));
 
         // Far more than the instrument holds: the rest waits for room, and
         // meanwhile nothing more is taken.
         const CByteBuffer big(std::string(9000, 'y'));
         ASSERT_EQ(io.WriteData(big), 0u);
-        while (sink.Written().size() < 3 && platform::GetTickCount() - start < 5000) platform::Sleep(1);
+        while (written().size() < 3 && platform::GetTickCount() - start < 5000) platform::Sleep(1);
         EXPECT_EQ(io.WriteData(block), ERROR_IO_PENDING);
-        EXPECT_FALSE(sink.Any(RC_PORT_TX_EMPTY));
+        EXPECT_EQ(sink.Count(RC_PORT_TX_EMPTY), 0u);
     }
     close(handle);
-    EXPECT_FALSE(sink.Any(RC_PORT_ERROR));
-    EXPECT_FALSE(sink.Any(RC_PORT_STATE_CHANGED));
+    EXPECT_EQ(sink.Count(RC_PORT_ERROR), 0u);
+    EXPECT_EQ(sink.Count(RC_PORT_STATE_CHANGED), 0u);
 }
 
 TEST(UsbWithoutLibrary, NoPortsAndInitRefused) {
