@@ -176,27 +176,8 @@ protected:
 
 }  // namespace
 
-TEST_F(InitialStateTest, ReasonIsShownOncePerDeviceAndNoneForAPossibleOne) {
-    PortPtr possible = SerialPort("COM5");
-    EXPECT_EQ(Found(MakeDevice(), possible), DEVICE_STATE_POSSIBLE);
-    EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(list.GetDeviceState(possible.get()), DEVICE_STATE_POSSIBLE);
-    PortPtr port = SerialPort("COM3");
-    const DeviceTraits wrongName{"QV3108", 0x10011000};
-    EXPECT_EQ(Found(MakeDevice(wrongName), port), DEVICE_STATE_IMPOSSIBLE);
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].reason, IDS_DEVICE_NAME_INCORRECT);
-    EXPECT_TRUE(shown[0].port->IsEqual(*port));
-    // Search cycles find it again: no second message, the mark stays.
-    for (int cycle = 0; cycle < 3; ++cycle) {
-        list.SetEntrieStatesToOld();
-        EXPECT_EQ(Found(MakeDevice(wrongName), SerialPort("COM3")), DEVICE_STATE_IMPOSSIBLE);
-        list.RemoveOldListEntries();
-    }
-    EXPECT_EQ(shown.size(), 1u);
-    EXPECT_EQ(list.GetDeviceState(port.get()), DEVICE_STATE_IMPOSSIBLE | DEVICE_STATE_REPORTED);
-}
-
+// A reason shown once per device over search cycles, and none for an
+// updatable one, is the main window's test (tests/window).
 TEST_F(InitialStateTest, OldFirmwareOnUsbIsRefusedBeforeAnyUpdate) {
     PortPtr usb = UsbPort(0x04036001, "FT123456");
     EXPECT_EQ(Found(MakeDevice(WithVersion1("02.100")), usb), DEVICE_STATE_IMPOSSIBLE);

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "platform/SysError.h"
+#include "tests/base/support/TempDir.h"
 
 namespace {
 
@@ -38,22 +38,9 @@ TEST(TempDirectory, TempThenTmpThenTmpdirThenSlashTmp) {
 
 class PrivatePaths : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "korva_paths_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-        m_dirPath = (m_root / "KORVA").string();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(m_root, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(m_root, ec);
-    }
     static std::string ReadAll(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
+        const std::vector<unsigned char> bytes = ReadFileBytes(p.string());
+        return std::string(bytes.begin(), bytes.end());
     }
     static mode_t ModeOf(const fs::path& p) {
         struct stat st {};
@@ -61,8 +48,9 @@ class PrivatePaths : public ::testing::Test {
         return st.st_mode & 07777;
     }
 
-    fs::path m_root;
-    std::string m_dirPath;
+    TempDir m_temp;
+    fs::path m_root = m_temp.Path();
+    std::string m_dirPath = (m_root / "KORVA").string();
 };
 
 TEST_F(PrivatePaths, DirectoryIsCreatedPrivateOrAcceptedWhenOurs) {

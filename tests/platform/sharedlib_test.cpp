@@ -8,6 +8,7 @@
 
 #include "platform/SharedLibrary.h"
 #include "platform/SysError.h"
+#include "tests/base/support/TempDir.h"
 
 namespace {
 
@@ -19,16 +20,8 @@ const char* const kPlugin = KORVA_TEST_PLUGIN_PATH;
 
 class SharedLibraryTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "korva_dl_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
-    fs::path m_dir;
+    TempDir m_temp;
+    fs::path m_dir = m_temp.Path();
 };
 
 TEST_F(SharedLibraryTest, LoadsBindsAndFrees) {
