@@ -225,9 +225,10 @@ TEST_F(UpdateThreadTest, FourUpdatesOnFourPortsAtOnce) {
 
 }  // namespace
 
-// Over a model of a real UART line (a fast one): the bar moves with the
-// chunks, and a line error in the middle of the image, on which the port
-// purges its queues, ends the update with a failure instead of a hang.
+// Over a model of a real UART line (a fast one), whose port is held by
+// another program at the first try: the bar moves with the chunks, and a
+// line error in the middle of the image, on which the port purges its
+// queues, ends the update with a failure instead of a hang.
 class UpdateOverLineModel : public UpdateThreadTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(UpdateOverLineModel, ChunksMoveTheBarAndAPurgeEndsTheTransfer) {
@@ -237,7 +238,10 @@ TEST_P(UpdateOverLineModel, ChunksMoveTheBarAndAPurgeEndsTheTransfer) {
     line.characterNs = 5000;
     linemodel::InstrumentPeer peer(config);
     std::atomic<linemodel::ModelPort*> model{nullptr};
+    int opens = 0;
     CCommDriver::SetDefaultPortOpener([&](const std::string&, std::unique_ptr<platform::ISerialPort>* out) {
+        // The first open meets the port still held by another program.
+        if (opens++ == 0) return uint32_t{ERROR_ACCESS_DENIED};
         auto port = std::make_unique<linemodel::ModelPort>(line, &peer);
         model = port.get();
         *out = std::move(port);
