@@ -75,6 +75,9 @@ TEST(DeviceParameter, IdnReplies) {
         EXPECT_EQ(IsIdentificationReply(c.reply), !c.noise);
         EXPECT_EQ(d.GetBoardIdText(4), "7");  // boards survive every reply
     }
+    // A control byte anywhere (a broken boot banner) makes a line noise.
+    for (const char* noise : {"KORVA,QV3108\x1b[0m,1,HW1,SW05", "KORVA,QV3108\x7f,1,HW1,SW05"})
+        EXPECT_FALSE(IsIdentificationReply(noise)) << noise;
 }
 
 TEST(DeviceParameter, OversizedReplyKeepsTheWholeNameAndBoundsTheFields) {
