@@ -97,7 +97,7 @@ private:
     Outcome RunSerial(const Scenario& scenario);
     Outcome RunUsb(const Scenario& scenario);
 
-    std::unique_ptr<PortSandbox> m_ports;
+    std::shared_ptr<PortSandbox> m_ports;  // empty without pseudo-terminals
     std::unique_ptr<UsbSandbox> m_usb;
     TempDir m_logRoot;
 };
