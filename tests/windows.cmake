@@ -74,11 +74,11 @@ gtest_discover_tests(faults_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 6
   TEST_FILTER "Faults/FaultMatrix.*/more_*_usb" PROPERTIES LABELS faults_slow TIMEOUT 300)
 
 # update/: the update thread against the simulated instrument at the far
-# end of a modelled line (tests/update/support/LineInstrument). update/slow
+# end of a modelled line (tests/update/support). update/slow
 # runs one update at full length on a pseudo-terminal.
 korva_windows_tests(update_tests_mt THREADED DEPS korva_update korva_sim korva_firmware FILES
   ${_t}/update/devupdatethread_mt_test.cpp ${_t}/update/support/UpdateTestSupport.cpp
-  ${_t}/update/support/LineInstrument.cpp ${_t}/update/support/LinePacer.cpp ${_t}/transport/support/LineModel.cpp
+  ${_t}/transport/support/LineModel.cpp
   ${_t}/transport/support/SerialTestSupport.cpp ${_t}/base/support/TempDir.cpp)
 target_include_directories(update_tests_mt PRIVATE ${_t}/transport)
 

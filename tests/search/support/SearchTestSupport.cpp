@@ -12,18 +12,65 @@
 #include "resources/Resources.h"
 #include "transport/UsbLibraryFile.h"
 
+// --- PortSandbox ------------------------------------------------------------------
+
+#ifndef _WIN32
+#include "platform/PortAlias.h"
+#include "platform/PortListing.h"
+
+PortSandbox::PortSandbox() {
+    // Every port the machine lists gets an alias of its own number to a
+    // silent terminal: the alias replaces the derived name.
+    for (const platform::SerialPortEntry& entry : platform::ListSerialPorts()) {
+        auto pty = std::make_unique<platform::PseudoTerminal>();
+        if (pty->Open() != 0) continue;
+        if (platform::RegisterPortAlias(entry.comName, pty->PeerPath()) == 0) m_empty.push_back(std::move(pty));
+    }
+}
+
+PortSandbox::~PortSandbox() {
+    m_instruments.clear();
+    m_empty.clear();
+}
+
+std::string PortSandbox::AddEmptyPort(int firstCom) {
+    auto pty = std::make_unique<platform::PseudoTerminal>();
+    if (pty->Open() != 0) return {};
+    const int number = platform::FreeAliasNumber(firstCom);
+    if (number == 0) return {};
+    const std::string name = "COM" + std::to_string(number);
+    if (platform::RegisterPortAlias(name, pty->PeerPath()) != 0) return {};
+    m_empty.push_back(std::move(pty));
+    return name;
+}
+
+sim::CPtyInstrument* PortSandbox::AddInstrument(const sim::Config& config, int firstCom) {
+    auto instrument = std::make_unique<sim::CPtyInstrument>(config);
+    if (instrument->Start(firstCom) != 0) return nullptr;
+    m_instruments.push_back(std::move(instrument));
+    return m_instruments.back().get();
+}
+
+void PortSandbox::RemoveInstrument(sim::CPtyInstrument* instrument) {
+    auto it = std::find_if(m_instruments.begin(), m_instruments.end(),
+                           [&](const auto& p) { return p.get() == instrument; });
+    if (it != m_instruments.end()) m_instruments.erase(it);
+}
+
+#endif
+
 // --- UsbSandbox -------------------------------------------------------------------
 
 UsbSandbox::UsbSandbox(const char* libraryPath) {
     std::error_code ec;
     m_previous = std::filesystem::current_path(ec);
     std::filesystem::current_path(m_dir.Path(), ec);
-    if (ec) return;
 #ifdef _WIN32
     // The library goes into %TEMP%\KORVA: a folder of this process's own,
     // so parallel test processes never clean up each other's files.
-    if (_putenv_s("TEMP", m_dir.Path().c_str()) != 0) return;
+    if (!ec && _putenv_s("TEMP", m_dir.Path().c_str()) != 0) return;
 #endif
+    if (ec) return;
     std::ifstream in(libraryPath, std::ios::binary);
     m_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (m_bytes.empty()) return;

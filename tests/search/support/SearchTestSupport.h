@@ -1,6 +1,8 @@
-// Test helpers for the device search: simulated instruments on the
-// simulated USB library and a main window that records what the search
-// sends it. The serial port world is PortSandbox.h (POSIX only).
+// Test helpers for the device search: a private port world (alias folder,
+// the machine's own serial ports hidden behind silent pseudo-terminals;
+// POSIX only), simulated instruments on pseudo-terminals and on the
+// simulated USB library, and a main window that records what the search
+// sends it.
 #pragma once
 
 #include <cstdint>
@@ -19,12 +21,37 @@
 #include "tests/base/support/TempDir.h"
 
 #ifndef _WIN32
-#include "PortSandbox.h"  // pseudo-terminals: POSIX only
+#include "platform/PseudoTerminal.h"
+#include "sim/PtyInstrument.h"
+
+// XDG_RUNTIME_DIR points at a fresh folder for the object's life, and every
+// serial port the machine would list is renamed (by an alias) to a silent
+// pseudo-terminal, so a search never opens a real port (the console may
+// be one). Thread: the test thread.
+class PortSandbox {
+public:
+    PortSandbox();
+    ~PortSandbox();
+    // A pseudo-terminal with nothing attached, registered from `firstCom`
+    // on. Returns its COM name ("" on failure).
+    std::string AddEmptyPort(int firstCom);
+    // A simulated instrument on a pseudo-terminal from `firstCom` on.
+    sim::CPtyInstrument* AddInstrument(const sim::Config& config, int firstCom);
+    // Stops one instrument (its alias goes with it).
+    void RemoveInstrument(sim::CPtyInstrument* instrument);
+    const std::string& Path() const { return m_path; }
+
+private:
+    RuntimeDirScope m_runtime;
+    const std::string& m_path = m_runtime.Path();
+    std::vector<std::unique_ptr<platform::PseudoTerminal>> m_empty;
+    std::vector<std::unique_ptr<sim::CPtyInstrument>> m_instruments;
+};
 #endif
 
 // The simulated USB library written and loaded as the program loads the
-// real one (on Linux in a private current directory, on Windows in the
-// private folder). Thread: the test thread.
+// real one, in a private current directory (on Windows: in a private
+// %TEMP%). Thread: the test thread.
 class UsbSandbox {
 public:
     // `libraryPath`: the simulated library's file.

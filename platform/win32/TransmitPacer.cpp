@@ -1,12 +1,15 @@
-// The modelled line's transmit-empty where the platform has no pacer
-// (Windows, whose own driver raises it): the queue is looked at every
-// millisecond while a write's bytes are on their way, and transmit-empty
-// comes once it holds no more than the line sends in the lead time.
-#ifdef _WIN32
+// The pacer on Windows, where the system's driver raises transmit-empty
+// itself and only a model of a line needs one: while a write's bytes are on
+// their way the queue is looked at every millisecond (the finest a wait
+// can be timed here), and transmit-empty comes once it holds no more than
+// the line sends in the lead time.
+#include "platform/SerialPort.h"
+
 #include <algorithm>
+#include <system_error>
 #include <thread>
 
-#include "platform/SerialPort.h"
+#include "platform/SysError.h"
 
 namespace platform {
 
@@ -15,7 +18,12 @@ TransmitPacer::TransmitPacer(ITransmitQueue& queue, Notify notify) : m_queue(que
 TransmitPacer::~TransmitPacer() { Stop(); }
 
 uint32_t TransmitPacer::Start() {
-    m_thread = std::thread([this] { Loop(); });
+    if (!m_request.IsValid() || !m_lineChanged.IsValid() || !m_stop.IsValid()) return ERROR_NO_SYSTEM_RESOURCES;
+    try {
+        m_thread = std::thread([this] { Loop(); });
+    } catch (const std::system_error&) {
+        return ERROR_NO_SYSTEM_RESOURCES;
+    }
     return 0;
 }
 
@@ -28,8 +36,6 @@ void TransmitPacer::Stop() {
     m_stop.Set();
     m_thread.join();
 }
-
-bool TransmitPacer::Arm(uint64_t) { return true; }
 
 void TransmitPacer::Loop() {
     bool watching = false;
@@ -52,4 +58,3 @@ void TransmitPacer::Loop() {
 }
 
 }  // namespace platform
-#endif
