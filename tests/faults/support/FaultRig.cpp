@@ -1,12 +1,9 @@
 #include "FaultRig.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "base/MessageWindow.h"
 #include "base/ResultCodes.h"
@@ -76,8 +73,8 @@ public:
 
 private:
     static std::string ReadAll(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::vector<unsigned char> bytes = ReadFileBytes(path);
+        return {bytes.begin(), bytes.end()};
     }
     std::string m_dir;
     std::unique_ptr<CUpdateLogFile> m_log;

@@ -80,13 +80,9 @@ struct Scenario {
     UpdateTiming timing = UpdateTiming::Shortened();
     // Cancel is pressed once the progress window shows this text (0: never).
     uint32_t cancelAtText = 0;
-#ifdef _WIN32
     // Under Wine every chunk of the image passes through its server: an
     // update with three loads takes over a minute on a busy machine.
     uint32_t timeoutMs = 180000;
-#else
-    uint32_t timeoutMs = 60000;
-#endif
 };
 
 // The serial side's port world (the machine's own ports hidden behind

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "base/WindowMessages.h"
 #include "platform/Clock.h"
@@ -71,8 +69,7 @@ UsbSandbox::UsbSandbox(const char* libraryPath) {
     if (!ec && _putenv_s("TEMP", m_dir.Path().c_str()) != 0) return;
 #endif
     if (ec) return;
-    std::ifstream in(libraryPath, std::ios::binary);
-    m_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    m_bytes = ReadFileBytes(libraryPath);
     if (m_bytes.empty()) return;
     EmbeddedFile file{m_bytes.data(), m_bytes.size()};
     WriteUsbLibraryFile(&file);

@@ -1,13 +1,8 @@
 #include "UpdateTestSupport.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 
-#include "base/LogScrambler.h"
 #include "base/WindowMessages.h"
 #include "resources/FirmwareImage.h"
 #include "transport/CommDriver.h"

@@ -48,9 +48,7 @@ private:
     std::string m_comName;
 };
 
-namespace sim {
-using CPtyInstrument = ::CLineInstrument;
-}
+namespace sim { using CPtyInstrument = ::CLineInstrument; }
 // No alias folder to keep private: the names live in the port seam.
 struct RuntimeDirScope {};
 #else
@@ -116,10 +114,11 @@ public:
     bool PumpResults(size_t count, uint32_t timeoutMs, const std::function<void()>& step = {});
     // Starts one update, pumps to its result, deletes the thread. Returns
     // the code, or 0xFFFFFFFF when none came in time. `step` as above,
-    // given the progress window.
+    // given the progress window. The bound is generous: under Wine an
+    // update with three loads of the image takes over a minute.
     uint32_t Run(const PortPtr& port, const DevicePtr& device, uint32_t keepSettings = 0, uint32_t calibrate = 0,
                  const std::function<void(CRecordingProgressWindow&, CDevUpdateThread&)>& step = {},
-                 uint32_t timeoutMs = 60000);
+                 uint32_t timeoutMs = 180000);
 
     std::vector<Result> Results();
     // Every progress window made from now on cancels at this step text.
