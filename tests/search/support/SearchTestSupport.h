@@ -51,7 +51,7 @@ private:
 
 // The simulated USB library written and loaded as the program loads the
 // real one, in a private current directory (on Windows: in a private
-// %TEMP%). Thread: the test thread.
+// %TMP%). Thread: the test thread.
 class UsbSandbox {
 public:
     // `libraryPath`: the simulated library's file.
