@@ -96,10 +96,9 @@ gtest_discover_tests(update_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 6
 gtest_discover_tests(update_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${_long}"
   PROPERTIES LABELS slow TIMEOUT 600 RESOURCE_LOCK korva_wine_transfer)
 
-# Not run are
-#   search/devicesearch_mt_test, window/updatewnd*_mt_test  serial searches list pseudo-terminals
-#                                                           as COM ports (PortSandbox)
-# nor usb/ (the libftdi1 library) and ui/ (Qt). cli/cli_test drives the
+# Not run are window/updatewnd*_mt_test (serial searches of pseudo-terminals
+# listed as COM ports, as devicesearch_mt_test), usb/ (the libftdi1 library)
+# and ui/ (Qt). cli/cli_test drives the
 # program through POSIX processes and signals; the runs below stand in for it.
 #
 # korva-upgrader-cli.exe end to end: the simulated USB DLL written to the
