@@ -95,6 +95,13 @@ mkdir -p "$(dirname "$prefix")"
     # output and hold it open for as long as the server lives.
     if wineserver -p60 >/dev/null 2>&1 9>&-; then
         wine wineboot >/dev/null 2>&1 </dev/null 9>&-
+        # And the desktop's process, which the first program to use a
+        # window would start (the fault matrix's main window); its start is
+        # not awaited by anything else, so give it a moment.
+        if [ -z "${KORVA_WINE_DISPLAY:-}" ]; then
+            wine explorer.exe /desktop >/dev/null 2>&1 </dev/null 9>&- &
+            sleep 2
+        fi
     fi
     # Also when the server was started by someone else's Wine run.
     hidden=$(find "$prefix/dosdevices" -name 'com*' -lname "$prefix/no-port" | wc -l)

@@ -57,13 +57,48 @@ korva_windows_tests(device_tests_mt THREADED DEPS korva_device FILES ${_device_s
 # instruments on pseudo-terminals.
 korva_windows_tests(search_tests_mt THREADED DEPS korva_search FILES ${_t}/search/threadlist_mt_test.cpp)
 
-# update/ and window/ build as libraries; not run are
-#   update/devupdatethread_mt_test, update/slow  serial only: simulated instruments on pseudo-terminals
-#   window/updatewnd*_mt_test                     the same, through the search test support
-#   faults/ (fault matrix, soak)                  one rig for both transports: its serial half, the
-#                                                 search support and the log checks are POSIX (ptys,
-#                                                 setenv, chdir); the USB faults run below end to end
-# nor usb/ (the libftdi1 library) and ui/ (Qt). cli/cli_test drives the
+# faults/: the fault matrix over the simulated USB DLL, loaded in-process
+# by full path. Left out are its serial half (simulated instruments on
+# pseudo-terminals) and the soak test (both transports in turn).
+set(_usb_sim_dll "Z:$<TARGET_FILE:korva_usb_sim>")
+add_executable(faults_tests_mt ${_t}/faults/faultmatrix_mt_test.cpp ${_t}/faults/support/FaultRig.cpp
+  ${_t}/search/support/SearchTestSupport.cpp ${_t}/base/support/TempDir.cpp)
+target_link_libraries(faults_tests_mt PRIVATE korva_window korva_sim korva_firmware korva_logreader
+  GTest::gtest GTest::gtest_main Threads::Threads)
+target_include_directories(faults_tests_mt PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+add_dependencies(faults_tests_mt korva_usb_sim)
+target_compile_definitions(faults_tests_mt PRIVATE KORVA_USB_SIM_LIBRARY_PATH="${_usb_sim_dll}")
+# Whole image transfers run one at a time (korva_wine_transfer): every chunk
+# passes through the one Wine server, and two of them side by side starve
+# each other past the simulator's one-second give-up time for a silent load.
+gtest_discover_tests(faults_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+  TEST_FILTER "Faults/FaultMatrix.*/core_*_usb" PROPERTIES LABELS faults_threaded TIMEOUT 300
+  RESOURCE_LOCK korva_wine_transfer)
+gtest_discover_tests(faults_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+  TEST_FILTER "Faults/FaultMatrix.*/more_*_usb" PROPERTIES LABELS faults_slow TIMEOUT 300
+  RESOURCE_LOCK korva_wine_transfer)
+
+# update/: the update thread against the simulated instrument at the far
+# end of a modelled line (tests/update/support), one transfer at a time as
+# above. update/slow runs one update at full length on a pseudo-terminal.
+add_executable(update_tests_mt ${_t}/update/devupdatethread_mt_test.cpp ${_t}/update/support/UpdateTestSupport.cpp
+  ${_t}/transport/support/LineModel.cpp ${_t}/transport/support/SerialTestSupport.cpp ${_t}/base/support/TempDir.cpp)
+target_link_libraries(update_tests_mt PRIVATE korva_update korva_sim korva_firmware GTest::gtest GTest::gtest_main
+  Threads::Threads)
+target_include_directories(update_tests_mt PRIVATE ${_t}/transport)
+# Label slow (not in the default run): RetryCounts (ten transfers, about four
+# minutes) and FourUpdates (four transfers at once, which on a busy machine
+# outlast its two minutes); a process held back past the simulator's one-
+# second give-up for a silent load fails the retry counts.
+set(_long "UpdateThreadTest.RetryCountsOfLoadChecksumAndRestart:UpdateThreadTest.FourUpdatesOnFourPortsAtOnce")
+gtest_discover_tests(update_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "-${_long}"
+  PROPERTIES LABELS threaded TIMEOUT 600 RESOURCE_LOCK korva_wine_transfer)
+gtest_discover_tests(update_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${_long}"
+  PROPERTIES LABELS slow TIMEOUT 600 RESOURCE_LOCK korva_wine_transfer)
+
+# Not run are window/updatewnd*_mt_test (serial searches of pseudo-terminals
+# listed as COM ports, as devicesearch_mt_test), usb/ (the libftdi1 library)
+# and ui/ (Qt). cli/cli_test drives the
 # program through POSIX processes and signals; the runs below stand in for it.
 #
 # korva-upgrader-cli.exe end to end: the simulated USB DLL written to the

@@ -31,7 +31,6 @@ namespace {
 
 constexpr uint32_t kNotOffered = 0xFFFFFFFF;  // no row, or a row without an update
 constexpr uint32_t kPortFailure = 0;  // a port failure ends the update like a cancel
-constexpr uint32_t ERROR_DEV_NOT_EXIST = 55;
 
 struct Expect {
     uint32_t code = RC_UPDATE_FINISHED;

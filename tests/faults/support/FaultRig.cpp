@@ -1,15 +1,9 @@
 #include "FaultRig.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "base/MessageWindow.h"
 #include "base/ResultCodes.h"
@@ -18,7 +12,6 @@
 #include "base/WindowMessages.h"
 #include "device/DeviceList.h"
 #include "platform/Clock.h"
-#include "platform/PseudoTerminal.h"
 #include "resources/Resources.h"
 #include "search/support/SearchTestSupport.h"
 #include "tools/logread/LogReader.h"
@@ -37,7 +30,8 @@ public:
     explicit LogCapture(const std::string& root) {
         static int run = 0;
         m_dir = root + "/run" + std::to_string(++run);
-        ::mkdir(m_dir.c_str(), 0700);
+        std::filesystem::create_directory(m_dir);
+        std::filesystem::permissions(m_dir, std::filesystem::perms::owner_all);
         m_log = std::make_unique<CUpdateLogFile>(m_dir);
         CUpdateLogFile::SetCurrent(m_log.get());
     }
@@ -66,21 +60,21 @@ public:
             std::string plain = bytes;
             CLogScrambler scrambler;
             scrambler.Apply(reinterpret_cast<uint8_t*>(plain.data()), plain.size());
-            std::string near;
+            std::string around;
             for (size_t i = read.damagedAt; i < plain.size() && i < read.damagedAt + 60; ++i) {
                 const unsigned char c = static_cast<unsigned char>(plain[i]);
                 char hex[8];
                 std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                near += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : std::string(hex);
+                around += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : std::string(hex);
             }
-            out.logDamage = read.problem + " at " + std::to_string(read.damagedAt) + ": " + near;
+            out.logDamage = read.problem + " at " + std::to_string(read.damagedAt) + ": " + around;
         }
     }
 
 private:
     static std::string ReadAll(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::vector<unsigned char> bytes = ReadFileBytes(path);
+        return {bytes.begin(), bytes.end()};
     }
     std::string m_dir;
     std::unique_ptr<CUpdateLogFile> m_log;
@@ -190,28 +184,6 @@ std::string JudgeSettings(const std::string& reply, const sim::Config& config) {
     return "other";
 }
 
-// One SCPI query on the simulator's terminal; "" after `timeoutMs`.
-std::string Query(const std::string& devicePath, const std::string& query, uint32_t timeoutMs) {
-    platform::TerminalClient terminal;
-    if (terminal.Open(devicePath) != 0) return {};
-    const std::string message = query + "\n\r";
-    size_t written = 0;
-    terminal.Write(reinterpret_cast<const uint8_t*>(message.data()), message.size(), written);
-    std::string reply;
-    const uint32_t start = platform::GetTickCount();
-    while (reply.find('\n') == std::string::npos && platform::GetTickCount() - start < timeoutMs) {
-        platform::Waitable readable = terminal.Readable();
-        // Bounded: the fast simulator answers at once.
-        if (platform::WaitForAny(&readable, 1, 50) == platform::kWaitTimeout) continue;
-        uint8_t buffer[512];
-        size_t got = 0;
-        if (terminal.Read(buffer, sizeof buffer, got) != 0) break;
-        reply.append(reinterpret_cast<const char*>(buffer), got);
-    }
-    const size_t end = reply.find('\n');
-    return end == std::string::npos ? std::string() : reply.substr(0, end);
-}
-
 std::string Version(const sim::Identity& identity) { return identity.version1 + "-" + identity.version2; }
 
 EmbeddedFile Image() {
@@ -253,23 +225,32 @@ std::string CodeName(uint32_t code) {
 
 // ---------------------------------------------------------------- FaultWorld
 
-FaultWorld::FaultWorld(const char* usbLibraryPath) : m_ports(std::make_unique<PortSandbox>()) {
-    if (usbLibraryPath != nullptr) m_usb = std::make_unique<UsbSandbox>(usbLibraryPath);
-}
+#ifndef _WIN32
+namespace {
 
-FaultWorld::~FaultWorld() {
-    m_usb.reset();
-    m_ports.reset();
-}
-
-bool FaultWorld::UsbReady() const { return m_usb && m_usb->IsReady(); }
-
-Outcome FaultWorld::Run(Transport transport, const Scenario& scenario) {
+// One SCPI query on the simulator's terminal; "" after `timeoutMs`.
+std::string Query(const std::string& devicePath, const std::string& query, uint32_t timeoutMs) {
+    platform::TerminalClient terminal;
+    if (terminal.Open(devicePath) != 0) return {};
+    const std::string message = query + "\n\r";
+    size_t written = 0;
+    terminal.Write(reinterpret_cast<const uint8_t*>(message.data()), message.size(), written);
+    std::string reply;
     const uint32_t start = platform::GetTickCount();
-    Outcome out = transport == Transport::kSerial ? RunSerial(scenario) : RunUsb(scenario);
-    out.elapsedMs = platform::GetTickCount() - start;
-    return out;
+    while (reply.find('\n') == std::string::npos && platform::GetTickCount() - start < timeoutMs) {
+        platform::Waitable readable = terminal.Readable();
+        // Bounded: the fast simulator answers at once.
+        if (platform::WaitForAny(&readable, 1, 50) == platform::kWaitTimeout) continue;
+        uint8_t buffer[512];
+        size_t got = 0;
+        if (terminal.Read(buffer, sizeof buffer, got) != 0) break;
+        reply.append(reinterpret_cast<const char*>(buffer), got);
+    }
+    const size_t end = reply.find('\n');
+    return end == std::string::npos ? std::string() : reply.substr(0, end);
 }
+
+}  // namespace
 
 Outcome FaultWorld::RunSerial(const Scenario& s) {
     Outcome out;
@@ -310,6 +291,31 @@ Outcome FaultWorld::RunSerial(const Scenario& s) {
         out.sim.settings = reply.empty() ? "?" : JudgeSettings(reply, s.updated);
     }
     m_ports->RemoveInstrument(instrument);
+    return out;
+}
+#else
+// Pseudo-terminals are POSIX: the Windows build runs the USB half only.
+Outcome FaultWorld::RunSerial(const Scenario&) { return {}; }
+#endif
+
+FaultWorld::FaultWorld(const char* usbLibraryPath) {
+#ifndef _WIN32
+    m_ports = std::make_shared<PortSandbox>();
+#endif
+    if (usbLibraryPath != nullptr) m_usb = std::make_unique<UsbSandbox>(usbLibraryPath);
+}
+
+FaultWorld::~FaultWorld() {
+    m_usb.reset();
+    m_ports.reset();
+}
+
+bool FaultWorld::UsbReady() const { return m_usb && m_usb->IsReady(); }
+
+Outcome FaultWorld::Run(Transport transport, const Scenario& scenario) {
+    const uint32_t start = platform::GetTickCount();
+    Outcome out = transport == Transport::kSerial ? RunSerial(scenario) : RunUsb(scenario);
+    out.elapsedMs = platform::GetTickCount() - start;
     return out;
 }
 

@@ -80,7 +80,9 @@ struct Scenario {
     UpdateTiming timing = UpdateTiming::Shortened();
     // Cancel is pressed once the progress window shows this text (0: never).
     uint32_t cancelAtText = 0;
-    uint32_t timeoutMs = 60000;
+    // Under Wine every chunk of the image passes through its server: an
+    // update with three loads takes over a minute on a busy machine.
+    uint32_t timeoutMs = 180000;
 };
 
 // The serial side's port world (the machine's own ports hidden behind
@@ -97,7 +99,7 @@ private:
     Outcome RunSerial(const Scenario& scenario);
     Outcome RunUsb(const Scenario& scenario);
 
-    std::unique_ptr<PortSandbox> m_ports;
+    std::shared_ptr<PortSandbox> m_ports;  // empty without pseudo-terminals
     std::unique_ptr<UsbSandbox> m_usb;
     TempDir m_logRoot;
 };

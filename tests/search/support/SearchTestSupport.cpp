@@ -1,21 +1,20 @@
 #include "SearchTestSupport.h"
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "base/WindowMessages.h"
 #include "platform/Clock.h"
-#include "platform/PortAlias.h"
-#include "platform/PortListing.h"
 #include "resources/Resources.h"
 #include "transport/UsbLibraryFile.h"
 
 // --- PortSandbox ------------------------------------------------------------------
+
+#ifndef _WIN32
+#include "platform/PortAlias.h"
+#include "platform/PortListing.h"
 
 PortSandbox::PortSandbox() {
     // Every port the machine lists gets an alias of its own number to a
@@ -56,15 +55,22 @@ void PortSandbox::RemoveInstrument(sim::CPtyInstrument* instrument) {
     if (it != m_instruments.end()) m_instruments.erase(it);
 }
 
+#endif
+
 // --- UsbSandbox -------------------------------------------------------------------
 
 UsbSandbox::UsbSandbox(const char* libraryPath) {
-    char* cwd = ::getcwd(nullptr, 0);
-    m_previous = cwd ? cwd : "/";
-    free(cwd);
-    if (::chdir(m_dir.Path().c_str()) != 0) return;
-    std::ifstream in(libraryPath, std::ios::binary);
-    m_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::error_code ec;
+    m_previous = std::filesystem::current_path(ec);
+    std::filesystem::current_path(m_dir.Path(), ec);
+#ifdef _WIN32
+    // The library goes into %TMP%\KORVA (GetTempPath reads TMP first): a
+    // folder of this process's own, so parallel test processes never clean
+    // up each other's files, and the command-line runs find none of theirs.
+    if (!ec && _putenv_s("TMP", m_dir.Path().c_str()) != 0) return;
+#endif
+    if (ec) return;
+    m_bytes = ReadFileBytes(libraryPath);
     if (m_bytes.empty()) return;
     EmbeddedFile file{m_bytes.data(), m_bytes.size()};
     WriteUsbLibraryFile(&file);
@@ -82,8 +88,8 @@ UsbSandbox::UsbSandbox(const char* libraryPath) {
 UsbSandbox::~UsbSandbox() {
     if (m_reset) m_reset();
     DeleteUsbLibraryFile();
-    if (::chdir(m_previous.c_str()) != 0) {
-    }
+    std::error_code ignored;
+    std::filesystem::current_path(m_previous, ignored);
 }
 
 int UsbSandbox::Attach(const std::string& serial, const sim::Config& config, uint32_t deviceId) {

@@ -1,10 +1,12 @@
 // Test helpers for the device search: a private port world (alias folder,
-// the machine's own serial ports hidden behind silent pseudo-terminals),
-// simulated instruments on pseudo-terminals and on the simulated USB
-// library, and a main window that records what the search sends it.
+// the machine's own serial ports hidden behind silent pseudo-terminals;
+// POSIX only), simulated instruments on pseudo-terminals and on the
+// simulated USB library, and a main window that records what the search
+// sends it.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,12 +14,15 @@
 
 #include "base/MessageWindow.h"
 #include "device/DeviceList.h"
-#include "platform/PseudoTerminal.h"
 #include "platform/SharedLibrary.h"
-#include "sim/PtyInstrument.h"
+#include "sim/Instrument.h"
 #include "sim/SimConfig.h"
 #include "sim/d2xx/SimD2xxControl.h"
 #include "tests/base/support/TempDir.h"
+
+#ifndef _WIN32
+#include "platform/PseudoTerminal.h"
+#include "sim/PtyInstrument.h"
 
 // XDG_RUNTIME_DIR points at a fresh folder for the object's life, and every
 // serial port the machine would list is renamed (by an alias) to a silent
@@ -42,9 +47,11 @@ private:
     std::vector<std::unique_ptr<platform::PseudoTerminal>> m_empty;
     std::vector<std::unique_ptr<sim::CPtyInstrument>> m_instruments;
 };
+#endif
 
 // The simulated USB library written and loaded as the program loads the
-// real one, in a private current directory. Thread: the test thread.
+// real one, in a private current directory (on Windows: in a private
+// %TMP%). Thread: the test thread.
 class UsbSandbox {
 public:
     // `libraryPath`: the simulated library's file.
@@ -68,7 +75,7 @@ public:
 
 private:
     TempDir m_dir;  // the current directory meanwhile
-    std::string m_previous;
+    std::filesystem::path m_previous;
     std::vector<uint8_t> m_bytes;
     platform::SharedLibrary m_control;
     PFN_KORVA_SimAttach m_attach = nullptr;
