@@ -10,7 +10,9 @@ UpdateTiming g_timing;  // guarded by g_timingMutex
 UpdateTiming UpdateTiming::Shortened() {
     UpdateTiming t;
     t.commandPauseMs = 20;
-    t.presetPauseMs = 10;
+    // The port closes after this pause: the preset must have left it by
+    // then, also on a loaded machine.
+    t.presetPauseMs = 100;
     t.calibrationMs = 150;
     t.calibrationFailedMs = 20;
     t.usbReopenPauseMs = 5;
