@@ -104,8 +104,6 @@ constexpr uint64_t kUnknownCharacterNs = 100000;
 
 }  // namespace
 
-TransmitPacer::TransmitPacer(ITransmitQueue& queue, Notify notify) : m_queue(queue), m_notify(std::move(notify)) {}
-
 TransmitPacer::~TransmitPacer() {
     Stop();
     if (m_timer >= 0) ::close(m_timer);
@@ -121,16 +119,6 @@ uint32_t TransmitPacer::Start() {
         return Fail(ErrorFromErrno(e.code().value()));
     }
     return 0;
-}
-
-void TransmitPacer::Written() { m_request.Set(); }
-
-void TransmitPacer::LineChanged() { m_lineChanged.Set(); }
-
-void TransmitPacer::Stop() {
-    if (!m_thread.joinable()) return;
-    m_stop.Set();
-    m_thread.join();
 }
 
 bool TransmitPacer::Arm(uint64_t ns) {

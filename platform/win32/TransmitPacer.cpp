@@ -13,8 +13,6 @@
 
 namespace platform {
 
-TransmitPacer::TransmitPacer(ITransmitQueue& queue, Notify notify) : m_queue(queue), m_notify(std::move(notify)) {}
-
 TransmitPacer::~TransmitPacer() { Stop(); }
 
 uint32_t TransmitPacer::Start() {
@@ -25,16 +23,6 @@ uint32_t TransmitPacer::Start() {
         return ERROR_NO_SYSTEM_RESOURCES;
     }
     return 0;
-}
-
-void TransmitPacer::Written() { m_request.Set(); }
-
-void TransmitPacer::LineChanged() { m_lineChanged.Set(); }
-
-void TransmitPacer::Stop() {
-    if (!m_thread.joinable()) return;
-    m_stop.Set();
-    m_thread.join();
 }
 
 void TransmitPacer::Loop() {
