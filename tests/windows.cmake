@@ -98,8 +98,8 @@ gtest_discover_tests(update_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 6
 
 # Not run are window/updatewnd*_mt_test (serial searches of pseudo-terminals
 # listed as COM ports, as devicesearch_mt_test), usb/ (the libftdi1 library)
-# and ui/ (Qt). cli/cli_test drives the
-# program through POSIX processes and signals; the runs below stand in for it.
+# and ui/ (Qt). cli/cli_test drives the program through POSIX processes and
+# signals; the runs below stand in for it.
 #
 # korva-upgrader-cli.exe end to end: the simulated USB DLL written to the
 # private folder, loaded by full path and deleted after it was freed; without
