@@ -37,7 +37,7 @@ void CUpdateLogFile::SetCurrent(CUpdateLogFile* log) {
 void CUpdateLogFile::Open(const std::string& tempRoot) {
     // Any failure leaves the log without a file; the program runs on.
     if (tempRoot.empty()) return;
-    if (m_Directory.OpenOrCreate(tempRoot + "/KORVA") != 0) return;
+    if (m_Directory.OpenOrCreate(platform::JoinPath(tempRoot, "KORVA")) != 0) return;
     platform::LocalTime now;
     if (!platform::GetLocalTime(now)) return;
     m_File.Create(m_Directory, MakeFileName(now));
@@ -143,7 +143,7 @@ std::string CUpdateLogFile::GetFileName() const { return m_File.Name(); }
 
 std::string CUpdateLogFile::GetFilePath() const {
     if (m_File.Name().empty()) return {};
-    return m_Directory.Path() + "/" + m_File.Name();
+    return platform::JoinPath(m_Directory.Path(), m_File.Name());
 }
 
 void CUpdateLogFile::Close() {

@@ -13,6 +13,10 @@ namespace platform {
 // else "/tmp". A variable that is set but empty counts as not set.
 std::string TempDirectory();
 
+// `name` inside the directory `dir`, joined with the system's separator
+// (one only, also when `dir` ends with one).
+std::string JoinPath(const std::string& dir, const std::string& name);
+
 // A directory that only the current user controls, opened by descriptor so
 // that later operations cannot be redirected through a swapped symlink.
 // Thread: any, one owner at a time.

@@ -39,6 +39,11 @@ std::string TempDirectory() {
     return "/tmp";
 }
 
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (!dir.empty() && dir.back() == '/') return dir + name;
+    return dir + "/" + name;
+}
+
 // --- PrivateDirectory --------------------------------------------------------
 
 PrivateDirectory::~PrivateDirectory() {

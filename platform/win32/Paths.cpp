@@ -58,6 +58,11 @@ std::string TempDirectory() {
     return win32::Narrow(path);
 }
 
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) return dir + name;
+    return dir + "\\" + name;
+}
+
 // --- PrivateDirectory --------------------------------------------------------
 
 PrivateDirectory::~PrivateDirectory() { Close(); }

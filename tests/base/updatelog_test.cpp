@@ -56,7 +56,8 @@ TEST_F(UpdateLogTest, OnlyRoutineEntriesLeaveNoFileAndNoFolder) {
     {
         CUpdateLogFile log(temp.Path());
         ASSERT_TRUE(log.IsOpen());
-        EXPECT_EQ(log.GetDirectory(), temp.Join("KORVA"));
+        EXPECT_TRUE(std::filesystem::path(log.GetDirectory()) == std::filesystem::path(temp.Join("KORVA")))
+            << log.GetDirectory();
         EXPECT_EQ(log.GetFileName().rfind("upd_", 0), 0u);
         EXPECT_EQ(log.LogMessage("CWinApp", "System information", nullptr, true), 1);
         EXPECT_EQ(log.LogError("CCommThread", RC_PORT_TX_EMPTY, "Execute"), 1);
