@@ -250,7 +250,7 @@ TEST_P(UpdateOverLineModel, ChunksMoveTheBarAndAPurgeEndsTheTransfer) {
     auto thread = m_harness.Start(SerialPort("COM45"), MakeDevice(config), 0, 0);
     bool injected = false;
     const bool done = m_harness.PumpResults(1, 240000, [&] {
-        if (lineError && !injected && model.load() && model.load()->Sent() > 400000) {
+        if (lineError && !injected && model.load() && model.load()->Sent() > 100000) {
             model.load()->InjectErrors(CE_FRAME);
             injected = true;
         }
