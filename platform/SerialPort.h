@@ -127,6 +127,10 @@ public:
 private:
     void Loop();
     bool Arm(uint64_t ns);
+    // The queue's character time; an assumed one while the speed is unknown.
+    uint64_t CharacterNs() const;
+    // What may be queued when transmit-empty comes (kLeadNs, kMinLowWater).
+    static uint32_t LowWater(uint64_t characterNs);
 
     ITransmitQueue& m_queue;
     Notify m_notify;

@@ -2,6 +2,7 @@
 // the queue is each system's own.
 #include "platform/SerialPort.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace platform {
@@ -11,6 +12,15 @@ TransmitPacer::TransmitPacer(ITransmitQueue& queue, Notify notify) : m_queue(que
 void TransmitPacer::Written() { m_request.Set(); }
 
 void TransmitPacer::LineChanged() { m_lineChanged.Set(); }
+
+uint64_t TransmitPacer::CharacterNs() const {
+    const uint64_t characterNs = m_queue.CharacterNs();
+    return characterNs != 0 ? characterNs : 100000;  // 0 baud: as if at 100 kbaud
+}
+
+uint32_t TransmitPacer::LowWater(uint64_t characterNs) {
+    return static_cast<uint32_t>(std::max<uint64_t>(kMinLowWater, kLeadNs / characterNs));
+}
 
 void TransmitPacer::Stop() {
     if (!m_thread.joinable()) return;

@@ -99,8 +99,6 @@ namespace {
 constexpr uint64_t kHeldLookNs = 100000000;
 // Never closer than this: below it a timer is no better than a look now.
 constexpr uint64_t kMinLookNs = 20000;
-// When the line's speed is unknown (0 baud).
-constexpr uint64_t kUnknownCharacterNs = 100000;
 
 }  // namespace
 
@@ -157,10 +155,8 @@ void TransmitPacer::Loop() {
             Arm(0);
             continue;
         }
-        uint64_t characterNs = m_queue.CharacterNs();
-        if (characterNs == 0) characterNs = kUnknownCharacterNs;
-        const uint32_t lowWater =
-            static_cast<uint32_t>(std::max<uint64_t>(kMinLowWater, kLeadNs / characterNs));
+        const uint64_t characterNs = CharacterNs();
+        const uint32_t lowWater = LowWater(characterNs);
         if (queued <= lowWater) {
             watching = false;
             Arm(0);

@@ -37,8 +37,7 @@ void TransmitPacer::Loop() {
             watching = false;
             continue;
         }
-        const uint64_t characterNs = std::max<uint64_t>(m_queue.CharacterNs(), 1);
-        if (queued <= std::max<uint64_t>(kMinLowWater, kLeadNs / characterNs)) {
+        if (queued <= LowWater(CharacterNs())) {
             watching = false;
             m_notify();
         }
