@@ -63,13 +63,13 @@ UsbSandbox::UsbSandbox(const char* libraryPath) {
     std::error_code ec;
     m_previous = std::filesystem::current_path(ec);
     std::filesystem::current_path(m_dir.Path(), ec);
+    if (ec) return;
 #ifdef _WIN32
     // The library goes into %TMP%\KORVA (GetTempPath reads TMP first): a
     // folder of this process's own, so parallel test processes never clean
     // up each other's files, and the command-line runs find none of theirs.
-    if (!ec && _putenv_s("TMP", m_dir.Path().c_str()) != 0) return;
+    if (_putenv_s("TMP", m_dir.Path().c_str()) != 0) return;
 #endif
-    if (ec) return;
     m_bytes = ReadFileBytes(libraryPath);
     if (m_bytes.empty()) return;
     EmbeddedFile file{m_bytes.data(), m_bytes.size()};
