@@ -53,16 +53,29 @@ korva_windows_tests(device_tests DEPS korva_device FILES ${_device_support}
 korva_windows_tests(device_tests_mt THREADED DEPS korva_device FILES ${_device_support}
   ${_t}/device/device_mt_test.cpp)
 
-# search/: the thread list. devicesearch_mt_test searches simulated
-# instruments on pseudo-terminals.
-korva_windows_tests(search_tests_mt THREADED DEPS korva_search FILES ${_t}/search/threadlist_mt_test.cpp)
-
-# faults/: the fault matrix over the simulated USB DLL, loaded in-process
-# by full path. Left out are its serial half (simulated instruments on
-# pseudo-terminals) and the soak test (both transports in turn).
+# The serial ports of the search, window and fault tests: simulated
+# instruments at the far end of modelled lines, the only ports listed and
+# opened (tests/transport/support).
+set(_line_support ${_t}/transport/support/win32/LineInstrument.cpp ${_t}/transport/support/LineModel.cpp)
 set(_usb_sim_dll "Z:$<TARGET_FILE:korva_usb_sim>")
+set(_search_support ${_t}/search/support/SearchTestSupport.cpp ${_t}/base/support/TempDir.cpp ${_line_support})
+
+# search/ and window/: every suite.
+korva_windows_tests(search_tests_mt THREADED DEPS korva_search korva_sim FILES ${_t}/search/threadlist_mt_test.cpp
+  ${_t}/search/devicesearch_mt_test.cpp ${_search_support})
+korva_windows_tests(window_tests_mt THREADED DEPS korva_window korva_sim FILES ${_t}/window/updatewnd_mt_test.cpp
+  ${_search_support})
+target_include_directories(window_tests_mt PRIVATE ${_t}/search)
+foreach(_target search_tests_mt window_tests_mt)
+  add_dependencies(${_target} korva_usb_sim)
+  target_compile_definitions(${_target} PRIVATE KORVA_USB_SIM_LIBRARY_PATH="${_usb_sim_dll}")
+endforeach()
+
+# faults/: the fault matrix over modelled lines and the simulated USB DLL,
+# loaded in-process by full path. Left out is the soak test (it measures
+# glibc's heap and /proc; label slow on Linux too).
 add_executable(faults_tests_mt ${_t}/faults/faultmatrix_mt_test.cpp ${_t}/faults/support/FaultRig.cpp
-  ${_t}/search/support/SearchTestSupport.cpp ${_t}/base/support/TempDir.cpp)
+  ${_search_support})
 target_link_libraries(faults_tests_mt PRIVATE korva_window korva_sim korva_firmware korva_logreader
   GTest::gtest GTest::gtest_main Threads::Threads)
 target_include_directories(faults_tests_mt PRIVATE ${PROJECT_SOURCE_DIR}/tests)
@@ -72,7 +85,7 @@ target_compile_definitions(faults_tests_mt PRIVATE KORVA_USB_SIM_LIBRARY_PATH="$
 # passes through the one Wine server, and two of them side by side starve
 # each other past the simulator's one-second give-up time for a silent load.
 gtest_discover_tests(faults_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-  TEST_FILTER "Faults/FaultMatrix.*/core_*_usb" PROPERTIES LABELS faults_threaded TIMEOUT 300
+  TEST_FILTER "Faults/FaultMatrix.*/core_*" PROPERTIES LABELS faults_threaded TIMEOUT 300
   RESOURCE_LOCK korva_wine_transfer)
 gtest_discover_tests(faults_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
   TEST_FILTER "Faults/FaultMatrix.*/more_*_usb" PROPERTIES LABELS faults_slow TIMEOUT 300
@@ -82,7 +95,7 @@ gtest_discover_tests(faults_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 6
 # end of a modelled line (tests/update/support), one transfer at a time as
 # above. update/slow runs one update at full length on a pseudo-terminal.
 add_executable(update_tests_mt ${_t}/update/devupdatethread_mt_test.cpp ${_t}/update/support/UpdateTestSupport.cpp
-  ${_t}/transport/support/LineModel.cpp ${_t}/transport/support/SerialTestSupport.cpp ${_t}/base/support/TempDir.cpp)
+  ${_line_support} ${_t}/transport/support/SerialTestSupport.cpp ${_t}/base/support/TempDir.cpp)
 target_link_libraries(update_tests_mt PRIVATE korva_update korva_sim korva_firmware GTest::gtest GTest::gtest_main
   Threads::Threads)
 target_include_directories(update_tests_mt PRIVATE ${_t}/transport)
@@ -96,9 +109,7 @@ gtest_discover_tests(update_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 6
 gtest_discover_tests(update_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${_long}"
   PROPERTIES LABELS slow TIMEOUT 600 RESOURCE_LOCK korva_wine_transfer)
 
-# Not run are window/updatewnd*_mt_test (serial searches of pseudo-terminals
-# listed as COM ports, as devicesearch_mt_test), usb/ (the libftdi1 library)
-# and ui/ (Qt). cli/cli_test drives the program through POSIX processes and
+# Not run are usb/ (the libftdi1 library) and ui/ (Qt). cli/cli_test drives the program through POSIX processes and
 # signals; the runs below stand in for it.
 #
 # korva-upgrader-cli.exe end to end: the simulated USB DLL written to the

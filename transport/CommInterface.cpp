@@ -1,5 +1,6 @@
 #include "transport/CommInterface.h"
 
+#include <mutex>
 #include <new>
 
 #include "base/ResultCodes.h"
@@ -14,7 +15,30 @@ std::string SystemErrorDescription(uint32_t code) {
     return platform::SystemErrorText(code, GetUserLanguage());
 }
 
+std::mutex g_ListerMutex;
+CCommInterface::PortLister g_Lister;  // g_ListerMutex
+
+// The COM names to report: the lister's, or the system's serial ports. The
+// system listing leaves out devices that are not usable serial ports, as
+// the default configuration call failing with 87 did.
+std::vector<std::string> ListedPorts() {
+    CCommInterface::PortLister lister;
+    {
+        std::lock_guard<std::mutex> guard(g_ListerMutex);
+        lister = g_Lister;
+    }
+    if (lister) return lister();
+    std::vector<std::string> names;
+    for (const platform::SerialPortEntry& entry : platform::ListSerialPorts()) names.push_back(entry.comName);
+    return names;
+}
+
 }  // namespace
+
+void CCommInterface::SetDefaultPortLister(PortLister lister) {
+    std::lock_guard<std::mutex> guard(g_ListerMutex);
+    g_Lister = std::move(lister);
+}
 
 CCommInterface::CCommInterface(InterfaceEventFn callback, CObject* context)
     : CUpdateInterface(callback, context) {}
@@ -162,12 +186,10 @@ platform::Thread* CCommInterface::StartPortEnumeration(CInterfaceParameter* port
 uint32_t CCommInterface::Execute(CObject* argument) {
     auto* self = CObject::DownCast<CCommInterface>(argument);
     if (self == nullptr) return ERROR_NOACCESS;
-    // The listing leaves out devices that are not usable serial ports, as
-    // the default configuration call failing with 87 did.
-    for (const platform::SerialPortEntry& entry : platform::ListSerialPorts()) {
+    for (const std::string& name : ListedPorts()) {
         auto* record = new (std::nothrow) CInterfaceParameter();
         if (record == nullptr) continue;
-        record->SetSerialPort(entry.comName.c_str());
+        record->SetSerialPort(name.c_str());
         if (!self->HasEventCallback()) {
             delete record;  // nobody to own it
             continue;

@@ -25,7 +25,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "base/ObjectLock.h"
 #include "protocol/UpdateInterface.h"
@@ -55,6 +57,11 @@ public:
     bool IsEnumerating() const { return m_Enumeration.IsRunning(); }
     // How the driver opens ports (tests put fake ports here); before Init.
     void SetPortOpener(CCommDriver::PortOpener opener);
+    // The COM names an enumeration lists instead of the system's serial
+    // ports (modelled lines of tests, which then see no real port); empty:
+    // the system's ports. Set while no enumeration runs.
+    using PortLister = std::function<std::vector<std::string>()>;
+    static void SetDefaultPortLister(PortLister lister);
 
     // The driver's event handler (context: the interface).
     static void OnDriverEvent(uint32_t event, uint32_t data, CObject* context);

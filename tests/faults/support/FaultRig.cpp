@@ -225,13 +225,15 @@ std::string CodeName(uint32_t code) {
 
 // ---------------------------------------------------------------- FaultWorld
 
-#ifndef _WIN32
 namespace {
 
-// One SCPI query on the simulator's terminal; "" after `timeoutMs`.
-std::string Query(const std::string& devicePath, const std::string& query, uint32_t timeoutMs) {
+// One SCPI query put to the simulated instrument; "" after `timeoutMs`.
+std::string Query(sim::CPtyInstrument& instrument, const std::string& query, uint32_t timeoutMs) {
+#ifdef _WIN32
+    return instrument.Query(query, timeoutMs);
+#else
     platform::TerminalClient terminal;
-    if (terminal.Open(devicePath) != 0) return {};
+    if (terminal.Open(instrument.DevicePath()) != 0) return {};
     const std::string message = query + "\n\r";
     size_t written = 0;
     terminal.Write(reinterpret_cast<const uint8_t*>(message.data()), message.size(), written);
@@ -248,6 +250,7 @@ std::string Query(const std::string& devicePath, const std::string& query, uint3
     }
     const size_t end = reply.find('\n');
     return end == std::string::npos ? std::string() : reply.substr(0, end);
+#endif
 }
 
 }  // namespace
@@ -287,21 +290,15 @@ Outcome FaultWorld::RunSerial(const Scenario& s) {
     // The terminal shows no memory: a FLASH never programmed is all it can tell.
     out.sim.flash = snapshot.counters.flashPrograms == 0 && out.sim.present ? "untouched" : "?";
     if (out.sim.present && snapshot.state == sim::CInstrument::State::kScpi && s.updated.faults.endless == sim::EndlessFault::kNone) {
-        const std::string reply = Query(instrument->DevicePath(), ":Service:Mode kAccess;:System:Adjust?;", 2000);
+        const std::string reply = Query(*instrument, ":Service:Mode kAccess;:System:Adjust?;", 2000);
         out.sim.settings = reply.empty() ? "?" : JudgeSettings(reply, s.updated);
     }
     m_ports->RemoveInstrument(instrument);
     return out;
 }
-#else
-// Pseudo-terminals are POSIX: the Windows build runs the USB half only.
-Outcome FaultWorld::RunSerial(const Scenario&) { return {}; }
-#endif
 
 FaultWorld::FaultWorld(const char* usbLibraryPath) {
-#ifndef _WIN32
     m_ports = std::make_shared<PortSandbox>();
-#endif
     if (usbLibraryPath != nullptr) m_usb = std::make_unique<UsbSandbox>(usbLibraryPath);
 }
 

@@ -99,7 +99,7 @@ private:
     Outcome RunSerial(const Scenario& scenario);
     Outcome RunUsb(const Scenario& scenario);
 
-    std::shared_ptr<PortSandbox> m_ports;  // empty without pseudo-terminals
+    std::shared_ptr<PortSandbox> m_ports;
     std::unique_ptr<UsbSandbox> m_usb;
     TempDir m_logRoot;
 };

@@ -12,7 +12,16 @@
 
 // --- PortSandbox ------------------------------------------------------------------
 
-#ifndef _WIN32
+#ifdef _WIN32
+PortSandbox::PortSandbox() = default;
+
+std::string PortSandbox::AddEmptyPort(int firstCom) {
+    auto line = std::make_unique<CSilentLine>();
+    const std::string name = line->Start(firstCom);
+    if (!name.empty()) m_empty.push_back(std::move(line));
+    return name;
+}
+#else
 #include "platform/PortAlias.h"
 #include "platform/PortListing.h"
 
@@ -26,11 +35,6 @@ PortSandbox::PortSandbox() {
     }
 }
 
-PortSandbox::~PortSandbox() {
-    m_instruments.clear();
-    m_empty.clear();
-}
-
 std::string PortSandbox::AddEmptyPort(int firstCom) {
     auto pty = std::make_unique<platform::PseudoTerminal>();
     if (pty->Open() != 0) return {};
@@ -40,6 +44,12 @@ std::string PortSandbox::AddEmptyPort(int firstCom) {
     if (platform::RegisterPortAlias(name, pty->PeerPath()) != 0) return {};
     m_empty.push_back(std::move(pty));
     return name;
+}
+#endif
+
+PortSandbox::~PortSandbox() {
+    m_instruments.clear();
+    m_empty.clear();
 }
 
 sim::CPtyInstrument* PortSandbox::AddInstrument(const sim::Config& config, int firstCom) {
@@ -54,8 +64,6 @@ void PortSandbox::RemoveInstrument(sim::CPtyInstrument* instrument) {
                            [&](const auto& p) { return p.get() == instrument; });
     if (it != m_instruments.end()) m_instruments.erase(it);
 }
-
-#endif
 
 // --- UsbSandbox -------------------------------------------------------------------
 

@@ -1,7 +1,5 @@
-// Test helpers for the device search: a private port world (alias folder,
-// the machine's own serial ports hidden behind silent pseudo-terminals;
-// POSIX only), simulated instruments on pseudo-terminals and on the
-// simulated USB library, and a main window that records what the search
+// Test helpers for the device search: a private port world with simulated
+// instruments on its serial ports and on the simulated USB library, and a main window that records what the search
 // sends it.
 #pragma once
 
@@ -20,34 +18,40 @@
 #include "sim/d2xx/SimD2xxControl.h"
 #include "tests/base/support/TempDir.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "tests/transport/support/win32/LineInstrument.h"
+#else
 #include "platform/PseudoTerminal.h"
 #include "sim/PtyInstrument.h"
+#endif
 
-// XDG_RUNTIME_DIR points at a fresh folder for the object's life, and every
-// serial port the machine would list is renamed (by an alias) to a silent
-// pseudo-terminal, so a search never opens a real port (the console may
-// be one). Thread: the test thread.
+// The serial ports a search sees are the sandbox's alone, so it never opens
+// a real port (the console may be one). On Linux XDG_RUNTIME_DIR points at a
+// fresh folder for the object's life, and every serial port the machine
+// would list is renamed (by an alias) to a silent pseudo-terminal; on
+// Windows only modelled lines are listed and opened. Thread: the test thread.
 class PortSandbox {
 public:
     PortSandbox();
     ~PortSandbox();
-    // A pseudo-terminal with nothing attached, registered from `firstCom`
-    // on. Returns its COM name ("" on failure).
+    // A port with nothing attached, registered from `firstCom` on. Returns
+    // its COM name ("" on failure).
     std::string AddEmptyPort(int firstCom);
-    // A simulated instrument on a pseudo-terminal from `firstCom` on.
+    // A simulated instrument on a port from `firstCom` on.
     sim::CPtyInstrument* AddInstrument(const sim::Config& config, int firstCom);
-    // Stops one instrument (its alias goes with it).
+    // Stops one instrument (its port goes with it).
     void RemoveInstrument(sim::CPtyInstrument* instrument);
-    const std::string& Path() const { return m_path; }
 
 private:
+#ifdef _WIN32
+    CLinesOnly m_linesOnly;
+    std::vector<std::unique_ptr<CSilentLine>> m_empty;
+#else
     RuntimeDirScope m_runtime;
-    const std::string& m_path = m_runtime.Path();
     std::vector<std::unique_ptr<platform::PseudoTerminal>> m_empty;
+#endif
     std::vector<std::unique_ptr<sim::CPtyInstrument>> m_instruments;
 };
-#endif
 
 // The simulated USB library written and loaded as the program loads the
 // real one, in a private current directory (on Windows: in a private

@@ -5,6 +5,7 @@
 // once no port runs on it.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -29,21 +30,33 @@ public:
         m_pending.erase(0, took);
         m_core.Advance(t);
         uint8_t buffer[256];
-        while (const size_t n = m_core.ReadOutput(buffer, sizeof buffer, t)) {
+        // At most 1 KB a call: an instrument that talks without end (and
+        // without a character time) would otherwise never let go.
+        size_t n = 0;
+        for (int i = 0; i < 4 && (n = m_core.ReadOutput(buffer, sizeof buffer, t)) != 0; ++i) {
             reply->append(reinterpret_cast<const char*>(buffer), n);
             m_core.Advance(t);
         }
         const uint64_t next = m_core.NextDueNs();
-        // Input it could not take yet is offered again soon.
-        if (!m_pending.empty()) return nowNs + 1000000;
+        // Input it could not take yet, and output it had no room for, come
+        // again soon.
+        if (!m_pending.empty() || n != 0) return nowNs + 1000000;
         return next == sim::kNever ? UINT64_MAX : next + m_startNs;
     }
+    bool HungUp() override {
+        if (m_unplugged.load()) return true;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_core.IsHungUp();
+    }
+    // From now on the peer counts as hung up.
+    void Unplug() { m_unplugged.store(true); }
     sim::CInstrument& Core() { return m_core; }
 
 private:
     std::mutex m_mutex;
     sim::CInstrument m_core;
     std::string m_pending;
+    std::atomic<bool> m_unplugged{false};
     const uint64_t m_startNs = ModelPort::NowNs() - 1;
 };
 

@@ -143,11 +143,18 @@ void ModelPort::ClockLoop() {
             std::string reply;
             lock.unlock();
             const uint64_t next = m_peer->Exchange(arrived, fromNs, now, &reply);
+            const bool hungUp = m_peer->HungUp();
             lock.lock();
             m_peerWantsNs = next;
             if (!reply.empty()) {
                 m_input += reply;
                 m_events |= EV_RXCHAR;
+                m_comm.Set();
+            }
+            if (hungUp && !m_hungUp) {
+                m_hungUp = true;
+                m_errors |= CE_IOE;
+                m_events |= EV_ERR;
                 m_comm.Set();
             }
             continue;

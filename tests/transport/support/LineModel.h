@@ -59,6 +59,9 @@ public:
     // back to `reply`; returns when it next wants to be called (UINT64_MAX:
     // only when bytes arrive).
     virtual uint64_t Exchange(const std::string& arrived, uint64_t fromNs, uint64_t nowNs, std::string* reply) = 0;
+    // A peer that hung up (a vanished device): the port reports a device
+    // error once, as a pulled adapter does.
+    virtual bool HungUp() { return false; }
 };
 
 class ModelPort : public platform::ISerialPort, public platform::ITransmitQueue {
@@ -143,6 +146,7 @@ private:
     std::string m_input;
     bool m_cts = true;
     bool m_closed = false;
+    bool m_hungUp = false;
     uint32_t m_mask = 0;
     uint32_t m_events = 0;
     uint32_t m_errors = 0;

@@ -1,11 +1,9 @@
 #include "UpdateTestSupport.h"
 
 #include <cstdio>
-#include <map>
 
 #include "base/WindowMessages.h"
 #include "resources/FirmwareImage.h"
-#include "transport/CommDriver.h"
 
 namespace updtest {
 
@@ -169,49 +167,3 @@ int CountCommand(const std::string& text, const std::string& command) {
 
 }  // namespace updtest
 
-// ---------------------------------------------------------------- line
-
-#ifdef _WIN32
-namespace {
-
-std::mutex g_linesMutex;
-std::map<std::string, linemodel::InstrumentPeer*> g_lines;  // by COM name; g_linesMutex
-
-uint32_t OpenLine(const std::string& name, std::unique_ptr<platform::ISerialPort>* port) {
-    std::lock_guard<std::mutex> lock(g_linesMutex);
-    const auto line = g_lines.find(name);
-    if (line == g_lines.end()) return ERROR_FILE_NOT_FOUND;
-    // A fast line (1 us a character): the image takes seconds, not minutes.
-    linemodel::LineConfig config;
-    config.characterNs = 1000;
-    *port = std::make_unique<linemodel::ModelPort>(config, line->second);
-    return 0;
-}
-
-}  // namespace
-
-CLineInstrument::~CLineInstrument() {
-    std::lock_guard<std::mutex> lock(g_linesMutex);
-    g_lines.erase(m_comName);
-    if (g_lines.empty()) CCommDriver::SetDefaultPortOpener({});
-}
-
-uint32_t CLineInstrument::Start(int firstCom) {
-    std::lock_guard<std::mutex> lock(g_linesMutex);
-    while (g_lines.count("COM" + std::to_string(firstCom))) ++firstCom;
-    m_comName = "COM" + std::to_string(firstCom);
-    g_lines[m_comName] = &m_peer;
-    // Again each time: a test may have put back the system's ports.
-    CCommDriver::SetDefaultPortOpener(OpenLine);
-    return 0;
-}
-
-CLineInstrument::Snapshot CLineInstrument::GetSettledSnapshot(uint32_t) {
-    // The core's clock moves only when the line looks at it.
-    const uint64_t now = linemodel::ModelPort::NowNs();
-    std::string ignored;
-    m_peer.Exchange({}, now, now, &ignored);
-    const sim::CInstrument& core = m_peer.Core();
-    return {core.GetState(), core.RunningIdentity(), core.GetCounters()};
-}
-#endif

@@ -21,36 +21,7 @@
 #include "update/ProgressWindow.h"
 
 #ifdef _WIN32
-#include "tests/transport/support/InstrumentPeer.h"
-
-// Where pseudo-terminals are missing: the in-process simulator at the far end
-// of a fast modelled line behind the driver's port seam, under a COM name of
-// its own, offering what the tests use of sim::CPtyInstrument. Names without
-// an instrument fail to open, so no test reaches a system port.
-// Thread: the test thread; the ports' clock threads run the core while open.
-class CLineInstrument {
-public:
-    struct Snapshot {
-        sim::CInstrument::State state;
-        sim::Identity identity;
-        sim::CInstrument::Counters counters;
-    };
-    explicit CLineInstrument(sim::Config config) : m_peer(std::move(config)) {}
-    ~CLineInstrument();
-    // Registers the first free COM name from `firstCom` on. Returns 0.
-    uint32_t Start(int firstCom);
-    const std::string& ComName() const { return m_comName; }
-    // The core brought up to now; only while no port is open on it.
-    Snapshot GetSettledSnapshot(uint32_t timeoutMs);
-
-private:
-    linemodel::InstrumentPeer m_peer;
-    std::string m_comName;
-};
-
-namespace sim { using CPtyInstrument = ::CLineInstrument; }
-// No alias folder to keep private: the names live in the port seam.
-struct RuntimeDirScope {};
+#include "tests/transport/support/win32/LineInstrument.h"
 #else
 #include "sim/PtyInstrument.h"
 #endif
