@@ -84,12 +84,23 @@ target_compile_definitions(faults_tests_mt PRIVATE KORVA_USB_SIM_LIBRARY_PATH="$
 # Whole image transfers run one at a time (korva_wine_transfer): every chunk
 # passes through the one Wine server, and two of them side by side starve
 # each other past the simulator's one-second give-up time for a silent load.
+# The default run takes every core row over USB and, over modelled lines, the
+# rows where the serial transport itself is at stake (a lost port, a cancel,
+# lost replies, noise, endless lines); the other serial rows differ only in
+# the update's decisions, which the USB rows here and both transports on
+# Linux cover. They run with the label slow, as the longer rows do.
+set(_serial_rows clean clean_keep_settings vanish_settings_query vanish_image_transfer vanish_flash_programming
+  vanish_restart cancel_during_transfer load_reply_lost old_monitor monitor_waits_for_other_count
+  garbage_identification junk_before_every_identification endless_lines_after_identification)
+list(TRANSFORM _serial_rows PREPEND "Faults/FaultMatrix.*/core_")
+list(TRANSFORM _serial_rows APPEND "_serial")
+list(JOIN _serial_rows ":" _serial_rows)
 gtest_discover_tests(faults_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-  TEST_FILTER "Faults/FaultMatrix.*/core_*" PROPERTIES LABELS faults_threaded TIMEOUT 300
+  TEST_FILTER "Faults/FaultMatrix.*/core_*_usb:${_serial_rows}" PROPERTIES LABELS faults_threaded TIMEOUT 300
   RESOURCE_LOCK korva_wine_transfer)
 gtest_discover_tests(faults_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-  TEST_FILTER "Faults/FaultMatrix.*/more_*_usb" PROPERTIES LABELS faults_slow TIMEOUT 300
-  RESOURCE_LOCK korva_wine_transfer)
+  TEST_FILTER "Faults/FaultMatrix.*/more_*_usb:Faults/FaultMatrix.*/core_*_serial-${_serial_rows}"
+  PROPERTIES LABELS faults_slow TIMEOUT 300 RESOURCE_LOCK korva_wine_transfer)
 
 # update/: the update thread against the simulated instrument at the far
 # end of a modelled line (tests/update/support), one transfer at a time as

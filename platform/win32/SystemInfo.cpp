@@ -69,7 +69,7 @@ bool SystemTimeIncrementMs(double& ms) {
 
 // The program's private folder in the user's own temporary folder, the one
 // the update log uses.
-std::string RuntimeDirectory() { return TempDirectory() + "\\KORVA"; }
+std::string RuntimeDirectory() { return JoinPath(TempDirectory(), "KORVA"); }
 
 uint32_t CheckRuntimeDirectory(const std::string& path) {
     PrivateDirectory directory;  // the same checks as for the log's folder

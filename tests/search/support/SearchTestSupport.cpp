@@ -13,12 +13,11 @@
 // --- PortSandbox ------------------------------------------------------------------
 
 #ifdef _WIN32
-PortSandbox::PortSandbox() = default;
+PortSandbox::PortSandbox() { LinesOnly(); }
 
 std::string PortSandbox::AddEmptyPort(int firstCom) {
-    auto line = std::make_unique<CSilentLine>();
-    const std::string name = line->Start(firstCom);
-    if (!name.empty()) m_empty.push_back(std::move(line));
+    const std::string name = AddSilentLine(firstCom);
+    if (!name.empty()) m_empty.push_back(name);
     return name;
 }
 #else
@@ -49,6 +48,9 @@ std::string PortSandbox::AddEmptyPort(int firstCom) {
 
 PortSandbox::~PortSandbox() {
     m_instruments.clear();
+#ifdef _WIN32
+    for (const std::string& name : m_empty) RemoveLine(name);
+#endif
     m_empty.clear();
 }
 

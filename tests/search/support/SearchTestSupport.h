@@ -44,8 +44,7 @@ public:
 
 private:
 #ifdef _WIN32
-    CLinesOnly m_linesOnly;
-    std::vector<std::unique_ptr<CSilentLine>> m_empty;
+    std::vector<std::string> m_empty;
 #else
     RuntimeDirScope m_runtime;
     std::vector<std::unique_ptr<platform::PseudoTerminal>> m_empty;

@@ -1,6 +1,5 @@
 #include "LineInstrument.h"
 
-#include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -32,7 +31,6 @@ public:
 
 std::mutex g_linesMutex;
 std::map<int, std::shared_ptr<linemodel::ILinePeer>> g_lines;  // by COM number; g_linesMutex
-int g_linesOnly = 0;  // living CLinesOnly; g_linesMutex
 
 int Number(const std::string& comName) {
     return comName.size() > 3 && comName.compare(0, 3, "COM") == 0 ? std::atoi(comName.c_str() + 3) : 0;
@@ -58,27 +56,13 @@ std::vector<std::string> ListLines() {
     return names;
 }
 
-// The seams point at the lines while any is registered or a CLinesOnly
-// lives; set again each time, as a test may have put back the system's.
-void UpdateSeamsLocked() {
-    const bool lines = !g_lines.empty() || g_linesOnly > 0;
-    CCommDriver::SetDefaultPortOpener(lines ? CCommDriver::PortOpener(OpenLine) : nullptr);
-    CCommInterface::SetDefaultPortLister(lines ? CCommInterface::PortLister(ListLines) : nullptr);
-}
-
 std::string Register(int firstCom, std::shared_ptr<linemodel::ILinePeer> peer) {
+    LinesOnly();
     std::lock_guard<std::mutex> lock(g_linesMutex);
     while (g_lines.count(firstCom)) ++firstCom;
     if (firstCom > 99) return {};
     g_lines[firstCom] = std::move(peer);
-    UpdateSeamsLocked();
     return "COM" + std::to_string(firstCom);
-}
-
-void Unregister(const std::string& comName) {
-    std::lock_guard<std::mutex> lock(g_linesMutex);
-    g_lines.erase(Number(comName));
-    UpdateSeamsLocked();
 }
 
 }  // namespace
@@ -94,7 +78,7 @@ uint32_t CLineInstrument::Start(int firstCom) {
 void CLineInstrument::Stop() {
     if (m_comName.empty()) return;
     m_peer->Unplug();
-    Unregister(m_comName);
+    RemoveLine(m_comName);
     m_comName.clear();
 }
 
@@ -121,23 +105,14 @@ std::string CLineInstrument::Query(const std::string& query, uint32_t timeoutMs)
     return end == std::string::npos ? std::string() : reply.substr(0, end);
 }
 
-CLinesOnly::CLinesOnly() {
+void LinesOnly() {
+    CCommDriver::SetDefaultPortOpener(OpenLine);
+    CCommInterface::SetDefaultPortLister(ListLines);
+}
+
+std::string AddSilentLine(int firstCom) { return Register(firstCom, std::make_shared<SilentPeer>()); }
+
+void RemoveLine(const std::string& comName) {
     std::lock_guard<std::mutex> lock(g_linesMutex);
-    ++g_linesOnly;
-    UpdateSeamsLocked();
-}
-
-CLinesOnly::~CLinesOnly() {
-    std::lock_guard<std::mutex> lock(g_linesMutex);
-    --g_linesOnly;
-    UpdateSeamsLocked();
-}
-
-CSilentLine::~CSilentLine() {
-    if (!m_comName.empty()) Unregister(m_comName);
-}
-
-std::string CSilentLine::Start(int firstCom) {
-    m_comName = Register(firstCom, std::make_shared<SilentPeer>());
-    return m_comName;
+    g_lines.erase(Number(comName));
 }

@@ -1,9 +1,9 @@
 // Where pseudo-terminals are missing: simulated instruments and silent lines
 // at the far end of fast modelled lines, listed and opened under COM names
-// of their own through the serial driver's and interface's seams. While one
-// is registered, the system's ports are neither listed nor opened, so no
-// test reaches real hardware. They offer what the tests use of
-// sim::CPtyInstrument.
+// of their own through the serial driver's and interface's seams. Once one
+// was registered (or LinesOnly called), the process lists and opens no
+// system port, so no test reaches real hardware. CLineInstrument offers
+// what the tests use of sim::CPtyInstrument.
 // Thread: the test thread; the ports' clock threads run the cores while open.
 #pragma once
 
@@ -39,29 +39,11 @@ private:
     std::string m_comName;
 };
 
-// While one lives, only lines are listed and opened, also before the first
-// is registered. Thread: the test thread.
-class CLinesOnly {
-public:
-    CLinesOnly();
-    ~CLinesOnly();
-    CLinesOnly(const CLinesOnly&) = delete;
-    CLinesOnly& operator=(const CLinesOnly&) = delete;
-};
-
-// A line with nothing at its far end. Thread: the test thread.
-class CSilentLine {
-public:
-    CSilentLine() = default;
-    ~CSilentLine();
-    CSilentLine(const CSilentLine&) = delete;
-    CSilentLine& operator=(const CSilentLine&) = delete;
-    // Registers the first free COM name from `firstCom` on; "" if none.
-    std::string Start(int firstCom);
-
-private:
-    std::string m_comName;
-};
+// From now on only lines are listed and opened.
+void LinesOnly();
+// A line with nothing at its far end, from `firstCom` on; "" if none is free.
+std::string AddSilentLine(int firstCom);
+void RemoveLine(const std::string& comName);
 
 namespace sim { using CPtyInstrument = ::CLineInstrument; }
 // No alias folder to keep private: the names live in the seams.
