@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "base/MessageWindow.h"
 #include "base/ResultCodes.h"
-#include "base/LogScrambler.h"
 #include "base/UpdateLogFile.h"
 #include "base/WindowMessages.h"
 #include "device/DeviceList.h"
@@ -56,19 +56,7 @@ public:
         const LogReadResult read = ReadUpdateLog(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
         out.logClean = out.logKept && read.clean;
         out.logText = read.text;
-        if (!read.clean && !bytes.empty()) {
-            std::string plain = bytes;
-            CLogScrambler scrambler;
-            scrambler.Apply(reinterpret_cast<uint8_t*>(plain.data()), plain.size());
-            std::string around;
-            for (size_t i = read.damagedAt; i < plain.size() && i < read.damagedAt + 60; ++i) {
-                const unsigned char c = static_cast<unsigned char>(plain[i]);
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                around += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : std::string(hex);
-            }
-            out.logDamage = read.problem + " at " + std::to_string(read.damagedAt) + ": " + around;
-        }
+        if (!read.clean && !bytes.empty()) out.logDamage = read.problem + " at " + std::to_string(read.damagedAt);
     }
 
 private:
@@ -253,6 +241,31 @@ std::string Query(sim::CPtyInstrument& instrument, const std::string& query, uin
 #endif
 }
 
+// One run through the headless main window: the port kind on until the
+// instrument's row shows, then off (the listing would go on searching);
+// `swap` puts in the updated instrument where the scenario asks; Start, and
+// the end awaited. Then the log is read back. False if the swap failed.
+bool Drive(bool usb, const std::string& address, const Scenario& s, const std::string& logRoot, Outcome& out,
+           const std::function<bool()>& swap) {
+    LogCapture log(logRoot);
+    {
+        FrontEnd front(usb, out);
+        if (usb) front.Core().SwitchUsb(true);
+        else front.Core().OnCommand(ID_SERIAL_ACTIVATE);
+        const bool found = front.WaitForRow(address, kListingTimeoutMs);
+        if (usb) front.Core().SwitchUsb(false);
+        else front.Core().SwitchSerial(false);
+        if (found && s.swap && !swap()) return false;
+        out.listed = found;
+        out.started = found && front.Start(address);
+        out.ended = out.started && front.WaitForEnd(address, s.timeoutMs, s.cancelAtText);
+        front.Collect(address);
+        front.Close();
+    }
+    log.Finish(out);
+    return true;
+}
+
 }  // namespace
 
 Outcome FaultWorld::RunSerial(const Scenario& s) {
@@ -262,25 +275,12 @@ Outcome FaultWorld::RunSerial(const Scenario& s) {
     if (instrument == nullptr) return out;
     const std::string com = instrument->ComName();
     const int number = std::atoi(com.c_str() + 3);
-    LogCapture log(m_logRoot.Path());
-    {
-        FrontEnd front(false, out);
-        front.Core().OnCommand(ID_SERIAL_ACTIVATE);
-        const bool found = front.WaitForRow(com, kListingTimeoutMs);
-        // The listing would otherwise keep searching the other ports.
-        front.Core().SwitchSerial(false);
-        if (found && s.swap) {
-            m_ports->RemoveInstrument(instrument);
-            instrument = m_ports->AddInstrument(s.updated, number);
-            if (instrument == nullptr || instrument->ComName() != com) return out;
-        }
-        out.listed = found;
-        out.started = found && front.Start(com);
-        out.ended = out.started && front.WaitForEnd(com, s.timeoutMs, s.cancelAtText);
-        front.Collect(com);
-        front.Close();
-    }
-    log.Finish(out);
+    const bool ran = Drive(false, com, s, m_logRoot.Path(), out, [&] {
+        m_ports->RemoveInstrument(instrument);
+        instrument = m_ports->AddInstrument(s.updated, number);
+        return instrument != nullptr && instrument->ComName() == com;
+    });
+    if (!ran) return out;
 
     const sim::CPtyInstrument::Snapshot snapshot = instrument->GetSettledSnapshot(3000);
     out.sim.present = !instrument->HasVanished();
@@ -323,24 +323,9 @@ Outcome FaultWorld::RunUsb(const Scenario& s) {
     const std::string serial = s.usbSerial;
     const std::string name = "USB Pid_6001 #" + serial;
     if (m_usb->Attach(serial, s.listed) != 0) return out;
-    LogCapture log(m_logRoot.Path());
-    {
-        FrontEnd front(true, out);
-        front.Core().SwitchUsb(true);
-        const bool found = front.WaitForRow(name, kListingTimeoutMs);
-        // The listing would drop a chip that goes with its restart.
-        front.Core().SwitchUsb(false);
-        if (found && s.swap) {
-            m_usb->Unplug(serial);
-            if (m_usb->Attach(serial, s.updated) != 0) return out;
-        }
-        out.listed = found;
-        out.started = found && front.Start(name);
-        out.ended = out.started && front.WaitForEnd(name, s.timeoutMs, s.cancelAtText);
-        front.Collect(name);
-        front.Close();
-    }
-    log.Finish(out);
+    if (!Drive(true, name, s, m_logRoot.Path(), out,
+               [&] { return m_usb->Unplug(serial) == 0 && m_usb->Attach(serial, s.updated) == 0; }))
+        return out;
 
     const EmbeddedFile image = Image();
     const sim::Config& config = s.updated;
