@@ -191,14 +191,6 @@ TEST_F(InitialStateTest, OldFirmwareOnUsbIsRefusedBeforeAnyUpdate) {
     EXPECT_EQ(shown.size(), 1u);
 }
 
-TEST_F(InitialStateTest, DeviceWithoutVersionFallsThroughToTheCheck) {
-    DevicePtr d = MakeDevice({"QV3108-2", 0x10011000, {1, 0, 5, 1, 10, 1, 0, 0, 3, 10}, "", ""});
-    EXPECT_EQ(d->GetVersionChangeFlags(), VC_CHANGE_IMPOSSIBLE);
-    EXPECT_EQ(Found(d, UsbPort(1, "A")), DEVICE_STATE_IMPOSSIBLE);
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].reason, IDS_HARDWARE_NOT_COMMERCIAL);
-}
-
 TEST_F(InitialStateTest, WithoutAWindowTheReasonWaits) {
     PortPtr port = SerialPort("COM4");
     DevicePtr d = MakeDevice({"QV3108", 0x10011000});

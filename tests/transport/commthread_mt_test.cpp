@@ -92,18 +92,6 @@ TEST_F(CommThreadTest, AnEmptyReadIsDeliveredAndAnotherReadFollows) {
     EXPECT_EQ(recorder.DataCalls(), 2u);  // the empty one, then the bytes
 }
 
-TEST_F(CommThreadTest, ACommWaitErrorEndsTheThreadWithIt) {
-    ASSERT_EQ(thread->Init(&port), 0u);
-    port.SetCommEventError(ERROR_IO_DEVICE);
-    ASSERT_TRUE(recorder.WaitForEvent(RC_PORT_THREAD_TERMINATED));
-    EXPECT_EQ(recorder.Events().back(), std::make_pair(RC_PORT_THREAD_TERMINATED, uint32_t{ERROR_IO_DEVICE}));
-    const std::string text = log.Text();
-    EXPECT_NE(text.find("CCommThread::ProcessPortEvent\r\n::GetOverlappedResult failed"), std::string::npos);
-    EXPECT_NE(text.find("CCommThread::Execute - 0x0000045D"), std::string::npos);
-    thread.reset();
-    EXPECT_NE(log.Text().find("~CCommThread - ExitCode - 0x0000045D"), std::string::npos);
-}
-
 TEST_F(CommThreadTest, AfterTheStopOnlyTheEndIsReported) {
     ASSERT_EQ(thread->Init(&port), 0u);
     thread->Stop();

@@ -51,23 +51,8 @@ protected:
     DevicePtr m_device;
 };
 
-TEST_F(UpdateThreadTest, KeptSettingsComeBackAndTheCalibrationRuns) {
-    const uint32_t code = RunUpdate(FastConfig(), 1, 1);
-    ASSERT_EQ(code, RC_UPDATE_FINISHED);
-    EXPECT_EQ(Running(), "05.306-02.011");
-    const auto counters = Counters();
-    EXPECT_EQ(counters.settingsQueries, 1u);
-    EXPECT_EQ(counters.settingsWrites, 5u);
-    EXPECT_EQ(counters.calibrations, 1u);
-    EXPECT_EQ(counters.autoSaves, 2u);  // after the write-back and after the calibration
-    EXPECT_EQ(counters.factoryStores, 1u);
-    EXPECT_EQ(counters.presets, 1u);
-    const auto texts = m_harness.LastWindow()->Texts();
-    EXPECT_EQ(texts.front(), IDS_PROG_READ_USER_SETTINGS);
-    EXPECT_EQ(texts[texts.size() - 2], IDS_PROG_WRITE_USER_SETTINGS);
-    EXPECT_EQ(texts.back(), IDS_PROG_ADJUST);
-}
-
+// The kept settings coming back, the calibration and the stores are the
+// fault matrix's (clean_keep_settings and the noise rows).
 TEST_F(UpdateThreadTest, ThreeSettingsPiecesAreThreeMessagesTheLastClosed) {
     LogCapture log;
     sim::Config config = FastConfig();

@@ -55,30 +55,11 @@ protected:
 
 }  // namespace
 
-TEST_F(UsbTransport, DevicesEnumerateWhateverTheirIds) {
-    ASSERT_EQ(attach(kFtdiId, "FT000001", &m_fast), 0);
-    ASSERT_EQ(attach(0x12345678, "XY42", &m_fast), 0);
-    InterfaceRecorder owner;
-    {
-        CUsbInterface usb(&InterfaceRecorder::OnEvent, &owner);
-        ASSERT_TRUE(usb.HasLibrary());
-        platform::Thread* thread = usb.StartPortEnumeration(nullptr);
-        ASSERT_NE(thread, nullptr);
-        EXPECT_EQ(usb.StartPortEnumeration(nullptr), thread);  // one at a time
-        ASSERT_TRUE(thread->Join(5000));
-        EXPECT_EQ(thread->ExitCode(), 0u);
-    }
-    const auto found = owner.Of(IF_EVENT_PORT_FOUND);
-    ASSERT_EQ(found.size(), 2u);
-    ASSERT_EQ(owner.ports.size(), 2u);
-    EXPECT_EQ(owner.ports[0]->GetName(), "USB Pid_6001 #FT000001");
-    EXPECT_EQ(owner.ports[1]->GetDescription(), "Interface: USB\\Vid_1234&Pid_5678\\#XY42");
-}
-
+// Enumeration itself is the search's and the fault matrix's over USB.
 TEST_F(UsbTransport, DevicesThatCannotBeOpenedGive55) {
     ASSERT_EQ(attach(kFtdiId, "ABCDEFGHIJK", &m_fast), 0);  // longer than a record keeps
     ASSERT_EQ(attach(kFtdiId, "GONE1", &m_fast), 0);
-    InterfaceRecorder owner;
+    PortListRecorder owner;
     CUsbInterface usb(&InterfaceRecorder::OnEvent, &owner);
     ASSERT_TRUE(usb.StartPortEnumeration(nullptr)->Join(5000));
     ASSERT_EQ(owner.ports.size(), 2u);

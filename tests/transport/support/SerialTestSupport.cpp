@@ -71,32 +71,6 @@ std::string PtyPeer::Receive(size_t count, uint32_t timeoutMs) {
 }
 #endif  // _WIN32
 
-void InterfaceRecorder::OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context) {
-    auto* self = CObject::DownCast<InterfaceRecorder>(context);
-    if (self == nullptr) return;
-    {
-        std::lock_guard<std::mutex> lock(self->m_mutex);
-        if (event == IF_EVENT_PORT_FOUND) self->ports.emplace_back(reinterpret_cast<CInterfaceParameter*>(data));
-        self->m_events.push_back({event, data, text ? text->ToString() : std::string()});
-    }
-    // Events come on the port's threads: wake the test's pump to look.
-    if (IMessageWindow* main = CMessageWindow::Main()) main->PostMsg(0);
-}
-
-std::vector<InterfaceRecorder::Event> InterfaceRecorder::Events() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_events;
-}
-
-std::vector<InterfaceRecorder::Event> InterfaceRecorder::Of(uint32_t event) const {
-    std::vector<Event> out;
-    for (const Event& e : Events())
-        if (e.event == event) out.push_back(e);
-    return out;
-}
-
-size_t InterfaceRecorder::Count(uint32_t event) const { return Of(event).size(); }
-
 void EventRecorder::OnEvent(uint32_t code, uint32_t data, CObject* user) {
     auto* self = CObject::DownCast<EventRecorder>(user);
     if (!self) return;

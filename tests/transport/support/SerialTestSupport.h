@@ -1,6 +1,6 @@
 // Test helpers for the serial transport: a private alias folder, the
-// instrument's end of a pseudo-terminal pair, a recorder of port events and
-// data, a fake port for what a pseudo-terminal cannot do, and the update
+// instrument's end of a pseudo-terminal pair, recorders of port events and
+// data and of a listing's ports, a fake port for what a pseudo-terminal cannot do, and the update
 // log read back as text.
 #pragma once
 
@@ -19,6 +19,7 @@
 #include "platform/SerialPort.h"
 #include "transport/InterfaceParameter.h"
 #include "tests/base/support/TempDir.h"
+#include "tests/protocol/support/InterfaceRecorder.h"
 
 // The master side of a pseudo-terminal: what the instrument would send and
 // receive. Thread: the test thread.
@@ -64,26 +65,14 @@ private:
     size_t m_dataCalls = 0;
 };
 
-// The owner of a port interface (serial or USB): records its events and
-// keeps the port records a listing hands it. Thread: any.
-class InterfaceRecorder : public CObject {
+// An interface owner that keeps the port records a listing hands it.
+class PortListRecorder : public InterfaceRecorder {
 public:
-    KORVA_RUNTIME_CLASS(InterfaceRecorder)
-    struct Event {
-        uint32_t event;
-        uintptr_t data;
-        std::string text;
-    };
-    static void OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context);
-    std::vector<Event> Events() const;
-    std::vector<Event> Of(uint32_t event) const;
-    size_t Count(uint32_t event) const;
-    // IF_EVENT_PORT_FOUND records, in order; read once the listing has ended.
+    // In order; read once the listing has ended.
     std::vector<std::unique_ptr<CInterfaceParameter>> ports;
 
-private:
-    mutable std::mutex m_mutex;
-    std::vector<Event> m_events;
+protected:
+    void TakePort(uintptr_t data) override { ports.emplace_back(reinterpret_cast<CInterfaceParameter*>(data)); }
 };
 
 // A port whose events, errors, reads and writes the test scripts.
