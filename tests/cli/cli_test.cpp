@@ -73,15 +73,11 @@ protected:
 }  // namespace
 
 TEST_F(Cli, UsageErrorsAndHelp) {
-    EXPECT_EQ(Start("").exitCode, 64);
-    EXPECT_EQ(Start("list --bogus").exitCode, 64);
-    EXPECT_EQ(Start("update").exitCode, 64);
-    EXPECT_EQ(Start("list show COM1").exitCode, 64);
-    EXPECT_EQ(Start("--simulate-version=5.1 list").exitCode, 64);
-    EXPECT_EQ(Start("--simulate=5x list").exitCode, 64);
-    EXPECT_EQ(Start("--simulate-with=--bogus list").exitCode, 64);
-    EXPECT_EQ(Start("list --help").exitCode, 0);
-    EXPECT_EQ(Start("update --help").exitCode, 0);  // help, not a search for an instrument named "--help"
+    for (const char* usage : {"", "list --bogus", "update", "list show COM1", "--simulate-version=5.1 list",
+                              "--simulate=5x list", "--simulate-with=--bogus list"})
+        EXPECT_EQ(Start(usage).exitCode, 64) << usage;
+    // Help, not a search for an instrument named "--help".
+    for (const char* help : {"list --help", "update --help"}) EXPECT_EQ(Start(help).exitCode, 0) << help;
     const CliRun help = Start("--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("usage: korva-upgrader-cli"), std::string::npos);

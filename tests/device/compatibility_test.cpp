@@ -168,7 +168,7 @@ protected:
         return state;
     }
 
-    ScopedLog log;
+    LogCapture log;
     std::vector<Shown> shown;
     CMessageWindow window;
     CDeviceList list;

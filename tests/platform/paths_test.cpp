@@ -26,14 +26,11 @@ TEST(TempDirectory, TempThenTmpThenTmpdirThenSlashTmp) {
         const char* expected;
     } cases[] = {{{nullptr, nullptr, nullptr}, "/tmp"}, {{"/a", "/b", "/c"}, "/a"}, {{"", "/b", "/c"}, "/b"},
                  {{"", nullptr, "/c"}, "/c"},          {{"", nullptr, ""}, "/tmp"}};
-    std::optional<std::string> saved[3];
-    for (int i = 0; i < 3; ++i)
-        if (const char* v = std::getenv(names[i])) saved[i] = v;
+    EnvScope env;
     for (const auto& c : cases) {
-        for (int i = 0; i < 3; ++i) c.values[i] ? setenv(names[i], c.values[i], 1) : unsetenv(names[i]);
+        for (int i = 0; i < 3; ++i) env.Set(names[i], c.values[i]);
         EXPECT_EQ(platform::TempDirectory(), c.expected);
     }
-    for (int i = 0; i < 3; ++i) saved[i] ? setenv(names[i], saved[i]->c_str(), 1) : unsetenv(names[i]);
 }
 
 class PrivatePaths : public ::testing::Test {

@@ -266,12 +266,3 @@ TEST_F(LineProtocol, EndlessMonitorLineIsBounded) {
     port.Receive("ok\x0D\x0A");
     EXPECT_EQ(owner.Lines(), std::vector<std::string>{"ok"});
 }
-
-TEST_F(LineProtocol, AbsurdBlockLengthIsBounded) {
-    ASSERT_EQ(port.SendSCPIMsg("*IDN?;"), 0u);
-    port.Receive("#9999999999");
-    const std::string junk(8192, '\x55');
-    for (int i = 0; i < 10; ++i) port.Receive(junk);
-    EXPECT_LE(port.GetReceiveBufferLength(), CUpdateInterface::kMaxReceiveBuffer);
-    EXPECT_EQ(owner.Count(IF_EVENT_RECEIVE_TIMEOUT), 1u);
-}

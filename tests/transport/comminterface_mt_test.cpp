@@ -54,25 +54,6 @@ TEST(CommInterfaceLineErrors, BitsDecideBetweenLostConnectionAndTransferError) {
     EXPECT_EQ(owner.Events().size(), 3u);
 }
 
-TEST(CommInterfaceLineErrors, SystemErrorsCarryATextAndForeignContextsAreDropped) {
-    InterfaceRecorder owner;
-    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
-    CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, ERROR_ACCESS_DENIED, &port);
-    CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, 0xDEADBEEF, &port);
-    CObject other;
-    CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, 5, &other);
-    CCommInterface::OnDriverEvent(RC_PORT_STATE_CHANGED, 0, &port);
-    const auto events = owner.Events();
-    ASSERT_EQ(events.size(), 2u);
-    for (const auto& e : events) {
-        EXPECT_EQ(e.event, IF_EVENT_SYSTEM_ERROR);
-        EXPECT_FALSE(e.text.empty());
-    }
-    // A line error before any port is open still gets a defined outcome.
-    CCommInterface::OnDriverEvent(RC_PORT_ERROR, CE_FRAME, &port);
-    EXPECT_EQ(owner.Events().back().event, IF_EVENT_SYSTEM_ERROR);
-}
-
 // A block over a model of a real line (queue, FIFO or converter chip, CTS,
 // drain on jiffy ticks) with CTS dropped for random spans while it goes:
 // every byte arrives once and in order, each chunk is confirmed on its own,

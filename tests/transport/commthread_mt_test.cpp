@@ -29,12 +29,6 @@ protected:
 
 }  // namespace
 
-TEST_F(CommThreadTest, InitChecksItsArguments) {
-    EXPECT_EQ(thread->Init(nullptr), ERROR_INVALID_PARAMETER);
-    ASSERT_EQ(thread->Init(&port), 0u);
-    EXPECT_EQ(thread->Init(&port), ERROR_ACCESS_DENIED);
-}
-
 TEST_F(CommThreadTest, LineErrorIsLoggedWithTheQueueStateAndReported) {
     ASSERT_EQ(thread->Init(&port), 0u);
     COMSTAT status{};

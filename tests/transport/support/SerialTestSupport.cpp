@@ -12,10 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
-#include "base/LogScrambler.h"
 #include "base/MessageWindow.h"
 #include "protocol/InterfaceEvents.h"
 #include "platform/SysError.h"
@@ -289,24 +286,4 @@ uint32_t FakePort::GetWriteResult(uint32_t* written) {
 void FakePort::Close() {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_closed = true;
-}
-
-// ---- LogCapture ----
-
-LogCapture::LogCapture() {
-    m_log = std::make_unique<CUpdateLogFile>(m_dir.Path());
-    CUpdateLogFile::SetCurrent(m_log.get());
-}
-
-LogCapture::~LogCapture() {
-    CUpdateLogFile::SetCurrent(nullptr);
-    m_log.reset();
-}
-
-std::string LogCapture::Text() const {
-    std::ifstream in(m_log->GetFilePath(), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    CLogScrambler scrambler;
-    scrambler.Apply(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
-    return bytes;
 }

@@ -1,7 +1,6 @@
 // Test helpers for the serial transport: a private alias folder, the
 // instrument's end of a pseudo-terminal pair, recorders of port events and
-// data and of a listing's ports, a fake port for what a pseudo-terminal cannot do, and the update
-// log read back as text.
+// data and of a listing's ports, a fake port for what a pseudo-terminal cannot do.
 #pragma once
 
 #include <condition_variable>
@@ -15,10 +14,9 @@
 #include <vector>
 
 #include "base/BaseObject.h"
-#include "base/UpdateLogFile.h"
 #include "platform/SerialPort.h"
 #include "transport/InterfaceParameter.h"
-#include "tests/base/support/TempDir.h"
+#include "tests/base/support/LogCapture.h"
 #include "tests/protocol/support/InterfaceRecorder.h"
 
 // The master side of a pseudo-terminal: what the instrument would send and
@@ -122,17 +120,4 @@ private:
     int m_readLimit = -1;
     bool m_closed = false;
     DCB m_dcb{};
-};
-
-// An update log in a private folder, installed as the current log.
-class LogCapture {
-public:
-    LogCapture();
-    ~LogCapture();
-    // The entries so far, as text.
-    std::string Text() const;
-
-private:
-    TempDir m_dir;
-    std::unique_ptr<CUpdateLogFile> m_log;
 };
