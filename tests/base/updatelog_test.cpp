@@ -45,7 +45,7 @@ protected:
 
 }  // namespace
 
-TEST_F(UpdateLogTest, OnlyRoutineEntriesLeaveNoFileAndNoFolder) {
+TEST_F(UpdateLogTest, OnlyRoutineEntriesLeaveNoFileAndNoFolderOfOurOwn) {
     {
         CUpdateLogFile log(temp.Path());
         ASSERT_TRUE(log.IsOpen());
@@ -59,9 +59,7 @@ TEST_F(UpdateLogTest, OnlyRoutineEntriesLeaveNoFileAndNoFolder) {
         EXPECT_TRUE(temp.Exists("KORVA/" + log.GetFileName()));
     }
     EXPECT_TRUE(temp.List().empty());
-}
-
-TEST_F(UpdateLogTest, FolderWithOtherFilesStays) {
+    // A folder that holds anything else stays.
     {
         CUpdateLogFile log(temp.Path());
         std::filesystem::create_directory(temp.Join("KORVA/keep"));

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "base/ResultCodes.h"
+#include "platform/Clock.h"
 #include "platform/SysError.h"
 #include "support/SerialTestSupport.h"
 #include "transport/CommThread.h"
@@ -84,6 +85,19 @@ TEST_F(CommThreadTest, AnEmptyReadIsDeliveredAndAnotherReadFollows) {
     ASSERT_TRUE(recorder.WaitForData(3));
     EXPECT_EQ(recorder.Data(), "abc");
     EXPECT_EQ(recorder.DataCalls(), 2u);  // the empty one, then the bytes
+}
+
+// Counted ten, three there (the rest purged meanwhile): the rest of the
+// count is dropped, not read from an empty queue again and again.
+TEST_F(CommThreadTest, AQueuePurgedAfterItsCountIsNotReadAgain) {
+    ASSERT_EQ(thread->Init(&port), 0u);
+    COMSTAT status{};
+    status.cbInQue = 10;
+    port.SetStatus(status);
+    port.Inject(EV_RXCHAR, 0, "abc");
+    ASSERT_TRUE(recorder.WaitForData(3));
+    platform::Sleep(50);
+    EXPECT_EQ(recorder.DataCalls(), 1u);
 }
 
 TEST_F(CommThreadTest, AfterTheStopOnlyTheEndIsReported) {

@@ -56,7 +56,7 @@ TEST_F(UsbTransport, DevicesThatCannotBeOpenedGive55) {
     ASSERT_TRUE(usb.StartPortEnumeration(nullptr)->Join(5000));
     ASSERT_EQ(owner.ports.size(), 2u);
     EXPECT_EQ(usb.Init(owner.ports[0].get()), ERROR_DEV_NOT_EXIST);
-    usb.Unplug("GONE1");
+    this->usb.Unplug("GONE1");
     EXPECT_EQ(usb.Init(owner.ports[1].get()), ERROR_DEV_NOT_EXIST);
     CInterfaceParameter serial;
     serial.SetSerialPort("COM1");

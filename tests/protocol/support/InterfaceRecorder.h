@@ -33,10 +33,6 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_events;
     }
-    std::vector<Event> Take() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return std::move(m_events);
-    }
     std::vector<Event> Of(uint32_t event) const {
         std::vector<Event> out;
         for (const Event& e : Events())

@@ -213,7 +213,8 @@ uint32_t FakePort::ClearCommError(uint32_t* errors, COMSTAT* status) {
     }
     if (status) {
         *status = m_status;
-        status->cbInQue = m_status.cbInQue ? m_status.cbInQue : static_cast<uint32_t>(m_input.size());
+        status->cbInQue =
+            m_status.cbInQue ? std::exchange(m_status.cbInQue, 0u) : static_cast<uint32_t>(m_input.size());
     }
     return 0;
 }

@@ -79,7 +79,7 @@ public:
     FakePort();
     // Test side (any thread).
     void Inject(uint32_t events, uint32_t errors = 0, const std::string& data = "");
-    void SetStatus(const COMSTAT& status);  // flags reported beside the counts
+    void SetStatus(const COMSTAT& status);  // flags beside the counts; a count given is reported once
     void SetCommEventError(uint32_t error);
     void SetWritesPend(bool pend);          // writes wait for CompleteWrite
     void CompleteWrite();
