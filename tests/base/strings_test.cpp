@@ -68,8 +68,8 @@ TEST_F(StringsTest, EveryTextArrivesWholeWithItsTwinAndNoneStandsOutsideTheRows)
         }
     }
     for (uint32_t id = 6000; id < 6800; ++id) {
-        if (FindStringResource(id) != nullptr)
-            EXPECT_GT(ids.count(id) + ids.count(id - STRING_OFFSET_ENGLISH), 0u) << id;
+        const bool known = ids.count(id) + ids.count(id - STRING_OFFSET_ENGLISH) > 0;
+        EXPECT_TRUE(known || FindStringResource(id) == nullptr) << id;
     }
 }
 
