@@ -1,10 +1,10 @@
 // Soak: many updates one after another through the headless main window,
-// each against a fresh simulated instrument with a fault picked at random,
-// serial and USB in turn. Afterwards the process must hold the threads and
-// descriptors it held before, and the memory it holds (heap in use and
-// anonymous resident memory) must not grow with the updates once the first
-// rounds have warmed up the allocator and the loaded libraries. Prints the
-// figures. Label slow: run by hand
+// each against a fresh simulated instrument with a fault of the matrix (one
+// that needs no click) picked at random, serial and USB in turn. Afterwards
+// the process must hold the threads and descriptors it held before, and the
+// memory it holds (heap in use and anonymous resident memory) must not grow
+// with the updates once the first rounds have warmed up the allocator and
+// the loaded libraries. Prints the figures. Label slow: run by hand
 //   ctest -L slow -R Soak --output-on-failure -V
 // KORVA_SOAK_UPDATES (default 200) and KORVA_SOAK_SEED change the run.
 #include <gtest/gtest.h>
