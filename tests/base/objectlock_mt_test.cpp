@@ -49,10 +49,8 @@ TEST(ObjectLock, CloseFailsWaitersAtOnceAndEveryLaterLock) {
         });
     }
     platform::Sleep(50);
-    const uint32_t start = platform::GetTickCount();
     lock.Close();
-    for (auto& t : waiters) t.join();
-    EXPECT_LT(platform::GetTickCount() - start, 1000u);
+    for (auto& t : waiters) t.join();  // without a limit, only the close lets them go
     EXPECT_EQ(failed.load(), 3);
     lock.Unlock();  // the holder may still release
     EXPECT_FALSE(lock.Lock(0));

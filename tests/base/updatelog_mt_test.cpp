@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "base/LogScrambler.h"
 #include "base/UpdateLogFile.h"
-#include "support/TempDir.h"
+#include "support/LogCapture.h"
 
 TEST(UpdateLogThreads, ConcurrentEntriesStayWhole) {
     TempDir temp;
@@ -22,10 +21,7 @@ TEST(UpdateLogThreads, ConcurrentEntriesStayWhole) {
         t2.join();
         path = log.GetFilePath();
     }
-    std::vector<unsigned char> bytes = ReadFileBytes(path);
-    CLogScrambler s;
-    s.Apply(bytes.data(), bytes.size());
-    const std::string text(bytes.begin(), bytes.end());
+    const std::string text = ReadLogText(path);
     // Every entry is a header line followed by one whole body line.
     size_t pos = 0, entries = 0;
     while (pos < text.size()) {

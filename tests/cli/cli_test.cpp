@@ -23,12 +23,13 @@ struct CliRun {
 
 class Cli : public ::testing::Test {
 protected:
-    CliRun Start(const std::string& args) {
-        // Its own current directory (the USB library file goes there), alias
-        // folder and temporary directory (the update log).
-        const std::string command = "cd '" + m_dir.Path() + "' && XDG_RUNTIME_DIR='" + m_dir.Path() +
-                                    "' TEMP='" + m_dir.Path() + "' LC_ALL=C '" KORVA_CLI_PATH "' " + args +
-                                    " 2>&1";
+    // The program with `args` in its own current directory (the USB library
+    // file goes there), alias folder and temporary directory (the update log).
+    std::string Command(const std::string& args, const std::string& dir = "") {
+        return "cd '" + (dir.empty() ? m_dir.Path() : dir) + "' && XDG_RUNTIME_DIR='" + m_dir.Path() + "' TEMP='" +
+               m_dir.Path() + "' LC_ALL=C exec '" KORVA_CLI_PATH "' " + args + " 2>&1";
+    }
+    static CliRun Shell(const std::string& command) {
         CliRun run;
         FILE* pipe = ::popen(command.c_str(), "r");
         if (pipe == nullptr) return run;
@@ -39,14 +40,14 @@ protected:
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         return run;
     }
+    CliRun Start(const std::string& args) { return Shell(Command(args)); }
     // Runs the program and hands every line of its output, as it comes, to
     // `onLine` with the program's process id (to signal it).
     CliRun Watch(const std::string& args, const std::function<void(const std::string&, pid_t)>& onLine) {
         CliRun run;
         int fds[2];
         if (::pipe(fds) != 0) return run;
-        const std::string command = "cd '" + m_dir.Path() + "' && XDG_RUNTIME_DIR='" + m_dir.Path() + "' TEMP='" +
-                                    m_dir.Path() + "' LC_ALL=C exec '" KORVA_CLI_PATH "' " + args + " 2>&1";
+        const std::string command = Command(args);
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::dup2(fds[1], STDOUT_FILENO);
@@ -73,15 +74,11 @@ protected:
 }  // namespace
 
 TEST_F(Cli, UsageErrorsAndHelp) {
-    EXPECT_EQ(Start("").exitCode, 64);
-    EXPECT_EQ(Start("list --bogus").exitCode, 64);
-    EXPECT_EQ(Start("update").exitCode, 64);
-    EXPECT_EQ(Start("list show COM1").exitCode, 64);
-    EXPECT_EQ(Start("--simulate-version=5.1 list").exitCode, 64);
-    EXPECT_EQ(Start("--simulate=5x list").exitCode, 64);
-    EXPECT_EQ(Start("--simulate-with=--bogus list").exitCode, 64);
-    EXPECT_EQ(Start("list --help").exitCode, 0);
-    EXPECT_EQ(Start("update --help").exitCode, 0);  // help, not a search for an instrument named "--help"
+    for (const char* usage : {"", "list --bogus", "update", "list show COM1", "--simulate-version=5.1 list",
+                              "--simulate=5x list", "--simulate-with=--bogus list"})
+        EXPECT_EQ(Start(usage).exitCode, 64) << usage;
+    // Help, not a search for an instrument named "--help".
+    for (const char* help : {"list --help", "update --help"}) EXPECT_EQ(Start(help).exitCode, 0) << help;
     const CliRun help = Start("--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("usage: korva-upgrader-cli"), std::string::npos);
@@ -186,17 +183,10 @@ TEST_F(Cli, StopsAndLostInstrumentsEndTheUpdateAsSuch) {
 // written but cannot be loaded, and the user and the log are told why.
 TEST_F(Cli, UsbLibraryThatCannotBeLoadedIsExplained) {
     const std::string noexec = m_dir.Path() + "/noexec";
-    const std::string command = "mkdir '" + noexec + "' && unshare -m sh -c \"mount -t tmpfs -o noexec tmpfs '" +
-                                noexec + "' || exit 99; cd '" + noexec + "' && XDG_RUNTIME_DIR='" + m_dir.Path() +
-                                "' TEMP='" + m_dir.Path() + "' LC_ALL=C '" KORVA_CLI_PATH "' --simulate list\" 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 99) GTEST_SKIP() << "no noexec mount possible here: " << out;
+    const CliRun run = Shell("mkdir '" + noexec + "' && unshare -m sh -c \"mount -t tmpfs -o noexec tmpfs '" + noexec +
+                             "' || exit 99; " + Command("--simulate list", noexec) + "\" 2>&1");
+    const std::string& out = run.out;
+    if (run.exitCode == 99) GTEST_SKIP() << "no noexec mount possible here: " << out;
     EXPECT_NE(out.find("USB is not available: the USB library korva_usb.__t was written into the current "
                        "directory but cannot be loaded: it lies on a file system mounted noexec"),
               std::string::npos)

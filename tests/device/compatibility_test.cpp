@@ -168,7 +168,7 @@ protected:
         return state;
     }
 
-    ScopedLog log;
+    LogCapture log;
     std::vector<Shown> shown;
     CMessageWindow window;
     CDeviceList list;
@@ -189,14 +189,6 @@ TEST_F(InitialStateTest, OldFirmwareOnUsbIsRefusedBeforeAnyUpdate) {
     // 04.000 and above is fine over USB.
     EXPECT_EQ(Found(MakeDevice(WithVersion1("04.000")), UsbPort(0x04036001, "FT999")), DEVICE_STATE_POSSIBLE);
     EXPECT_EQ(shown.size(), 1u);
-}
-
-TEST_F(InitialStateTest, DeviceWithoutVersionFallsThroughToTheCheck) {
-    DevicePtr d = MakeDevice({"QV3108-2", 0x10011000, {1, 0, 5, 1, 10, 1, 0, 0, 3, 10}, "", ""});
-    EXPECT_EQ(d->GetVersionChangeFlags(), VC_CHANGE_IMPOSSIBLE);
-    EXPECT_EQ(Found(d, UsbPort(1, "A")), DEVICE_STATE_IMPOSSIBLE);
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].reason, IDS_HARDWARE_NOT_COMMERCIAL);
 }
 
 TEST_F(InitialStateTest, WithoutAWindowTheReasonWaits) {

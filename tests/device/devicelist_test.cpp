@@ -17,7 +17,7 @@ const DeviceTraits kImpossible{"QV3108", 0x10011000};  // wrong name
 
 class DeviceListTest : public ::testing::Test {
 protected:
-    ScopedLog log;
+    LogCapture log;
     CDeviceList list;
 };
 

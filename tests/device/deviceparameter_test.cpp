@@ -136,11 +136,17 @@ TEST(DeviceParameter, ModuleBlocks) {
     EXPECT_EQ(d.GetBoardIdText(0xFFFFFFFF), "0");
 }
 
-TEST(DeviceParameter, BuildDeviceNameOfUnknownIdsIsEmpty) {
-    EXPECT_EQ(CDeviceParameter::BuildDeviceName(0x10011000), "QV3108-2");
+TEST(DeviceParameter, IdsBeyondTheTablesHaveNoNameAndNoType) {
     EXPECT_EQ(CDeviceParameter::BuildDeviceName(0x10072FFF), "QV4205-3");  // low bits do not count
-    EXPECT_EQ(CDeviceParameter::BuildDeviceName(0x10090000), "");
-    EXPECT_EQ(CDeviceParameter::BuildDeviceName(0x10080000), "");
+    for (uint32_t id : {0x10090000u, 0x10080000u}) EXPECT_EQ(CDeviceParameter::BuildDeviceName(id), "") << std::hex << id;
+    // Kinds and models beyond the type tables.
+    for (uint32_t id : {0x90000000u, 0x10110000u}) {
+        CDeviceParameter r;
+        char reply[64];
+        std::snprintf(reply, sizeof reply, "K,N,S,HW%08X,SW05.306-02.011", id);
+        r.SetIdnParameter(reply);
+        EXPECT_EQ(r.GetDeviceType(), "") << std::hex << id;
+    }
 }
 
 TEST(DeviceParameter, HardwareMatch) {
@@ -211,16 +217,6 @@ TEST(DeviceParameter, RefillRecomputesTheMatch) {
     EXPECT_TRUE(d->GetMatchedConfigurations().empty());
     // The target of the earlier match stays.
     EXPECT_EQ(d->GetTargetDeviceName(), "QV3108-2");
-}
-
-TEST(DeviceParameter, KindsAndModelsBeyondTheTablesHaveNoType) {
-    for (uint32_t id : {0x90000000u, 0x10110000u}) {
-        CDeviceParameter r;
-        char reply[64];
-        std::snprintf(reply, sizeof reply, "K,N,S,HW%08X,SW05.306-02.011", id);
-        r.SetIdnParameter(reply);
-        EXPECT_EQ(r.GetDeviceType(), "") << std::hex << id;
-    }
 }
 
 TEST(DeviceParameter, IsSameDevice) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/ResultCodes.h"
@@ -432,3 +433,14 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix,
                          CaseName);
 
 }  // namespace
+
+namespace faults {
+// Every fault of the matrix that needs no click, for the soak test: its
+// name, whether the instrument keeps its settings, and the fault.
+std::vector<std::tuple<std::string, bool, std::function<void(sim::Config&)>>> MatrixFaults() {
+    std::vector<std::tuple<std::string, bool, std::function<void(sim::Config&)>>> faults;
+    for (const Case& c : Cases())
+        if (c.cancelAtText == 0) faults.emplace_back(c.name, c.keep, c.fault);
+    return faults;
+}
+}  // namespace faults

@@ -1,10 +1,10 @@
 // Soak: many updates one after another through the headless main window,
-// each against a fresh simulated instrument with a fault picked at random,
-// serial and USB in turn. Afterwards the process must hold the threads and
-// descriptors it held before, and the memory it holds (heap in use and
-// anonymous resident memory) must not grow with the updates once the first
-// rounds have warmed up the allocator and the loaded libraries. Prints the
-// figures. Label slow: run by hand
+// each against a fresh simulated instrument with a fault of the matrix (one
+// that needs no click) picked at random, serial and USB in turn. Afterwards
+// the process must hold the threads and descriptors it held before, and the
+// memory it holds (heap in use and anonymous resident memory) must not grow
+// with the updates once the first rounds have warmed up the allocator and
+// the loaded libraries. Prints the figures. Label slow: run by hand
 //   ctest -L slow -R Soak --output-on-failure -V
 // KORVA_SOAK_UPDATES (default 200) and KORVA_SOAK_SEED change the run.
 #include <gtest/gtest.h>
@@ -18,13 +18,13 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/ResultCodes.h"
 #include "support/FaultRig.h"
 
 using faults::Transport;
-using sim::Step;
 
 namespace {
 
@@ -67,46 +67,13 @@ unsigned EnvNumber(const char* name, unsigned fallback) {
     return text && *text ? static_cast<unsigned>(std::strtoul(text, nullptr, 10)) : fallback;
 }
 
-struct SoakFault {
-    const char* name;
-    bool keep;
-    std::function<void(sim::Config&)> apply;
-};
+}  // namespace
 
-// Faults whose outcome comes within a second or two with the shortened timing.
-const std::vector<SoakFault>& Faults() {
-    static const std::vector<SoakFault> faults = {
-        {"none", false, [](sim::Config&) {}},
-        {"none_keep", true, [](sim::Config&) {}},
-        {"vanish_settings", true, [](sim::Config& c) { c.faults.vanishAt = Step::kSettings; }},
-        {"vanish_monitor", false, [](sim::Config& c) { c.faults.vanishAt = Step::kMonitor; }},
-        {"vanish_load", false, [](sim::Config& c) { c.faults.vanishAt = Step::kLoad; }},
-        {"vanish_checksum", false, [](sim::Config& c) { c.faults.vanishAt = Step::kChecksum; }},
-        {"vanish_copy", false, [](sim::Config& c) { c.faults.vanishAt = Step::kCopy; }},
-        {"vanish_restart", false, [](sim::Config& c) { c.faults.vanishAt = Step::kRestart; }},
-        {"vanish_identify", false, [](sim::Config& c) { c.faults.vanishAt = Step::kIdentify; }},
-        {"vanish_calibrate", true, [](sim::Config& c) { c.faults.vanishAt = Step::kCalibrate; }},
-        {"drop_once", false, [](sim::Config& c) { c.faults.dropImageByteAt = 300000; }},
-        {"corrupt_every_load",
-         false,
-         [](sim::Config& c) {
-             c.faults.corruptImageByteAt = 100;
-             c.faults.imageFaultEveryLoad = true;
-         }},
-        {"checksum_once", false, [](sim::Config& c) { c.faults.wrongChecksum = sim::ChecksumFault::kOnce; }},
-        {"checksum_always", false, [](sim::Config& c) { c.faults.wrongChecksum = sim::ChecksumFault::kAlways; }},
-        {"old_monitor", false, [](sim::Config& c) { c.faults.oldMonitor = true; }},
-        {"other_count", false, [](sim::Config& c) { c.faults.waitingForOtherCount = true; }},
-        {"rs_three", false, [](sim::Config& c) { c.faults.answerRs = 3; }},
-        {"rs_always", false, [](sim::Config& c) { c.faults.answerRs = -1; }},
-        {"garbage", false, [](sim::Config& c) { c.faults.garbage = true; }},
-        {"endless_lines", false, [](sim::Config& c) { c.faults.endless = sim::EndlessFault::kLines; }},
-        {"modules_text", false, [](sim::Config& c) { c.moduleReply = sim::ModuleReply::kTextLine; }},
-        {"modules_silent", false, [](sim::Config& c) { c.moduleReply = sim::ModuleReply::kSilent; }},
-        {"calibration_fails", true, [](sim::Config& c) { c.faults.failCalibrations = 3; }},
-    };
-    return faults;
-}
+namespace faults {
+std::vector<std::tuple<std::string, bool, std::function<void(sim::Config&)>>> MatrixFaults();
+}  // namespace faults
+
+namespace {
 
 TEST(Soak, ConsecutiveUpdatesWithRandomFaultsLeaveNothingBehind) {
     const unsigned updates = EnvNumber("KORVA_SOAK_UPDATES", 200);
@@ -114,6 +81,7 @@ TEST(Soak, ConsecutiveUpdatesWithRandomFaultsLeaveNothingBehind) {
     constexpr unsigned kWarmUp = 10;
     ASSERT_GT(updates, kWarmUp);
     std::mt19937 random(seed);
+    const auto pool = faults::MatrixFaults();
 
     // Fixed thresholds: by default the allocator raises them after each
     // large block it frees, and from then on keeps the top of every thread
@@ -131,18 +99,18 @@ TEST(Soak, ConsecutiveUpdatesWithRandomFaultsLeaveNothingBehind) {
             // The first rounds warm up what stays: the loaded USB library,
             // the allocator's per-thread arenas, the string tables.
             if (i == kWarmUp) start = Measure();
-            const SoakFault& fault = Faults()[random() % Faults().size()];
+            const auto& [name, keep, apply] = pool[random() % pool.size()];
             const Transport transport = i % 2 ? Transport::kUsb : Transport::kSerial;
             faults::Scenario scenario;
             scenario.listed.timing.fast = true;
-            if (fault.keep) scenario.listed.identity.version1 = "04.500";
+            if (keep) scenario.listed.identity.version1 = "04.500";
             scenario.updated = scenario.listed;
-            fault.apply(scenario.updated);
+            apply(scenario.updated);
             scenario.swap = true;
             const faults::Outcome o = world.Run(transport, scenario);
             if (!o.listed || !o.ended) {
                 ++hung;
-                ADD_FAILURE() << "update " << i << " (" << fault.name << ", " << faults::TransportName(transport)
+                ADD_FAILURE() << "update " << i << " (" << name << ", " << faults::TransportName(transport)
                               << "): " << (o.listed ? "did not end" : "not listed");
                 continue;
             }
@@ -150,7 +118,7 @@ TEST(Soak, ConsecutiveUpdatesWithRandomFaultsLeaveNothingBehind) {
                 ++finished;
                 if (o.sim.version != faults::TargetVersion()) {
                     ++wrongSuccess;
-                    ADD_FAILURE() << "update " << i << " (" << fault.name << ") reported success on "
+                    ADD_FAILURE() << "update " << i << " (" << name << ") reported success on "
                                   << o.sim.version;
                 }
             } else {

@@ -14,7 +14,6 @@ constexpr short POLLIN = 0x0001;  // a descriptor never waits on Windows; only t
 #include "platform/Event.h"
 #include "platform/SysError.h"
 #include "platform/linux/Descriptor.h"
-#include "platform/Thread.h"
 
 using namespace platform;
 
@@ -82,31 +81,4 @@ TEST(Event, AutoResetReleasesExactlyOneOfManyWaiters) {
     done.Set();
     for (auto& t : threads) t.join();
     EXPECT_EQ(woken.load(), 1);
-}
-
-TEST(Thread, RunsReportsIdAndExitCode) {
-    Thread t;
-    std::atomic<uint32_t> seenId{0};
-    ASSERT_EQ(t.Start([&] {
-        seenId = CurrentThreadId();
-        return 42u;
-    }, Thread::Priority::kAboveNormal), 0u);
-    EXPECT_NE(t.Id(), 0u);
-    EXPECT_NE(t.Id(), CurrentThreadId());
-    EXPECT_TRUE(t.Join(5000));
-    EXPECT_EQ(t.ExitCode(), 42u);
-    EXPECT_EQ(seenId.load(), t.Id());
-    EXPECT_EQ(t.Start([] { return 0u; }), ERROR_ACCESS_DENIED);
-}
-
-TEST(Thread, JoinTimesOutWhileRunning) {
-    Event release(Event::kManualReset);
-    Thread t;
-    ASSERT_EQ(t.Start([&] {
-        WaitFor(release, kInfinite);
-        return 0u;
-    }), 0u);
-    EXPECT_FALSE(t.Join(30));
-    release.Set();
-    EXPECT_TRUE(t.Join(5000));
 }

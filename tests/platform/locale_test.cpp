@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <string>
+
+#include "tests/base/support/TempDir.h"
 
 namespace {
 
@@ -14,26 +14,14 @@ using platform::UserPrimaryLanguage;
 // Clears the three locale variables for the test and puts them back after.
 class UserLanguage : public ::testing::Test {
   protected:
-    static constexpr const char* kNames[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
     void SetUp() override {
-        for (int i = 0; i < 3; ++i) {
-            if (const char* v = std::getenv(kNames[i])) m_saved[i] = v;
-            unsetenv(kNames[i]);
-        }
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) env.Set(name, nullptr);
     }
-    void TearDown() override {
-        for (int i = 0; i < 3; ++i) {
-            if (m_saved[i])
-                setenv(kNames[i], m_saved[i]->c_str(), 1);
-            else
-                unsetenv(kNames[i]);
-        }
-    }
-    static uint16_t WithLang(const char* value) {
-        setenv("LANG", value, 1);
+    uint16_t WithLang(const char* value) {
+        env.Set("LANG", value);
         return UserPrimaryLanguage();
     }
-    std::optional<std::string> m_saved[3];
+    EnvScope env;
 };
 
 TEST_F(UserLanguage, LocaleNameForms) {
@@ -53,15 +41,15 @@ TEST_F(UserLanguage, LocaleNameForms) {
 }
 
 TEST_F(UserLanguage, FirstSetAndNonEmptyVariableDecides) {
-    setenv("LANG", "fr_FR.UTF-8", 1);
-    setenv("LC_MESSAGES", "it_IT.UTF-8", 1);
-    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    env.Set("LANG", "fr_FR.UTF-8");
+    env.Set("LC_MESSAGES", "it_IT.UTF-8");
+    env.Set("LC_ALL", "de_DE.UTF-8");
     EXPECT_EQ(UserPrimaryLanguage(), 0x07);
-    setenv("LC_ALL", "", 1);
+    env.Set("LC_ALL", "");
     EXPECT_EQ(UserPrimaryLanguage(), 0x10);
-    unsetenv("LC_MESSAGES");
+    env.Set("LC_MESSAGES", nullptr);
     EXPECT_EQ(UserPrimaryLanguage(), 0x0C);
-    setenv("LC_ALL", "C", 1);  // "C" decides too, it is not "unset"
+    env.Set("LC_ALL", "C");  // "C" decides too, it is not "unset"
     EXPECT_EQ(UserPrimaryLanguage(), 0x09);
 }
 

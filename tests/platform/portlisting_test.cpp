@@ -22,12 +22,11 @@ namespace {
 class PortListingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+        env.Set("XDG_RUNTIME_DIR", (root + "/run").c_str());
         ::mkdir((root + "/run").c_str(), 0700);
         ::mkdir(sys.c_str(), 0700);
         ::mkdir(dev.c_str(), 0700);
     }
-    void TearDown() override { ::unsetenv("XDG_RUNTIME_DIR"); }
     // A sysfs entry; `type` empty: no type file; `driver` empty: no link.
     void Entry(const std::string& name, const std::string& type, const std::string& driver) {
         const std::string dir = sys + "/" + name;
@@ -55,6 +54,7 @@ protected:
         return names;
     }
 
+    EnvScope env;
     TempDir temp;
     std::string root = temp.Path();
     std::string sys = root + "/sys";
@@ -142,24 +142,22 @@ TEST_F(PortListingTest, AliasFolderMustBeTheUsersOwn) {
     EXPECT_EQ(platform::ListPortAliases().size(), 1u);
 
     // Started under su: the session folder belongs to another user.
-    const char* oldHome = std::getenv("HOME");
-    const std::string savedHome = oldHome != nullptr ? oldHome : "";
     const std::string home = root + "/home";
     ASSERT_EQ(::mkdir(home.c_str(), 0700), 0);
-    ::setenv("HOME", home.c_str(), 1);
+    env.Set("HOME", home.c_str());
     const uid_t other = ::getuid() == 0 ? 65534 : 0;
     if (::getuid() == 0) {
         ASSERT_EQ(::chown((root + "/run").c_str(), other, other), 0);
     } else {
-        ::setenv("XDG_RUNTIME_DIR", "/root", 1);
+        env.Set("XDG_RUNTIME_DIR", "/root");
     }
     EXPECT_EQ(platform::RuntimeDirectory(), home + "/.korva");
     EXPECT_EQ(platform::CheckRuntimeDirectory(), 0u);
     EXPECT_EQ(platform::RegisterPortAlias("COM22", "/dev/null"), 0u);
     EXPECT_EQ(platform::ResolveComName("COM22", "/dev"), "/dev/null");
     // The fallback of the fallback: neither variable set.
-    ::unsetenv("XDG_RUNTIME_DIR");
-    ::unsetenv("HOME");
+    env.Set("XDG_RUNTIME_DIR", nullptr);
+    env.Set("HOME", nullptr);
     const std::string fallback = platform::RuntimeDirectory();
     struct stat st {};
     const std::string parent = fallback.substr(0, fallback.rfind('/'));
@@ -172,5 +170,4 @@ TEST_F(PortListingTest, AliasFolderMustBeTheUsersOwn) {
                   std::string::npos);
         ::chown((root + "/run").c_str(), 0, 0);
     }
-    if (oldHome != nullptr) ::setenv("HOME", savedHome.c_str(), 1);
 }

@@ -52,19 +52,6 @@ TEST(SystemErrorText, UnknownNumbersStillGetATextNamingThem) {
     }
 }
 
-// The numbers callers decide on: a port in use, a vanished device, a
-// cancelled wait, and the fallback for anything unmapped or out of range.
-TEST(ErrorFromErrno, NumbersCallersActOn) {
-    const std::pair<int, uint32_t> cases[] = {
-        {0, ERROR_SUCCESS}, {ENOENT, 2},    {EACCES, 5},  {EBUSY, 5},    {ENODEV, 55},
-        {ENXIO, 55},        {EIO, 1117},    {EINTR, 995}, {EAGAIN, 170}, {EXDEV, 31},
-        {-1, 31},           {100000, 31},
-    };
-    for (const auto& [err, expected] : cases) {
-        EXPECT_EQ(ErrorFromErrno(err), expected) << "errno " << err;
-    }
-}
-
 TEST(LastError, IsPerThreadAndSetFromErrno) {
     platform::SetLastError(ERROR_BUSY);
     uint32_t seenByOther = 12345;

@@ -17,7 +17,7 @@ TEST(LineProtocolThreads, DestroyingWhileTimeoutsFireNeitherHangsNorFires) {
     constexpr int kRounds = 20;
     std::thread worker([&] {
         for (int i = 0; i < kRounds; ++i) {
-            EventRecorder owner;
+            InterfaceRecorder owner;
             auto port = std::make_unique<FakeInterface>(&owner);
             port->SendSCPIMsg("*IDN?;");
             port->Receive("unfinished");  // starts the 150 ms fragment timer
@@ -36,7 +36,7 @@ TEST(LineProtocolThreads, DestroyingWhileTimeoutsFireNeitherHangsNorFires) {
 
 TEST(LineProtocolThreads, TimeoutRacingALateLineGivesOneOutcomePerExchange) {
     MainWindowScope main;
-    EventRecorder owner;
+    InterfaceRecorder owner;
     FakeInterface port(&owner);
     constexpr int kRounds = 12;
     std::atomic<int> round{0};

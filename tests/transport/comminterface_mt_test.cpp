@@ -1,10 +1,8 @@
-// The serial port interface over real pseudo-terminals (the test plays the
-// instrument on the master side) and, for line errors a pty cannot make,
-// over a scripted fake port.
-#include <algorithm>
+// The serial port interface over a scripted fake port (line errors a
+// pseudo-terminal cannot make) and over a model of a real line. Opening,
+// exclusive use and the bytes over a pseudo-terminal are the update
+// thread's and the fault matrix's.
 #include <atomic>
-#include <mutex>
-#include <numeric>
 #include <random>
 #include <thread>
 #include <string>
@@ -12,82 +10,14 @@
 
 #include <gtest/gtest.h>
 
-#include "base/MessageWindow.h"
 #include "base/ResultCodes.h"
 #include "platform/Clock.h"
-#include "platform/PortAlias.h"
 #include "platform/SerialPort.h"
 #include "platform/SysError.h"
 #include "support/LineModel.h"
 #include "support/SerialTestSupport.h"
 #include "transport/CommInterface.h"
 #include "transport/InterfaceParameter.h"
-
-using namespace std::string_literals;
-
-namespace {
-
-class CommInterfaceOverPty : public ::testing::Test {
-protected:
-    void SetUp() override {
-        CMessageWindow::SetMain(&window);
-        ASSERT_TRUE(peer.IsOpen());
-        ASSERT_EQ(platform::RegisterPortAlias("COM42", peer.SlavePath()), 0u);
-        record.SetSerialPort("COM42");
-    }
-    void TearDown() override { CMessageWindow::SetMain(nullptr); }
-
-    // Pumps the main window (time-outs) until `event` was seen `n` times.
-    bool WaitFor(uint32_t event, size_t n = 1, uint32_t timeoutMs = 5000) {
-        return window.PumpUntil([&] { return owner.Count(event) >= n; }, timeoutMs);
-    }
-    bool WaitForAny(std::initializer_list<uint32_t> events, uint32_t timeoutMs = 5000) {
-        return window.PumpUntil(
-            [&] {
-                for (uint32_t e : events) {
-                    if (owner.Count(e) > 0) return true;
-                }
-                return false;
-            },
-            timeoutMs);
-    }
-
-    RuntimeDirScope runtimeDir;
-    CMessageWindow window;
-    PtyPeer peer;
-    CInterfaceParameter record;
-    InterfaceRecorder owner;
-};
-
-}  // namespace
-
-TEST_F(CommInterfaceOverPty, PortOpenedTwiceFailsCleanly) {
-    CCommInterface first(&InterfaceRecorder::OnEvent, &owner);
-    ASSERT_EQ(first.Init(&record), 0u);
-    InterfaceRecorder owner2;
-    CCommInterface second(&InterfaceRecorder::OnEvent, &owner2);
-    EXPECT_EQ(second.Init(&record), ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(second.IsOpen());
-    EXPECT_EQ(second.SendSCPIMsg("*RST;"), ERROR_NOACCESS);
-    // The first keeps working.
-    ASSERT_EQ(first.SendSCPIMsg("*RST;"), 0u);
-    EXPECT_EQ(peer.Receive(7), "*RST;\x0A\x0D"s);
-}
-
-TEST_F(CommInterfaceOverPty, RecordsThatCannotBeOpened) {
-    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
-    EXPECT_EQ(port.Init(nullptr), ERROR_INVALID_PARAMETER);
-    CInterfaceParameter usb;
-    usb.SetUsbPort(0x04036001, "FT123456");
-    EXPECT_EQ(port.Init(&usb), ERROR_INVALID_PARAMETER);
-    CInterfaceParameter missing;
-    missing.SetSerialPort("COM97");  // no alias, no device
-    EXPECT_NE(port.Init(&missing), 0u);
-    EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(port.SendData(CByteBuffer("x")), ERROR_NOACCESS);
-    // Nothing was left behind: the real port opens afterwards.
-    EXPECT_EQ(port.Init(&record), 0u);
-}
 
 TEST(CommInterfaceLineErrors, BitsDecideBetweenLostConnectionAndTransferError) {
     InterfaceRecorder owner;
@@ -122,25 +52,6 @@ TEST(CommInterfaceLineErrors, BitsDecideBetweenLostConnectionAndTransferError) {
     fake.load()->Inject(EV_CTS);
     platform::Sleep(50);
     EXPECT_EQ(owner.Events().size(), 3u);
-}
-
-TEST(CommInterfaceLineErrors, SystemErrorsCarryATextAndForeignContextsAreDropped) {
-    InterfaceRecorder owner;
-    CCommInterface port(&InterfaceRecorder::OnEvent, &owner);
-    CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, ERROR_ACCESS_DENIED, &port);
-    CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, 0xDEADBEEF, &port);
-    CObject other;
-    CCommInterface::OnDriverEvent(RC_PORT_SYSTEM_ERROR, 5, &other);
-    CCommInterface::OnDriverEvent(RC_PORT_STATE_CHANGED, 0, &port);
-    const auto events = owner.Events();
-    ASSERT_EQ(events.size(), 2u);
-    for (const auto& e : events) {
-        EXPECT_EQ(e.event, IF_EVENT_SYSTEM_ERROR);
-        EXPECT_FALSE(e.text.empty());
-    }
-    // A line error before any port is open still gets a defined outcome.
-    CCommInterface::OnDriverEvent(RC_PORT_ERROR, CE_FRAME, &port);
-    EXPECT_EQ(owner.Events().back().event, IF_EVENT_SYSTEM_ERROR);
 }
 
 // A block over a model of a real line (queue, FIFO or converter chip, CTS,

@@ -38,14 +38,6 @@ protected:
         m_fast.timing.fast = true;
     }
     void TearDown() override { CMessageWindow::SetMain(nullptr); }
-    CInterfaceParameter UsbPort(uint32_t id, const char* serial) {
-        CInterfaceParameter port;
-        port.SetUsbPort(id, serial);
-        return port;
-    }
-    int attach(uint32_t id, const char* serial, const sim::Config* config) { return usb.Attach(serial, *config, id); }
-    int unplug(const char* serial) { return usb.Unplug(serial); }
-    int limit(const char* serial, uint32_t maxBytes, int writes) { return usb.LimitWrites(serial, maxBytes, writes); }
 
     UsbSandbox usb{KORVA_USB_SIM_LIBRARY_PATH};
     platform::SharedLibrary& m_control = usb.Library();
@@ -55,35 +47,16 @@ protected:
 
 }  // namespace
 
-TEST_F(UsbTransport, DevicesEnumerateWhateverTheirIds) {
-    ASSERT_EQ(attach(kFtdiId, "FT000001", &m_fast), 0);
-    ASSERT_EQ(attach(0x12345678, "XY42", &m_fast), 0);
-    InterfaceRecorder owner;
-    {
-        CUsbInterface usb(&InterfaceRecorder::OnEvent, &owner);
-        ASSERT_TRUE(usb.HasLibrary());
-        platform::Thread* thread = usb.StartPortEnumeration(nullptr);
-        ASSERT_NE(thread, nullptr);
-        EXPECT_EQ(usb.StartPortEnumeration(nullptr), thread);  // one at a time
-        ASSERT_TRUE(thread->Join(5000));
-        EXPECT_EQ(thread->ExitCode(), 0u);
-    }
-    const auto found = owner.Of(IF_EVENT_PORT_FOUND);
-    ASSERT_EQ(found.size(), 2u);
-    ASSERT_EQ(owner.ports.size(), 2u);
-    EXPECT_EQ(owner.ports[0]->GetName(), "USB Pid_6001 #FT000001");
-    EXPECT_EQ(owner.ports[1]->GetDescription(), "Interface: USB\\Vid_1234&Pid_5678\\#XY42");
-}
-
+// Enumeration itself is the search's and the fault matrix's over USB.
 TEST_F(UsbTransport, DevicesThatCannotBeOpenedGive55) {
-    ASSERT_EQ(attach(kFtdiId, "ABCDEFGHIJK", &m_fast), 0);  // longer than a record keeps
-    ASSERT_EQ(attach(kFtdiId, "GONE1", &m_fast), 0);
-    InterfaceRecorder owner;
+    ASSERT_EQ(usb.Attach("ABCDEFGHIJK", m_fast, kFtdiId), 0);  // longer than a record keeps
+    ASSERT_EQ(usb.Attach("GONE1", m_fast, kFtdiId), 0);
+    PortListRecorder owner;
     CUsbInterface usb(&InterfaceRecorder::OnEvent, &owner);
     ASSERT_TRUE(usb.StartPortEnumeration(nullptr)->Join(5000));
     ASSERT_EQ(owner.ports.size(), 2u);
     EXPECT_EQ(usb.Init(owner.ports[0].get()), ERROR_DEV_NOT_EXIST);
-    unplug("GONE1");
+    this->usb.Unplug("GONE1");
     EXPECT_EQ(usb.Init(owner.ports[1].get()), ERROR_DEV_NOT_EXIST);
     CInterfaceParameter serial;
     serial.SetSerialPort("COM1");
@@ -93,7 +66,7 @@ TEST_F(UsbTransport, DevicesThatCannotBeOpenedGive55) {
 
 TEST_F(UsbTransport, APartialWriteKeepsTheRestAndWritesItAtOnce) {
     sim::Config paced;  // real line timing, so the instrument takes its input slowly
-    ASSERT_EQ(attach(kFtdiId, "FT000001", &paced), 0);
+    ASSERT_EQ(usb.Attach("FT000001", paced, kFtdiId), 0);
     auto open = m_control.Bind<PFN_FT_OpenEx>("FT_OpenEx");
     auto close = m_control.Bind<PFN_FT_Close>("FT_Close");
     FT_HANDLE handle = nullptr;
@@ -111,7 +84,7 @@ TEST_F(UsbTransport, APartialWriteKeepsTheRestAndWritesItAtOnce) {
         io.SetEventHandler(&EventRecorder::OnEvent, &sink);
         io.SetDataHandler(&EventRecorder::OnData, &sink);
         ASSERT_EQ(io.Init(&m_control, handle), 0u);
-        ASSERT_EQ(limit("FT000001", 64, 1), 0);
+        ASSERT_EQ(usb.LimitWrites("FT000001", 64, 1), 0);
         const CByteBuffer block(std::string(200, 'x'));
         ASSERT_EQ(io.WriteData(block), 0u);
         const uint32_t start = platform::GetTickCount();

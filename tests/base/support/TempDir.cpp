@@ -46,19 +46,18 @@ bool TempDir::Exists(const std::string& relative) const {
 }
 
 #ifndef _WIN32
-RuntimeDirScope::RuntimeDirScope() {
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) {
-        m_saved = old;
-        m_hadSaved = true;
+void EnvScope::Set(const char* name, const char* value) {
+    const bool known = std::any_of(m_saved.begin(), m_saved.end(), [&](const auto& s) { return s.first == name; });
+    if (!known) {
+        const char* old = std::getenv(name);
+        m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
     }
-    ::setenv("XDG_RUNTIME_DIR", m_dir.Path().c_str(), 1);
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
 }
 
-RuntimeDirScope::~RuntimeDirScope() {
-    if (m_hadSaved)
-        ::setenv("XDG_RUNTIME_DIR", m_saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_RUNTIME_DIR");
+EnvScope::~EnvScope() {
+    for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it)
+        it->second ? ::setenv(it->first.c_str(), it->second->c_str(), 1) : ::unsetenv(it->first.c_str());
 }
 #endif
 

@@ -2,7 +2,9 @@
 // and a private alias folder on top of one.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TempDir {
@@ -20,18 +22,30 @@ private:
 };
 
 #ifndef _WIN32
+// Environment variables set (a value) or cleared (nullptr) for the object's
+// life; what was there before comes back.
+class EnvScope {
+public:
+    EnvScope() = default;
+    EnvScope(const char* name, const char* value) { Set(name, value); }
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+    ~EnvScope();
+    void Set(const char* name, const char* value);
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;  // first values, in order
+};
+
 // XDG_RUNTIME_DIR points at a fresh folder for the object's life, so port
 // aliases (of simulators, of pseudo-terminals) never touch the user's.
 class RuntimeDirScope {
 public:
-    RuntimeDirScope();
-    ~RuntimeDirScope();
     const std::string& Path() const { return m_dir.Path(); }
 
 private:
     TempDir m_dir;
-    std::string m_saved;
-    bool m_hadSaved = false;
+    EnvScope m_env{"XDG_RUNTIME_DIR", m_dir.Path().c_str()};
 };
 #endif
 

@@ -1,10 +1,6 @@
 #include "DeviceFixtures.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-
-#include "base/LogScrambler.h"
 
 namespace {
 
@@ -63,20 +59,4 @@ PortPtr UsbPort(uint32_t deviceId, const char* serial) {
     auto port = std::make_shared<CInterfaceParameter>();
     port->SetUsbPort(deviceId, serial);
     return port;
-}
-
-ScopedLog::ScopedLog() : m_log(std::make_unique<CUpdateLogFile>(m_dir.Path())) {
-    CUpdateLogFile::SetCurrent(m_log.get());
-}
-
-ScopedLog::~ScopedLog() {
-    CUpdateLogFile::SetCurrent(nullptr);
-}
-
-std::string ScopedLog::Text() const {
-    std::ifstream in(m_log->GetFilePath(), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    CLogScrambler scrambler;
-    scrambler.Apply(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
-    return bytes;
 }

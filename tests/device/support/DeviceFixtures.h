@@ -1,5 +1,5 @@
-// Building identification replies and records for the device tests, and a
-// private update log that a test can read back.
+// Building identification replies and records for the device tests (and
+// the private update log they read back).
 #pragma once
 
 #include <array>
@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "base/ByteBuffer.h"
-#include "base/UpdateLogFile.h"
 #include "device/DeviceList.h"
-#include "../../base/support/TempDir.h"
+#include "../../base/support/LogCapture.h"
 
 using Boards = std::array<uint16_t, BOARD_COUNT>;  // record order: AB CRT FC IF MB MC PS TE YF YP
 
@@ -30,17 +29,3 @@ struct DeviceTraits {
 DevicePtr MakeDevice(const DeviceTraits& traits = {});
 PortPtr SerialPort(const char* name);
 PortPtr UsbPort(uint32_t deviceId, const char* serial);
-
-// An update log in a private temporary directory, installed as the
-// process's log while the object lives.
-class ScopedLog {
-public:
-    ScopedLog();
-    ~ScopedLog();
-    // Everything written so far, unscrambled.
-    std::string Text() const;
-
-private:
-    TempDir m_dir;
-    std::unique_ptr<CUpdateLogFile> m_log;
-};

@@ -7,36 +7,15 @@
 #include <vector>
 
 #include "base/MessageWindow.h"
+#include "InterfaceRecorder.h"
 #include "protocol/UpdateInterface.h"
-
-struct RecordedEvent {
-    uint32_t event;
-    uintptr_t data;
-    std::string text;
-};
-
-// The owner side: thread-safe, since events arrive on the reading, I/O and
-// main threads.
-class EventRecorder : public CObject {
-public:
-    static void OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context);
-
-    std::vector<RecordedEvent> Events() const;
-    std::vector<RecordedEvent> Take();
-    size_t Count(uint32_t event) const;
-    std::vector<std::string> Lines() const;
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<RecordedEvent> m_events;  // guarded by m_mutex
-};
 
 class FakeInterface : public CUpdateInterface {
 public:
     KORVA_RUNTIME_CLASS(FakeInterface)
 
-    explicit FakeInterface(EventRecorder* owner)
-        : CUpdateInterface(&EventRecorder::OnEvent, owner) {}
+    explicit FakeInterface(InterfaceRecorder* owner)
+        : CUpdateInterface(&InterfaceRecorder::OnEvent, owner) {}
     ~FakeInterface() override { CloseProtocol(); }
 
     uint32_t SendData(const CByteBuffer& data) override;

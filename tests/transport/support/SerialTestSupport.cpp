@@ -12,10 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
-#include "base/LogScrambler.h"
 #include "base/MessageWindow.h"
 #include "protocol/InterfaceEvents.h"
 #include "platform/SysError.h"
@@ -70,32 +67,6 @@ std::string PtyPeer::Receive(size_t count, uint32_t timeoutMs) {
     return got;
 }
 #endif  // _WIN32
-
-void InterfaceRecorder::OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context) {
-    auto* self = CObject::DownCast<InterfaceRecorder>(context);
-    if (self == nullptr) return;
-    {
-        std::lock_guard<std::mutex> lock(self->m_mutex);
-        if (event == IF_EVENT_PORT_FOUND) self->ports.emplace_back(reinterpret_cast<CInterfaceParameter*>(data));
-        self->m_events.push_back({event, data, text ? text->ToString() : std::string()});
-    }
-    // Events come on the port's threads: wake the test's pump to look.
-    if (IMessageWindow* main = CMessageWindow::Main()) main->PostMsg(0);
-}
-
-std::vector<InterfaceRecorder::Event> InterfaceRecorder::Events() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_events;
-}
-
-std::vector<InterfaceRecorder::Event> InterfaceRecorder::Of(uint32_t event) const {
-    std::vector<Event> out;
-    for (const Event& e : Events())
-        if (e.event == event) out.push_back(e);
-    return out;
-}
-
-size_t InterfaceRecorder::Count(uint32_t event) const { return Of(event).size(); }
 
 void EventRecorder::OnEvent(uint32_t code, uint32_t data, CObject* user) {
     auto* self = CObject::DownCast<EventRecorder>(user);
@@ -242,7 +213,8 @@ uint32_t FakePort::ClearCommError(uint32_t* errors, COMSTAT* status) {
     }
     if (status) {
         *status = m_status;
-        status->cbInQue = m_status.cbInQue ? m_status.cbInQue : static_cast<uint32_t>(m_input.size());
+        status->cbInQue =
+            m_status.cbInQue ? std::exchange(m_status.cbInQue, 0u) : static_cast<uint32_t>(m_input.size());
     }
     return 0;
 }
@@ -315,24 +287,4 @@ uint32_t FakePort::GetWriteResult(uint32_t* written) {
 void FakePort::Close() {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_closed = true;
-}
-
-// ---- LogCapture ----
-
-LogCapture::LogCapture() {
-    m_log = std::make_unique<CUpdateLogFile>(m_dir.Path());
-    CUpdateLogFile::SetCurrent(m_log.get());
-}
-
-LogCapture::~LogCapture() {
-    CUpdateLogFile::SetCurrent(nullptr);
-    m_log.reset();
-}
-
-std::string LogCapture::Text() const {
-    std::ifstream in(m_log->GetFilePath(), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    CLogScrambler scrambler;
-    scrambler.Apply(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
-    return bytes;
 }

@@ -1,7 +1,6 @@
 // Test helpers for the serial transport: a private alias folder, the
-// instrument's end of a pseudo-terminal pair, a recorder of port events and
-// data, a fake port for what a pseudo-terminal cannot do, and the update
-// log read back as text.
+// instrument's end of a pseudo-terminal pair, recorders of port events and
+// data and of a listing's ports, a fake port for what a pseudo-terminal cannot do.
 #pragma once
 
 #include <condition_variable>
@@ -15,10 +14,10 @@
 #include <vector>
 
 #include "base/BaseObject.h"
-#include "base/UpdateLogFile.h"
 #include "platform/SerialPort.h"
 #include "transport/InterfaceParameter.h"
-#include "tests/base/support/TempDir.h"
+#include "tests/base/support/LogCapture.h"
+#include "tests/protocol/support/InterfaceRecorder.h"
 
 // The master side of a pseudo-terminal: what the instrument would send and
 // receive. Thread: the test thread.
@@ -64,26 +63,14 @@ private:
     size_t m_dataCalls = 0;
 };
 
-// The owner of a port interface (serial or USB): records its events and
-// keeps the port records a listing hands it. Thread: any.
-class InterfaceRecorder : public CObject {
+// An interface owner that keeps the port records a listing hands it.
+class PortListRecorder : public InterfaceRecorder {
 public:
-    KORVA_RUNTIME_CLASS(InterfaceRecorder)
-    struct Event {
-        uint32_t event;
-        uintptr_t data;
-        std::string text;
-    };
-    static void OnEvent(uint32_t event, uintptr_t data, const CByteBuffer* text, CObject* context);
-    std::vector<Event> Events() const;
-    std::vector<Event> Of(uint32_t event) const;
-    size_t Count(uint32_t event) const;
-    // IF_EVENT_PORT_FOUND records, in order; read once the listing has ended.
+    // In order; read once the listing has ended.
     std::vector<std::unique_ptr<CInterfaceParameter>> ports;
 
-private:
-    mutable std::mutex m_mutex;
-    std::vector<Event> m_events;
+protected:
+    void TakePort(uintptr_t data) override { ports.emplace_back(reinterpret_cast<CInterfaceParameter*>(data)); }
 };
 
 // A port whose events, errors, reads and writes the test scripts.
@@ -92,7 +79,7 @@ public:
     FakePort();
     // Test side (any thread).
     void Inject(uint32_t events, uint32_t errors = 0, const std::string& data = "");
-    void SetStatus(const COMSTAT& status);  // flags reported beside the counts
+    void SetStatus(const COMSTAT& status);  // flags beside the counts; a count given is reported once
     void SetCommEventError(uint32_t error);
     void SetWritesPend(bool pend);          // writes wait for CompleteWrite
     void CompleteWrite();
@@ -133,17 +120,4 @@ private:
     int m_readLimit = -1;
     bool m_closed = false;
     DCB m_dcb{};
-};
-
-// An update log in a private folder, installed as the current log.
-class LogCapture {
-public:
-    LogCapture();
-    ~LogCapture();
-    // The entries so far, as text.
-    std::string Text() const;
-
-private:
-    TempDir m_dir;
-    std::unique_ptr<CUpdateLogFile> m_log;
 };

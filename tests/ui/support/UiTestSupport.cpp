@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
-#include "base/LogScrambler.h"
+#include "tests/base/support/LogCapture.h"
 #include "base/Strings.h"
 #include "platform/PortAlias.h"
 #include "platform/PortListing.h"
@@ -68,12 +68,8 @@ std::vector<unsigned long> DesktopStacking() {
 }
 
 UiTestEnvironment::UiTestEnvironment() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
-        m_bHadRuntime = true;
-        m_strOldRuntime = runtime;
-    }
     ::mkdir(m_Dir.Join("run").c_str(), 0700);
-    ::setenv("XDG_RUNTIME_DIR", m_Dir.Join("run").c_str(), 1);
+    m_Env.Set("XDG_RUNTIME_DIR", m_Dir.Join("run").c_str());
     // Shadow every device the naming convention would list: an alias to a
     // non-terminal is dropped from the listing and never opened.
     if (DIR* dir = ::opendir("/sys/class/tty")) {
@@ -91,17 +87,10 @@ UiTestEnvironment::UiTestEnvironment() {
 UiTestEnvironment::~UiTestEnvironment() {
     CUpdateLogFile::SetCurrent(nullptr);
     m_pLog.reset();
-    if (m_bHadRuntime) ::setenv("XDG_RUNTIME_DIR", m_strOldRuntime.c_str(), 1);
-    else ::unsetenv("XDG_RUNTIME_DIR");
     SetLanguageOverride(0);
 }
 
-std::string UiTestEnvironment::LogText() {
-    std::vector<unsigned char> bytes = ReadFileBytes(m_pLog->GetFilePath());
-    CLogScrambler scrambler;
-    scrambler.Apply(bytes.data(), bytes.size());
-    return std::string(bytes.begin(), bytes.end());
-}
+std::string UiTestEnvironment::LogText() { return ReadLogText(m_pLog->GetFilePath()); }
 
 int main(int argc, char** argv) {
     // Windows need an application. The tests set the offscreen platform in

@@ -47,6 +47,5 @@ public:
 private:
     TempDir m_Dir;
     std::unique_ptr<CUpdateLogFile> m_pLog;
-    std::string m_strOldRuntime;
-    bool m_bHadRuntime = false;
+    EnvScope m_Env;
 };
