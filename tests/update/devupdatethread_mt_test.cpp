@@ -219,30 +219,22 @@ TEST_P(UpdateOverLineModel, ChunksMoveTheBarAndAPurgeEndsTheTransfer) {
     linemodel::LineConfig line = linemodel::LineConfig::Uart();
     line.characterNs = 5000;
     linemodel::InstrumentPeer peer(config);
-    std::atomic<linemodel::ModelPort*> model{nullptr};
     int opens = 0;
     CCommDriver::SetDefaultPortOpener([&](const std::string&, std::unique_ptr<platform::ISerialPort>* out) {
         // The first open meets the port still held by another program.
         if (opens++ == 0) return uint32_t{ERROR_ACCESS_DENIED};
         auto port = std::make_unique<linemodel::ModelPort>(line, &peer);
-        model = port.get();
+        if (lineError) port->InjectErrorsAt(100000, CE_FRAME);
         *out = std::move(port);
         return 0u;
     });
     auto thread = m_harness.Start(SerialPort("COM45"), MakeDevice(config), 0, 0);
-    bool injected = false;
-    const bool done = m_harness.PumpResults(1, 240000, [&] {
-        if (lineError && !injected && model.load() && model.load()->Sent() > 100000) {
-            model.load()->InjectErrors(CE_FRAME);
-            injected = true;
-        }
-    });
+    const bool done = m_harness.PumpResults(1, 240000);
     thread.reset();
     CCommDriver::SetDefaultPortOpener({});
     ASSERT_TRUE(done);
     const uint32_t code = m_harness.Results().at(0).code;
     if (lineError) {
-        EXPECT_TRUE(injected);
         EXPECT_NE(code, RC_UPDATE_FINISHED);
         EXPECT_EQ(peer.Core().GetCounters().flashPrograms, 0u);
         return;

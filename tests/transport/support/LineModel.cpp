@@ -104,6 +104,12 @@ void ModelPort::AdvanceLocked(uint64_t nowNs) {
     uint64_t firstNs = 0;
     AdvanceTo(m_line, nowNs, &firstNs);
     const size_t gone = static_cast<size_t>(m_line.sent - before);
+    if (m_errorsToInject != 0 && m_line.sent >= m_injectAtSent) {
+        m_errors |= m_errorsToInject;
+        m_errorsToInject = 0;
+        m_events |= EV_ERR;
+        m_comm.Set();
+    }
     if (gone == 0) return;
     // Bytes that wait for the peer keep the time of the first of them.
     if (m_peer && m_arrived.empty()) m_arrivedFromNs = firstNs;
@@ -195,11 +201,11 @@ void ModelPort::SetCts(bool on) {
     m_pacer.LineChanged();
 }
 
-void ModelPort::InjectErrors(uint32_t errors) {
+void ModelPort::InjectErrorsAt(uint64_t sent, uint32_t errors) {
     std::lock_guard<std::mutex> guard(m_mutex);
-    m_errors |= errors;
-    m_events |= EV_ERR;
-    m_comm.Set();
+    m_errorsToInject = errors;
+    m_injectAtSent = sent;
+    AdvanceLocked(NowNs());
 }
 
 std::string ModelPort::Arrived() const {

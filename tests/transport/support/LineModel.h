@@ -73,7 +73,10 @@ public:
 
     // Test side (any thread).
     void SetCts(bool on);
-    void InjectErrors(uint32_t errors);  // line errors, reported as EV_ERR
+    // Line errors, reported as EV_ERR once `sent` characters have left the
+    // line (at once if they have), by the line itself: a test thread held
+    // back on a loaded machine would meet a later step.
+    void InjectErrorsAt(uint64_t sent, uint32_t errors);
     std::string Arrived() const;         // what left the line (when no peer takes it)
     uint64_t Sent() const;               // how many characters left the line
     // How often the port's own side looked at the line: transmit-queue looks
@@ -150,6 +153,8 @@ private:
     uint32_t m_mask = 0;
     uint32_t m_events = 0;
     uint32_t m_errors = 0;
+    uint32_t m_errorsToInject = 0;
+    uint64_t m_injectAtSent = 0;
     uint64_t m_characterNs = 0;
     uint64_t m_peerWantsNs = UINT64_MAX;
     DCB m_dcb;
