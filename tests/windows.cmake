@@ -66,7 +66,11 @@ korva_windows_tests(search_tests_mt THREADED DEPS korva_search korva_sim FILES $
 korva_windows_tests(window_tests_mt THREADED DEPS korva_window korva_sim FILES ${_t}/window/updatewnd_mt_test.cpp
   ${_search_support})
 target_include_directories(window_tests_mt PRIVATE ${_t}/search)
-foreach(_target search_tests_mt window_tests_mt)
+# usb/: the transport on the simulated USB DLL (usblibrary_test is the
+# libftdi1 library of Linux).
+korva_windows_tests(usb_tests_mt THREADED DEPS korva_search korva_sim FILES ${_t}/usb/usbtransport_mt_test.cpp
+  ${_search_support} ${_t}/transport/support/SerialTestSupport.cpp)
+foreach(_target search_tests_mt window_tests_mt usb_tests_mt)
   add_dependencies(${_target} korva_usb_sim)
   target_compile_definitions(${_target} PRIVATE KORVA_USB_SIM_LIBRARY_PATH="${_usb_sim_dll}")
 endforeach()
@@ -120,8 +124,8 @@ gtest_discover_tests(update_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 6
 gtest_discover_tests(update_tests_mt DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${_long}"
   PROPERTIES LABELS slow TIMEOUT 600 RESOURCE_LOCK korva_wine_transfer)
 
-# Not run are usb/ (the libftdi1 library) and ui/ (Qt). cli/cli_test drives the program through POSIX processes and
-# signals; the runs below stand in for it.
+# Not run is ui/ (Qt). cli/cli_test drives the program through POSIX
+# processes and signals; the runs below stand in for it.
 #
 # korva-upgrader-cli.exe end to end: the simulated USB DLL written to the
 # private folder, loaded by full path and deleted after it was freed; without

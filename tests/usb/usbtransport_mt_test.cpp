@@ -1,7 +1,6 @@
 // The USB transport against the simulated USB library, loaded exactly as the
 // program loads the real one: written as the library file, then loaded
 // through the descriptor that wrote it.
-#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
