@@ -14,6 +14,7 @@
 #include "platform/Clock.h"
 #include "resources/Resources.h"
 #include "search/support/SearchTestSupport.h"
+#include "tests/base/support/LogCapture.h"
 #include "tools/logread/LogReader.h"
 #include "transport/UsbLibraryFile.h"
 #include "update/DeviceUpdateDoc.h"
@@ -23,50 +24,28 @@ namespace faults {
 
 namespace {
 
-// The log of one run, in a private folder of its own, installed as the
-// process's log while the run lasts.
-class LogCapture {
-public:
-    explicit LogCapture(const std::string& root) {
-        static int run = 0;
-        m_dir = root + "/run" + std::to_string(++run);
-        std::filesystem::create_directory(m_dir);
-        std::filesystem::permissions(m_dir, std::filesystem::perms::owner_all);
-        m_log = std::make_unique<CUpdateLogFile>(m_dir);
-        CUpdateLogFile::SetCurrent(m_log.get());
-    }
-    ~LogCapture() {
-        if (CUpdateLogFile::Current() == m_log.get()) CUpdateLogFile::SetCurrent(nullptr);
-        m_log.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
-    // Closes the log as the program does at its end and reads back what
-    // was kept. Only after every thread that logs has gone.
-    void Finish(Outcome& out) {
-        const std::string path = m_log->GetFilePath();
-        CUpdateLogFile::SetCurrent(nullptr);
-        // What was written, for the diagnosis of a failing run even when
-        // closing deletes the file.
-        const std::string before = ReadAll(path);
-        m_log->Close();
-        std::error_code ec;
-        out.logKept = !path.empty() && std::filesystem::exists(path, ec);
-        const std::string bytes = out.logKept ? ReadAll(path) : before;
-        const LogReadResult read = ReadUpdateLog(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        out.logClean = out.logKept && read.clean;
-        out.logText = read.text;
-        if (!read.clean && !bytes.empty()) out.logDamage = read.problem + " at " + std::to_string(read.damagedAt);
-    }
+std::string ReadAll(const std::string& path) {
+    const std::vector<unsigned char> bytes = ReadFileBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
 
-private:
-    static std::string ReadAll(const std::string& path) {
-        const std::vector<unsigned char> bytes = ReadFileBytes(path);
-        return {bytes.begin(), bytes.end()};
-    }
-    std::string m_dir;
-    std::unique_ptr<CUpdateLogFile> m_log;
-};
+// Closes the run's log as the program does at its end and reads back what
+// was kept. Only after every thread that logs has gone.
+void FinishLog(CUpdateLogFile& log, Outcome& out) {
+    const std::string path = log.GetFilePath();
+    CUpdateLogFile::SetCurrent(nullptr);
+    // What was written, for the diagnosis of a failing run even when
+    // closing deletes the file.
+    const std::string before = ReadAll(path);
+    log.Close();
+    std::error_code ec;
+    out.logKept = !path.empty() && std::filesystem::exists(path, ec);
+    const std::string bytes = out.logKept ? ReadAll(path) : before;
+    const LogReadResult read = ReadUpdateLog(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    out.logClean = out.logKept && read.clean;
+    out.logText = read.text;
+    if (!read.clean && !bytes.empty()) out.logDamage = read.problem + " at " + std::to_string(read.damagedAt);
+}
 
 // The headless main window of one run: the window logic with a recording
 // view on a message window that this thread pumps. Records the two update
@@ -244,10 +223,10 @@ std::string Query(sim::CPtyInstrument& instrument, const std::string& query, uin
 // One run through the headless main window: the port kind on until the
 // instrument's row shows, then off (the listing would go on searching);
 // `swap` puts in the updated instrument where the scenario asks; Start, and
-// the end awaited. Then the log is read back. False if the swap failed.
-bool Drive(bool usb, const std::string& address, const Scenario& s, const std::string& logRoot, Outcome& out,
-           const std::function<bool()>& swap) {
-    LogCapture log(logRoot);
+// the end awaited. The run's log, in a private folder of its own, is read
+// back. False if the swap failed.
+bool Drive(bool usb, const std::string& address, const Scenario& s, Outcome& out, const std::function<bool()>& swap) {
+    LogCapture log;
     {
         FrontEnd front(usb, out);
         if (usb) front.Core().SwitchUsb(true);
@@ -262,7 +241,7 @@ bool Drive(bool usb, const std::string& address, const Scenario& s, const std::s
         front.Collect(address);
         front.Close();
     }
-    log.Finish(out);
+    FinishLog(log.Log(), out);
     return true;
 }
 
@@ -275,7 +254,7 @@ Outcome FaultWorld::RunSerial(const Scenario& s) {
     if (instrument == nullptr) return out;
     const std::string com = instrument->ComName();
     const int number = std::atoi(com.c_str() + 3);
-    const bool ran = Drive(false, com, s, m_logRoot.Path(), out, [&] {
+    const bool ran = Drive(false, com, s, out, [&] {
         m_ports->RemoveInstrument(instrument);
         instrument = m_ports->AddInstrument(s.updated, number);
         return instrument != nullptr && instrument->ComName() == com;
@@ -323,8 +302,7 @@ Outcome FaultWorld::RunUsb(const Scenario& s) {
     const std::string serial = s.usbSerial;
     const std::string name = "USB Pid_6001 #" + serial;
     if (m_usb->Attach(serial, s.listed) != 0) return out;
-    if (!Drive(true, name, s, m_logRoot.Path(), out,
-               [&] { return m_usb->Unplug(serial) == 0 && m_usb->Attach(serial, s.updated) == 0; }))
+    if (!Drive(true, name, s, out, [&] { return m_usb->Unplug(serial) == 0 && m_usb->Attach(serial, s.updated) == 0; }))
         return out;
 
     const EmbeddedFile image = Image();

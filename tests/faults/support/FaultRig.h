@@ -22,7 +22,6 @@
 
 #include "sim/Instrument.h"
 #include "sim/SimConfig.h"
-#include "tests/base/support/TempDir.h"
 #include "update/UpdateTiming.h"
 
 class PortSandbox;
@@ -101,7 +100,6 @@ private:
 
     std::shared_ptr<PortSandbox> m_ports;
     std::unique_ptr<UsbSandbox> m_usb;
-    TempDir m_logRoot;
 };
 
 // The carried firmware's identity ("05.306-02.011").

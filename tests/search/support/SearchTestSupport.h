@@ -1,6 +1,6 @@
 // Test helpers for the device search: a private port world with simulated
-// instruments on its serial ports and on the simulated USB library, and a main window that records what the search
-// sends it.
+// instruments on its serial ports and on the simulated USB library, and a
+// main window that records what the search sends it.
 #pragma once
 
 #include <cstdint>

@@ -105,10 +105,8 @@ void ModelPort::AdvanceLocked(uint64_t nowNs) {
     AdvanceTo(m_line, nowNs, &firstNs);
     const size_t gone = static_cast<size_t>(m_line.sent - before);
     if (m_errorsToInject != 0 && m_line.sent >= m_injectAtSent) {
-        m_errors |= m_errorsToInject;
+        RaiseErrorsLocked(m_errorsToInject);
         m_errorsToInject = 0;
-        m_events |= EV_ERR;
-        m_comm.Set();
     }
     if (gone == 0) return;
     // Bytes that wait for the peer keep the time of the first of them.
@@ -159,9 +157,7 @@ void ModelPort::ClockLoop() {
             }
             if (hungUp && !m_hungUp) {
                 m_hungUp = true;
-                m_errors |= CE_IOE;
-                m_events |= EV_ERR;
-                m_comm.Set();
+                RaiseErrorsLocked(CE_IOE);
             }
             continue;
         }
@@ -199,6 +195,12 @@ void ModelPort::SetCts(bool on) {
     }
     m_changed.notify_all();
     m_pacer.LineChanged();
+}
+
+void ModelPort::RaiseErrorsLocked(uint32_t errors) {
+    m_errors |= errors;
+    m_events |= EV_ERR;
+    m_comm.Set();
 }
 
 void ModelPort::InjectErrorsAt(uint64_t sent, uint32_t errors) {

@@ -132,6 +132,8 @@ private:
     uint64_t WhenLocked(uint64_t nowNs, Done done) const;
     bool TransmitterEmpty(const Line& line) const { return line.held == 0 && !line.shifting; }
     void UpdateWritableLocked();
+    // Line errors for the next ClearCommError, with EV_ERR.
+    void RaiseErrorsLocked(uint32_t errors);
     uint32_t ContinueWriteLocked(uint32_t* written);
     void ClockLoop();
 
